@@ -1,0 +1,56 @@
+#pragma once
+
+// The services of the operating system the program uses, in one place:
+// message boxes, the keyboard layout switch, opening a web address in the
+// browser, and the guard that turns an escaping error into the common report.
+// Tests replace the message box with a recorder so that nothing blocks.
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace Platform {
+
+enum class MessageIcon { Error, Warning };
+
+struct MessageRecord
+{
+    QString owner; // object name of the owning window
+    QString text;
+    QString title;
+    MessageIcon icon = MessageIcon::Error;
+};
+
+// A modal box with one OK button, owned by `owner`.
+void showMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon);
+
+// The three kinds of message the program shows.
+inline void errorBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Error!"), MessageIcon::Error); }
+inline void warningBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Внимание!"), MessageIcon::Warning); }
+inline void failureBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Ошибка"), MessageIcon::Error); }
+
+// The common error report: the error's text, the application's title as caption, the error icon.
+void reportError(QWidget* owner, const QString& text);
+
+// Runs a handler or timer tick; an error that escapes it goes to the common
+// error report. While a report is open, further guarded calls made from the
+// box's own event loop are dropped, so ticks of a loop cannot stack boxes.
+void guarded(QWidget* owner, const std::function<void()>& handler);
+
+// Test hook: when set, boxes are recorded here instead of shown.
+void setMessageRecorder(std::function<void(const MessageRecord&)> recorder);
+
+// Locks the keyboard to its US English layout (X11: the layout group whose
+// layout is "us"; Windows: LoadKeyboardLayout "00000409"). Does nothing where
+// neither applies or no such layout is configured.
+void selectUsKeyboardLayout();
+// The current X11 layout group, or -1 where there is none (for tests).
+int currentKeyboardGroup();
+
+// Opens a web address in the system's browser; failures are ignored.
+void openUrl(const QString& url);
+
+} // namespace Platform

@@ -1,0 +1,291 @@
+#include "link/commandset.h"
+
+namespace CommandSet {
+
+namespace {
+
+constexpr char Terminator = '?';
+
+// Windows-1251 code points of the bytes 0x80..0xFF (0 where the code page has none).
+constexpr char16_t Cp1251High[128] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C,
+    0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122, 0x0459, 0x203A,
+    0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9,
+    0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+char16_t cp1251ToUnicode(unsigned char byte)
+{
+    if (byte < 0x80)
+        return byte;
+    if (byte >= 0xC0)
+        return char16_t(0x0410 + (byte - 0xC0));
+    return Cp1251High[byte - 0x80];
+}
+
+QByteArray numericTrackToText(QByteArrayView bytes)
+{
+    QByteArray text(bytes.data(), bytes.size());
+    for (char& c : text) {
+        if (c == '\'')
+            c = '=';
+        else if (c == '=')
+            c = '>';
+    }
+    return text;
+}
+
+qsizetype firstTerminator(QByteArrayView reply)
+{
+    for (qsizetype k = 1; k < reply.size(); ++k) {
+        if (reply[k] == Terminator)
+            return k;
+    }
+    return -1;
+}
+
+bool startsWithEsc(QByteArrayView reply)
+{
+    return !reply.isEmpty() && static_cast<unsigned char>(reply[0]) == Esc;
+}
+
+// The two-track layout: first part up to the separator, second part after it
+// up to the first terminator seen anywhere from index 2.
+ParsedReply parseTwoTrack(QByteArrayView reply, char separator, bool secondIsTrack1)
+{
+    ParsedReply result;
+    if (!startsWithEsc(reply))
+        return result;
+    QByteArray first;
+    QByteArray second;
+    bool firstPart = true;
+    bool separatorSeen = false;
+    bool ended = false;
+    for (qsizetype i = 2; i < reply.size(); ++i) {
+        const char c = reply[i];
+        if (c == separator)
+            firstPart = false;
+        if (firstPart)
+            first.append(c);
+        if (c == Terminator)
+            ended = true;
+        if (separatorSeen && !ended)
+            second.append(c);
+        if (c == separator)
+            separatorSeen = true;
+    }
+    if (!separatorSeen)
+        return result;
+    result.complete = true;
+    result.track2 = first;
+    if (secondIsTrack1)
+        result.track1 = second;
+    else
+        result.track3 = second;
+    return result;
+}
+
+} // namespace
+
+QStringList trackChoiceTexts()
+{
+    return {QStringLiteral("Track 1"),     QStringLiteral("Track 2"),     QStringLiteral("Track 3"),
+            QStringLiteral("Track 1 & 2"), QStringLiteral("Track 2 & 3"), QStringLiteral("Track 1 & 2 & 3")};
+}
+
+QString trackChoiceText(int choice)
+{
+    const QStringList texts = trackChoiceTexts();
+    return choice >= 0 && choice < texts.size() ? texts.at(choice) : QString();
+}
+
+bool choiceCarries(int choice, int track)
+{
+    static constexpr bool carries[TrackChoiceCount][3] = {
+        {true, false, false}, {false, true, false}, {false, false, true},
+        {true, true, false},  {false, true, true},  {true, true, true},
+    };
+    if (choice < 0 || choice >= TrackChoiceCount || track < 1 || track > 3)
+        return false;
+    return carries[choice][track - 1];
+}
+
+BoxSelection selectTracks(bool track1, bool track2, bool track3)
+{
+    BoxSelection s;
+    s.startEnabled = track1 || track2 || track3;
+    if (track1 && !track2 && track3) {
+        s.turnTrack2On = true;
+        s.choice = Track123;
+        return s;
+    }
+    const int key = (track1 ? 1 : 0) | (track2 ? 2 : 0) | (track3 ? 4 : 0);
+    switch (key) {
+    case 1: s.choice = Track1; break;
+    case 2: s.choice = Track2; break;
+    case 4: s.choice = Track3; break;
+    case 3: s.choice = Track12; break;
+    case 6: s.choice = Track23; break;
+    case 7: s.choice = Track123; break;
+    default: break;
+    }
+    return s;
+}
+
+void putReadCommand(Buffer& buffer, int choice)
+{
+    static constexpr unsigned char table[TrackChoiceCount][2] = {
+        {0x42, 0x4D}, {0x5D, 0x00}, {0x54, 0x5D}, {0x42, 0x54}, {0x42, 0x5D}, {0x42, 0x74},
+    };
+    if (choice < 0 || choice >= TrackChoiceCount)
+        return;
+    buffer[0] = Esc;
+    buffer[1] = table[choice][0];
+    if (choice != Track2)
+        buffer[2] = table[choice][1];
+}
+
+void putStopCommand(Buffer& buffer)
+{
+    buffer[0] = Esc;
+    buffer[1] = 0x30;
+}
+
+void putDefaultReadCommand(Buffer& buffer)
+{
+    buffer[0] = Esc;
+    buffer[1] = 0x42;
+    buffer[2] = 0x4D;
+}
+
+ParsedReply ParseSingleTrackReply(QByteArrayView reply, int choice)
+{
+    ParsedReply result;
+    if (!startsWithEsc(reply))
+        return result;
+    const qsizetype k = firstTerminator(reply);
+    if (k < 0)
+        return result;
+    result.complete = true;
+    switch (choice) {
+    case Track1:
+        result.track1 = k > 3 ? QByteArray(reply.data() + 3, k - 3) : QByteArray();
+        break;
+    case Track2:
+        result.track2 = k > 2 ? numericTrackToText(reply.sliced(2, k - 2)) : QByteArray();
+        break;
+    case Track3:
+        result.track3 = k > 2 ? numericTrackToText(reply.sliced(2, k - 2)) : QByteArray();
+        break;
+    default:
+        result.complete = false;
+        break;
+    }
+    return result;
+}
+
+ParsedReply ParseTrack12Reply(QByteArrayView reply)
+{
+    return parseTwoTrack(reply, 'B', true);
+}
+
+ParsedReply ParseTrack23Reply(QByteArrayView reply)
+{
+    return parseTwoTrack(reply, 'A', false);
+}
+
+ParsedReply ParseTrack123Reply(QByteArrayView reply)
+{
+    ParsedReply result;
+    if (!startsWithEsc(reply))
+        return result;
+    QByteArray t1, t2, t3;
+    bool inTrack1 = false, inTrack2 = true, inTrack3 = false, ended = false, complete = false;
+    for (qsizetype i = 2; i < reply.size(); ++i) {
+        const char c = reply[i];
+        const auto u = static_cast<unsigned char>(c);
+        if (c == Terminator) {
+            inTrack1 = false;
+            ended = true;
+            complete = true;
+        }
+        if (inTrack1 && !ended)
+            t1.append(c);
+        if (c == 'B') {
+            inTrack1 = true;
+            inTrack3 = false;
+        }
+        if (inTrack3 && (u < 0x41 || u > 0x59))
+            t3.append(c);
+        if (c == 'A') {
+            inTrack3 = true;
+            inTrack2 = false;
+        }
+        if (inTrack2)
+            t2.append(c);
+    }
+    if (!complete)
+        return result;
+    result.complete = true;
+    result.clearAll = true;
+    result.track1 = t1;
+    result.track2 = t2;
+    result.track3 = t3;
+    return result;
+}
+
+ParsedReply parseReply(QByteArrayView reply, int choice)
+{
+    switch (choice) {
+    case Track1:
+    case Track2:
+    case Track3: return ParseSingleTrackReply(reply, choice);
+    case Track12: return ParseTrack12Reply(reply);
+    case Track23: return ParseTrack23Reply(reply);
+    case Track123: return ParseTrack123Reply(reply);
+    default: return {};
+    }
+}
+
+QString wireToText(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u == 0)
+            break;
+        const char16_t code = cp1251ToUnicode(u);
+        text.append(QChar(code ? code : char16_t(0xFFFD)));
+    }
+    return text;
+}
+
+QByteArray textToWire(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80) {
+            bytes.append(char(u));
+            continue;
+        }
+        if (u >= 0x0410 && u <= 0x044F) {
+            bytes.append(char(0xC0 + (u - 0x0410)));
+            continue;
+        }
+        char out = '?';
+        for (int i = 0; i < 128; ++i) {
+            if (Cp1251High[i] == u) {
+                out = char(0x80 + i);
+                break;
+            }
+        }
+        bytes.append(out);
+    }
+    return bytes;
+}
+
+} // namespace CommandSet

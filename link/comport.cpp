@@ -1,0 +1,107 @@
+#include "link/comport.h"
+
+#include "link/commandset.h"
+
+#include <algorithm>
+
+ComPort::ComPort(SerialDeviceFactory factory) : m_factory(std::move(factory)) {}
+
+ComPort::~ComPort() = default;
+
+PortTimeouts ComPort::terminalTimeouts()
+{
+    PortTimeouts t;
+    t.readInterval = 1;
+    t.readTotalMultiplier = 0;
+    t.readTotalConstant = 100;
+    t.writeTotalMultiplier = 5;
+    t.writeTotalConstant = 100;
+    return t;
+}
+
+bool ComPort::OpenPort(const QString& name)
+{
+    m_device.reset();
+    std::unique_ptr<SerialDevice> device = m_factory ? m_factory(name) : nullptr;
+    if (device && device->open()) {
+        m_device = std::move(device);
+        m_handle = Handle::Open;
+        return true;
+    }
+    m_handle = Handle::Failed;
+    return false;
+}
+
+void ComPort::SetPortTimeouts()
+{
+    if (!deviceUsable())
+        return;
+    m_device->setTimeouts(terminalTimeouts());
+}
+
+bool ComPort::deviceUsable()
+{
+    if (m_handle != Handle::Open || !m_device)
+        return false;
+    if (!m_device->isOpen()) {
+        // The device went away (adapter unplugged): behave as if no port were
+        // open until the operator connects one again.
+        m_device.reset();
+        return false;
+    }
+    return true;
+}
+
+void ComPort::WritePort(int count)
+{
+    if (count <= 0 || !deviceUsable())
+        return;
+    count = std::min(count, BufferSize);
+    m_device->purgeReceive();
+    m_device->write(reinterpret_cast<const char*>(SendBuffer.data()), count);
+}
+
+void ComPort::WriteBytes(const QByteArray& bytes)
+{
+    if (bytes.isEmpty() || !deviceUsable())
+        return;
+    m_device->purgeReceive();
+    m_device->write(bytes.constData(), bytes.size());
+}
+
+int ComPort::ReadPort(int count)
+{
+    if (count <= 0)
+        return 0;
+    m_lastReadCount = 0;
+    if (!deviceUsable())
+        return 0;
+    count = std::min(count, BufferSize);
+    const qint64 n = m_device->read(reinterpret_cast<char*>(ReceiveBuffer.data()), count);
+    m_lastReadCount = int(std::clamp<qint64>(n, 0, count));
+    return m_lastReadCount;
+}
+
+void ComPort::ClosePort()
+{
+    if (m_device)
+        m_device->close();
+    m_device.reset();
+    m_handle = Handle::None;
+}
+
+bool ComPort::ConnectPort(const QString& name)
+{
+    if (m_handle != Handle::None)
+        ClosePort();
+    if (!OpenPort(name))
+        return false;
+    SetPortTimeouts();
+    CommandSet::putDefaultReadCommand(SendBuffer);
+    return true;
+}
+
+QByteArray ComPort::lastRead() const
+{
+    return QByteArray(reinterpret_cast<const char*>(ReceiveBuffer.data()), m_lastReadCount);
+}

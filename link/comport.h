@@ -1,0 +1,63 @@
+#pragma once
+
+#include "link/serialdevice.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+// The one serial port of the program with its transmit and receive buffers.
+// Senders lay a command into SendBuffer from index 0 and send its first N
+// bytes; every read fills ReceiveBuffer from index 0 and leaves the rest as an
+// earlier read left it. Failures of the port are silent: with no port, sends
+// do nothing and reads return 0, so the pollers just see no answer.
+class ComPort
+{
+public:
+    static constexpr int BufferSize = 200;
+    using Buffer = std::array<unsigned char, BufferSize>;
+
+    // What PortHandle holds: no port opened (or closed), the last open failed, or an open port.
+    enum class Handle { None, Failed, Open };
+
+    explicit ComPort(SerialDeviceFactory factory);
+    ~ComPort();
+    ComPort(const ComPort&) = delete;
+    ComPort& operator=(const ComPort&) = delete;
+
+    Buffer SendBuffer{};
+    Buffer ReceiveBuffer{};
+
+    Handle PortHandle() const { return m_handle; }
+
+    bool OpenPort(const QString& name);
+    void SetPortTimeouts();
+    void WritePort(int count);
+    int ReadPort(int count);
+    void ClosePort();
+
+    // The connection sequence: close what is open, open `name` with the line
+    // settings and time-outs, put the default read command into SendBuffer.
+    // Returns false when the port cannot be opened; the caller shows the message.
+    bool ConnectPort(const QString& name);
+
+    // Sends bytes that do not fit SendBuffer (long write frames) with the same
+    // purge-then-write as WritePort.
+    void WriteBytes(const QByteArray& bytes);
+
+    // The bytes the last ReadPort call stored (a prefix of ReceiveBuffer).
+    QByteArray lastRead() const;
+
+    // The time-outs every opened port gets.
+    static PortTimeouts terminalTimeouts();
+
+private:
+    bool deviceUsable();
+
+    SerialDeviceFactory m_factory;
+    std::unique_ptr<SerialDevice> m_device;
+    Handle m_handle = Handle::None;
+    int m_lastReadCount = 0;
+};

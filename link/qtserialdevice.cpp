@@ -1,0 +1,164 @@
+#include "link/qtserialdevice.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+
+#include <algorithm>
+
+namespace {
+
+// A USB adapter's latency timer (16 ms) plus room for the scheduler.
+constexpr int BurstAllowanceMs = 24;
+
+} // namespace
+
+QtSerialDevice::QtSerialDevice(QString systemLocation) : m_location(std::move(systemLocation)) {}
+
+QtSerialDevice::~QtSerialDevice()
+{
+    close();
+}
+
+bool QtSerialDevice::open()
+{
+    if (m_location.isEmpty())
+        return false;
+    const QFileInfo info(m_location);
+    // Only character devices are serial ports; a plain file or a directory fails like a missing port.
+    if (!info.exists() || info.isDir() || info.isFile())
+        return false;
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(info.absoluteFilePath());
+    if (!port->open(QIODevice::ReadWrite))
+        return false;
+    if (!port->setBaudRate(QSerialPort::Baud9600) || !port->setDataBits(QSerialPort::Data8) ||
+        !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop)) {
+        port->close();
+        return false;
+    }
+    m_port = std::move(port);
+    return true;
+}
+
+void QtSerialDevice::close()
+{
+    if (m_port) {
+        m_port->close();
+        m_port.reset();
+    }
+}
+
+bool QtSerialDevice::isOpen() const
+{
+    return m_port && m_port->isOpen();
+}
+
+void QtSerialDevice::dropIfGone()
+{
+    if (!m_port)
+        return;
+    const auto error = m_port->error();
+    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
+        error == QSerialPort::PermissionError)
+        close();
+}
+
+void QtSerialDevice::setTimeouts(const PortTimeouts& timeouts)
+{
+    m_timeouts = timeouts;
+}
+
+void QtSerialDevice::purgeReceive()
+{
+    if (!isOpen())
+        return;
+    // Take in what the driver already holds so that clear() drops it too.
+    m_port->waitForReadyRead(0);
+    m_port->clear(QSerialPort::Input);
+    m_port->readAll();
+    dropIfGone();
+}
+
+qint64 QtSerialDevice::write(const char* data, qint64 count)
+{
+    if (!isOpen() || count <= 0)
+        return 0;
+    const qint64 queued = m_port->write(data, count);
+    const int budget = m_timeouts.writeTotalConstant + m_timeouts.writeTotalMultiplier * int(count);
+    QElapsedTimer timer;
+    timer.start();
+    while (m_port && m_port->bytesToWrite() > 0) {
+        const int left = budget - int(timer.elapsed());
+        if (left <= 0 || !m_port->waitForBytesWritten(left))
+            break;
+    }
+    dropIfGone();
+    return queued < 0 ? 0 : queued;
+}
+
+int QtSerialDevice::quietGapMs(const PortTimeouts& timeouts)
+{
+    return timeouts.readInterval > 0 ? std::max(timeouts.readInterval, BurstAllowanceMs) : 0;
+}
+
+qint64 QtSerialDevice::read(char* data, qint64 maxCount)
+{
+    if (!isOpen() || maxCount <= 0)
+        return 0;
+    const int total = m_timeouts.readTotalConstant + m_timeouts.readTotalMultiplier * int(maxCount);
+    const int quiet = quietGapMs(m_timeouts);
+    QElapsedTimer timer;
+    timer.start();
+    qint64 got = 0;
+    for (;;) {
+        const qint64 n = m_port->read(data + got, maxCount - got);
+        if (n > 0)
+            got += n;
+        if (got >= maxCount)
+            break;
+        const int left = total - int(timer.elapsed());
+        if (left <= 0)
+            break;
+        const int wait = (got > 0 && quiet > 0) ? std::min(left, quiet) : left;
+        if (!m_port->waitForReadyRead(wait)) {
+            // Quiet line, total time-out, or the device failed: in each case the read is over.
+            dropIfGone();
+            break;
+        }
+    }
+    return got;
+}
+
+QString portSystemLocation(const QString& name, const QDir& workDir)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(workDir);
+    return name;
+#else
+    if (name.isEmpty())
+        return {};
+    static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"));
+    const auto match = comName.match(name);
+    if (match.hasMatch()) {
+        const QFileInfo link(workDir.filePath(name));
+        if (link.exists())
+            return link.absoluteFilePath();
+        return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
+    }
+    if (name.contains(QLatin1Char('/')))
+        return QFileInfo(workDir, name).absoluteFilePath();
+    const QFileInfo local(workDir.filePath(name));
+    if (local.exists())
+        return local.absoluteFilePath();
+    return QStringLiteral("/dev/") + name;
+#endif
+}
+
+SerialDeviceFactory qtSerialDeviceFactory()
+{
+    return [](const QString& name) -> std::unique_ptr<SerialDevice> {
+        return std::make_unique<QtSerialDevice>(portSystemLocation(name, QDir::current()));
+    };
+}

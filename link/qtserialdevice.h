@@ -1,0 +1,50 @@
+#pragma once
+
+#include "link/serialdevice.h"
+
+#include <QDir>
+
+class QSerialPort;
+
+// The platform's serial port through QSerialPort, used synchronously.
+//
+// Reads follow the terminal's time-out rules: a read returns at the latest
+// after the total time-out, earlier once the count has arrived or once the
+// line has been quiet for quietGapMs() after the first byte. The quiet gap is
+// wider than the 1 ms the time-outs name because bytes do not reach us one by
+// one: a USB serial adapter hands them over in bursts every 16 ms (its latency
+// timer) and a pseudo-terminal in chunks, so a 1 ms gap would cut a reply that
+// is still arriving.
+class QtSerialDevice : public SerialDevice
+{
+public:
+    explicit QtSerialDevice(QString systemLocation);
+    ~QtSerialDevice() override;
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override;
+    void setTimeouts(const PortTimeouts& timeouts) override;
+    PortTimeouts timeouts() const override { return m_timeouts; }
+    void purgeReceive() override;
+    qint64 write(const char* data, qint64 count) override;
+    qint64 read(char* data, qint64 maxCount) override;
+
+    static int quietGapMs(const PortTimeouts& timeouts);
+
+private:
+    void dropIfGone();
+
+    QString m_location;
+    std::unique_ptr<QSerialPort> m_port;
+    PortTimeouts m_timeouts;
+};
+
+// Where a port name leads on this platform (see the README): on Linux "COM1".."COM8"
+// open the link of that name in `workDir` when there is one, else /dev/ttyS0..7;
+// a name with a slash is a path; any other name is looked up in `workDir`, then /dev.
+// On Windows the name is used as it stands.
+QString portSystemLocation(const QString& name, const QDir& workDir);
+
+// Opens ports by name through QSerialPort, resolving names in the working directory.
+SerialDeviceFactory qtSerialDeviceFactory();
