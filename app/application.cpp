@@ -1,0 +1,21 @@
+#include "app/application.h"
+
+#include "app/tform1.h"
+#include "app/tform2.h"
+#include "app/tform4.h"
+#include "app/tform6.h"
+
+
+Application::Application(SerialDeviceFactory devices, Sleeper sleeper) : port(std::move(devices))
+{
+    // The dialogs are children of the main window, so they live and die with it.
+    form1 = std::make_unique<TForm1>(port, std::move(sleeper));
+    form1->setObjectName(QStringLiteral("TForm1"));
+    form2 = new TForm2(port, form1.get());
+
+    form4 = new TForm4(port, form1.get());
+    form6 = new TForm6(form1.get());
+    form1->setForms(form2, form3, form4, form6);
+}
+
+Application::~Application() = default;

@@ -1,0 +1,158 @@
+#include "app/platform.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWidget>
+
+#ifdef STRIPEWELL_HAVE_XKB
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#undef Bool
+#undef None
+#undef Status
+#endif
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+#include <exception>
+
+namespace Platform {
+
+namespace {
+
+std::function<void(const MessageRecord&)>& recorder()
+{
+    static std::function<void(const MessageRecord&)> r;
+    return r;
+}
+
+// Boxes open right now. While one is open, guarded handlers that its event loop
+// would run are dropped: a timer tick cannot stack a second box behind the first.
+int s_openBoxes = 0;
+
+} // namespace
+
+void setMessageRecorder(std::function<void(const MessageRecord&)> r)
+{
+    recorder() = std::move(r);
+}
+
+void showMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon)
+{
+    if (recorder()) {
+        recorder()({owner ? owner->objectName() : QString(), text, title, icon});
+        return;
+    }
+    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Warning, title, text,
+                    QMessageBox::Ok, owner ? owner->window() : nullptr);
+    ++s_openBoxes;
+    box.exec();
+    --s_openBoxes;
+}
+
+void reportError(QWidget* owner, const QString& text)
+{
+    showMessage(owner, text, QStringLiteral("Stripewell"), MessageIcon::Error);
+}
+
+void guarded(QWidget* owner, const std::function<void()>& handler)
+{
+    if (s_openBoxes > 0)
+        return;
+    QString error;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& e) {
+        error = QString::fromStdString(e.what());
+    } catch (...) {
+        error = QStringLiteral("Unknown error.");
+    }
+    reportError(owner, error);
+}
+
+#ifdef STRIPEWELL_HAVE_XKB
+namespace {
+
+Display* x11Display()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->display() : nullptr;
+}
+
+// The layout group whose layout is US English, read from the keymap's symbols
+// ("pc+ru+us:2+inet(evdev)" gives group 1), or -1.
+int usGroup(Display* display)
+{
+    XkbDescPtr desc = XkbAllocKeyboard();
+    if (!desc)
+        return -1;
+    int group = -1;
+    if (XkbGetNames(display, XkbSymbolsNameMask | XkbGroupNamesMask, desc) == Success && desc->names) {
+        char* symbols = desc->names->symbols ? XGetAtomName(display, desc->names->symbols) : nullptr;
+        if (symbols) {
+            const QStringList parts = QString::fromLatin1(symbols).split(QLatin1Char('+'));
+            XFree(symbols);
+            static const QStringList notLayouts = {QStringLiteral("pc"), QStringLiteral("inet"),
+                                                   QStringLiteral("group"), QStringLiteral("level3"),
+                                                   QStringLiteral("compose"), QStringLiteral("terminate"),
+                                                   QStringLiteral("ctrl"), QStringLiteral("altwin"),
+                                                   QStringLiteral("capslock"), QStringLiteral("srvr_ctrl"),
+                                                   QStringLiteral("keypad"), QStringLiteral("kpdl")};
+            for (const QString& part : parts) {
+                const QString name = part.section(QLatin1Char('('), 0, 0).section(QLatin1Char(':'), 0, 0);
+                if (notLayouts.contains(name) || name != QLatin1String("us"))
+                    continue;
+                const QString index = part.section(QLatin1Char(':'), 1, 1);
+                group = index.isEmpty() ? 0 : index.toInt() - 1;
+                break;
+            }
+        }
+    }
+    XkbFreeKeyboard(desc, 0, True);
+    return group;
+}
+
+} // namespace
+#endif
+
+void selectUsKeyboardLayout()
+{
+#if defined(Q_OS_WIN)
+    LoadKeyboardLayoutA("00000409", 1);
+#elif defined(STRIPEWELL_HAVE_XKB)
+    Display* display = x11Display();
+    if (!display)
+        return;
+    const int group = usGroup(display);
+    if (group < 0)
+        return;
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success && state.locked_group == group)
+        return;
+    XkbLockGroup(display, XkbUseCoreKbd, unsigned(group));
+    XFlush(display);
+#endif
+}
+
+int currentKeyboardGroup()
+{
+#ifdef STRIPEWELL_HAVE_XKB
+    Display* display = x11Display();
+    XkbStateRec state{};
+    if (display && XkbGetState(display, XkbUseCoreKbd, &state) == Success)
+        return state.locked_group;
+#endif
+    return -1;
+}
+
+void openUrl(const QString& url)
+{
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+} // namespace Platform

@@ -1,0 +1,386 @@
+#include "app/tform1.h"
+
+#include "app/lookandfeel.h"
+#include "app/platform.h"
+#include "app/settingsfile.h"
+#include "app/tform2.h"
+#include "app/tform4.h"
+#include "app/tform6.h"
+#include "link/commandset.h"
+#include "link/comport.h"
+#include "ui_TForm1.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QStyle>
+
+namespace {
+
+struct Hint
+{
+    const char* button;
+    const char* text;
+};
+
+// Shown when the pointer first rests on a button. The multi-line hints break with
+// a line feed, which is how a Qt tooltip starts a new line.
+constexpr Hint Hints[] = {
+    {"SpeedButton3", "Читать карточку"},
+    {"SpeedButton4", "Остановить чтение карточек"},
+    {"SpeedButton5", "Записать карточку"},
+    {"SpeedButton9", "Остановить запись карточек"},
+    {"SpeedButton11", "Строка для записи\nна 1 дорожку"},
+    {"SpeedButton12", "Строка для записи\nна 2 дорожку"},
+    {"SpeedButton13", "Строка для записи\nна 3 дорожку"},
+    {"SpeedButton6", "Сменить COM порт"},
+    {"SpeedButton18", "О программе"},
+    {"SpeedButton8", "Выход"},
+};
+
+bool numericTrackKey(const QKeyEvent* key)
+{
+    const QString text = key->text();
+    if (text.isEmpty())
+        return true; // cursor and editing keys carry no character
+    const char16_t c = text.at(0).unicode();
+    return c == 0x08 || (c >= 0x30 && c <= 0x3E);
+}
+
+} // namespace
+
+TForm1::TForm1(ComPort& port, Sleeper sleeper)
+    : ui(new Ui::TForm1), m_port(port), m_sleeper(std::move(sleeper)), m_settingsPath(SettingsFile::defaultPath())
+{
+    ui->setupUi(this);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(500);
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer2.setInterval(500);
+    setUpButtons();
+    connectHandlers();
+    ui->Edit3->installEventFilter(this);
+    ui->Edit2->installEventFilter(this);
+    adjustSize();
+    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height());
+}
+
+void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6)
+{
+    m_form2 = form2;
+    m_form3 = form3;
+    m_form4 = form4;
+    m_form6 = form6;
+}
+
+void TForm1::setUpButtons()
+{
+    const struct
+    {
+        QAbstractButton* button;
+        QStyle::StandardPixmap picture;
+    } pictures[] = {
+        {ui->SpeedButton3, QStyle::SP_MediaPlay},         {ui->SpeedButton4, QStyle::SP_MediaStop},
+        {ui->SpeedButton5, QStyle::SP_DialogSaveButton},  {ui->SpeedButton9, QStyle::SP_MediaStop},
+        {ui->SpeedButton11, QStyle::SP_FileDialogDetailedView}, {ui->SpeedButton12, QStyle::SP_FileDialogDetailedView},
+        {ui->SpeedButton13, QStyle::SP_FileDialogDetailedView}, {ui->SpeedButton6, QStyle::SP_ComputerIcon},
+        {ui->SpeedButton18, QStyle::SP_MessageBoxInformation},  {ui->SpeedButton8, QStyle::SP_DialogCloseButton},
+    };
+    for (const auto& p : pictures)
+        p.button->setIcon(style()->standardIcon(p.picture));
+    for (const Hint& hint : Hints) {
+        auto* button = findChild<QAbstractButton*>(QLatin1String(hint.button));
+        button->installEventFilter(this);
+        button->setAccessibleDescription(QString::fromUtf8(hint.text));
+    }
+    ui->SpeedButton6->setAccessibleName(QStringLiteral("Сменить COM порт"));
+    setWindowIcon(LookAndFeel::appIcon());
+    // Track 1 text is upper case however it gets into the edit.
+    connect(ui->Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const QString upper = text.toUpper();
+        if (upper != text)
+            ui->Edit1->setText(upper);
+    });
+}
+
+void TForm1::connectHandlers()
+{
+    const auto guard = [this](void (TForm1::*handler)()) {
+        return [this, handler] { Platform::guarded(this, [this, handler] { (this->*handler)(); }); };
+    };
+    connect(ui->SpeedButton3, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton3Click));
+    connect(ui->SpeedButton4, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton4Click));
+    connect(ui->SpeedButton5, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton5Click));
+    connect(ui->SpeedButton9, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton9Click));
+    connect(ui->SpeedButton11, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton11Click));
+    connect(ui->SpeedButton12, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton12Click));
+    connect(ui->SpeedButton13, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton13Click));
+    connect(ui->SpeedButton6, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton6Click));
+    connect(ui->SpeedButton8, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton8Click));
+    connect(ui->SpeedButton18, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton18Click));
+    connect(ui->N2, &QAction::triggered, this, guard(&TForm1::N2Click));
+    connect(ui->N5, &QAction::triggered, this, guard(&TForm1::N5Click));
+    // A box changed by the program runs its click handling too, as a click would.
+    connect(ui->CheckBox1, &QCheckBox::toggled, this, guard(&TForm1::CheckBox1Click));
+    connect(ui->CheckBox2, &QCheckBox::toggled, this, guard(&TForm1::CheckBox2Click));
+    connect(ui->CheckBox3, &QCheckBox::toggled, this, guard(&TForm1::CheckBox3Click));
+    connect(ui->CheckBox4, &QCheckBox::toggled, this, guard(&TForm1::CheckBox4Click));
+    connect(ui->CheckBox5, &QCheckBox::toggled, this, guard(&TForm1::CheckBox5Click));
+    connect(ui->CheckBox6, &QCheckBox::toggled, this, guard(&TForm1::CheckBox6Click));
+    connect(&Timer1, &QTimer::timeout, this, guard(&TForm1::Timer1Timer));
+    connect(&Timer2, &QTimer::timeout, this, guard(&TForm1::Timer2Timer));
+    connect(ui->TabbedNotebook1, &QTabWidget::currentChanged, this, [this](int page) {
+        const int leaving = m_commandPage;
+        Platform::guarded(this, [this, leaving] { TabbedNotebook1Change(leaving); });
+        m_commandPage = page;
+    });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Enter) {
+        if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->toolTip().isEmpty())
+            button->setToolTip(button->accessibleDescription());
+    }
+    if (event->type() == QEvent::KeyPress && (watched == ui->Edit2 || watched == ui->Edit3))
+        return !numericTrackKey(static_cast<QKeyEvent*>(event)); // Edit2KeyPress, Edit3KeyPress
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    QMetaObject::invokeMethod(this, [this] { Platform::guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
+}
+
+void TForm1::FormShow()
+{
+    const int position = SettingsFile::readPortPosition(m_settingsPath);
+    m_form4->selectPortPosition(position);
+    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+    ShowTrackChoice();
+    m_form4->Button1Click();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // The operator must always be able to quit: a settings file that cannot be
+    // written is reported, and the program closes all the same.
+    Platform::guarded(this, [this] { FormClose(); });
+    event->accept();
+}
+
+void TForm1::FormClose()
+{
+    Timer1.stop();
+    Timer2.stop();
+    sendStop();
+    SettingsFile::writePortPosition(m_settingsPath, m_form4->portPosition());
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    // FormCanResize: the window keeps its size; maximizing is undone.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        QMetaObject::invokeMethod(this, [this] { setWindowState(Qt::WindowNoState); }, Qt::QueuedConnection);
+    QMainWindow::changeEvent(event);
+}
+
+void TForm1::sendStop()
+{
+    CommandSet::putStopCommand(m_port.SendBuffer);
+    m_port.WritePort(CommandSet::StopCommandLength);
+    m_reply.reset();
+}
+
+void TForm1::ShowTrackChoice()
+{
+    ui->GroupBox4->setEnabled(true);
+    ui->GroupBox5->setEnabled(true);
+    ui->GroupBox6->setEnabled(true);
+    const int choice = m_form2->trackChoice();
+    const QString text = m_form2->trackChoiceText();
+    ui->Label1->setText(QStringLiteral("Чтение: ") + text);
+    ui->Label2->setText(QStringLiteral("Запись: ") + text);
+    ui->GroupBox4->setEnabled(CommandSet::choiceCarries(choice, 1));
+    ui->GroupBox5->setEnabled(CommandSet::choiceCarries(choice, 2));
+    ui->GroupBox6->setEnabled(CommandSet::choiceCarries(choice, 3));
+}
+
+void TForm1::SelectReadTracks()
+{
+    const auto s = CommandSet::selectTracks(ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(),
+                                            ui->CheckBox3->isChecked());
+    if (s.choice)
+        m_form2->setTrackChoice(*s.choice);
+    if (s.turnTrack2On)
+        ui->CheckBox2->setChecked(true);
+    ui->SpeedButton3->setEnabled(s.startEnabled);
+    sendStop();
+}
+
+void TForm1::SelectWriteTracks()
+{
+    const auto s = CommandSet::selectTracks(ui->CheckBox4->isChecked(), ui->CheckBox5->isChecked(),
+                                            ui->CheckBox6->isChecked());
+    if (s.choice)
+        m_form2->setTrackChoice(*s.choice);
+    if (s.turnTrack2On)
+        ui->CheckBox5->setChecked(true);
+    ui->SpeedButton5->setEnabled(s.startEnabled);
+    sendStop();
+    Timer2.stop();
+}
+
+void TForm1::TabbedNotebook1Change(int leavingPage)
+{
+    if (leavingPage == 0) {
+        // Reading and writing share the port: a poll left running would take the write loop's answers.
+        Timer1.stop();
+        CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+        ui->CheckBox4->setChecked(ui->CheckBox1->isChecked());
+        ui->CheckBox5->setChecked(ui->CheckBox2->isChecked());
+        ui->CheckBox6->setChecked(ui->CheckBox3->isChecked());
+        SelectWriteTracks();
+        return;
+    }
+    sendStop();
+    Timer2.stop();
+    ui->SpeedButton5->setEnabled(true);
+    ui->Edit4->clear();
+    ui->Edit5->clear();
+    ui->Edit6->clear();
+    ui->CheckBox1->setChecked(ui->CheckBox4->isChecked());
+    ui->CheckBox2->setChecked(ui->CheckBox5->isChecked());
+    ui->CheckBox3->setChecked(ui->CheckBox6->isChecked());
+    SelectReadTracks();
+}
+
+void TForm1::SpeedButton3Click()
+{
+    Timer1.stop();
+    m_form2->ApplyTrackChoice();
+    m_reply.reset();
+    m_port.WritePort(CommandSet::ReadCommandLength);
+    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+    Timer1.start();
+    ui->Edit4->clear();
+    ui->Edit5->clear();
+    ui->Edit6->clear();
+}
+
+void TForm1::SpeedButton4Click()
+{
+    Timer1.stop();
+    sendStop();
+    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+}
+
+void TForm1::Timer1Timer()
+{
+    if (m_port.ReadPort(150) == 0)
+        return;
+    // A reply still arriving is kept and joined with what the next polls read.
+    const QByteArray reply = m_reply.feed(m_port.lastRead());
+    if (reply.isEmpty())
+        return;
+    m_form2->ApplyTrackChoice();
+    const auto parsed = CommandSet::parseReply(reply, m_form2->trackChoice());
+    if (!parsed.complete)
+        return;
+    m_reply.reset();
+    if (parsed.clearAll) {
+        ui->Edit6->clear();
+        ui->Edit5->clear();
+        ui->Edit4->clear();
+    }
+    if (parsed.track1)
+        ui->Edit4->setText(CommandSet::wireToText(*parsed.track1));
+    if (parsed.track2)
+        ui->Edit5->setText(CommandSet::wireToText(*parsed.track2));
+    if (parsed.track3)
+        ui->Edit6->setText(CommandSet::wireToText(*parsed.track3));
+    m_port.ReceiveBuffer[0] = 0;
+    m_port.WritePort(CommandSet::ReadCommandLength);
+}
+
+void TForm1::CheckBox1Click()
+{
+    SelectReadTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+void TForm1::CheckBox2Click()
+{
+    SelectReadTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+void TForm1::CheckBox3Click()
+{
+    SelectReadTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+void TForm1::CheckBox4Click()
+{
+    SelectWriteTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+void TForm1::CheckBox5Click()
+{
+    SelectWriteTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+void TForm1::CheckBox6Click()
+{
+    SelectWriteTracks();
+    m_form2->ApplyTrackChoice();
+}
+
+QLineEdit* TForm1::trackEdit(int track) const
+{
+    switch (track) {
+    case 1: return ui->Edit1;
+    case 2: return ui->Edit2;
+    case 3: return ui->Edit3;
+    default: return nullptr;
+    }
+}
+
+void TForm1::setTrackText(int track, const QString& text)
+{
+    if (QLineEdit* edit = trackEdit(track))
+        edit->setText(track == 1 ? text.toUpper() : text);
+}
+
+void TForm1::N2Click()
+{
+    close();
+}
+
+void TForm1::SpeedButton8Click()
+{
+    close();
+}
+
+void TForm1::N5Click()
+{
+    m_form6->show();
+    m_form6->raise();
+}
+
+void TForm1::SpeedButton18Click()
+{
+    N5Click();
+}
+
+void TForm1::SpeedButton6Click()
+{
+    m_form4->show();
+    m_form4->raise();
+}

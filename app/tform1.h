@@ -1,0 +1,102 @@
+#pragma once
+
+#include "link/sleeper.h"
+#include "reading/replyassembler.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class ComPort;
+class QLineEdit;
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm6;
+class WriteLoop;
+
+// The main window: the read tab with its poll, the write tab with its loop, the
+// menu and toolbar, the hand-over between the tabs and the settings file.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    TForm1(ComPort& port, Sleeper sleeper);
+    ~TForm1() override;
+
+    // The other windows, created after this one.
+    void setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6);
+    void setSettingsPath(const QString& path) { m_settingsPath = path; }
+
+    // The page whose commands are in force: during a tab change, the page being left.
+    int commandPage() const { return m_commandPage; }
+
+    void FormShow();
+    void ShowTrackChoice();
+    void SelectReadTracks();
+    void SelectWriteTracks();
+    void TabbedNotebook1Change(int leavingPage);
+
+    // Read tab.
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void Timer1Timer();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void CheckBox3Click();
+
+    // Write tab.
+    void SpeedButton5Click();
+    void SpeedButton9Click();
+    void Timer2Timer();
+    void CheckBox4Click();
+    void CheckBox5Click();
+    void CheckBox6Click();
+    void SpeedButton11Click();
+    void SpeedButton12Click();
+    void SpeedButton13Click();
+
+    void N2Click();
+    void N5Click();
+    void SpeedButton6Click();
+    void SpeedButton8Click();
+    void SpeedButton18Click();
+
+    // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
+    QLineEdit* trackEdit(int track) const;
+    void setTrackText(int track, const QString& text);
+
+    Ui::TForm1* ui;
+    QTimer Timer1;
+    QTimer Timer2;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectHandlers();
+    void setUpButtons();
+    void sendStop();
+    void FormClose();
+    void stopWriteRunForOverLongText();
+    void openComposer(int track);
+
+    ComPort& m_port;
+    TForm2* m_form2 = nullptr;
+    TForm3* m_form3 = nullptr;
+    TForm4* m_form4 = nullptr;
+    TForm6* m_form6 = nullptr;
+    Sleeper m_sleeper;
+    ReplyAssembler m_reply;
+    QString m_settingsPath;
+    int m_commandPage = 0;
+    bool m_shown = false;
+};

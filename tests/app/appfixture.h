@@ -1,0 +1,81 @@
+#pragma once
+
+// A running program on a pseudo-terminal whose far end the test plays, with
+// message boxes recorded instead of shown.
+
+#include "app/application.h"
+#include "app/platform.h"
+#include "app/tform1.h"
+#include "app/tform2.h"
+#include "app/tform4.h"
+#include "link/qtserialdevice.h"
+#include "tools/pty.h"
+#include "ui_TForm1.h"
+#include "ui_TForm4.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+struct AppFixture
+{
+    AppFixture()
+    {
+        Platform::setMessageRecorder([this](const Platform::MessageRecord& r) { boxes.push_back(r); });
+        previousDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        app = std::make_unique<Application>(qtSerialDeviceFactory(), [this](int ms) { sleeps.push_back(ms); });
+        form1 = app->form1.get();
+        ui = form1->ui;
+    }
+    ~AppFixture()
+    {
+        app.reset();
+        QDir::setCurrent(previousDir);
+        Platform::setMessageRecorder({});
+    }
+
+    // Writes config.rwc choosing the position, with COM<n> linked to the pseudo-terminal.
+    void linkPort(int position = 0)
+    {
+        QVERIFY(pty.linkAs(dir.filePath(QStringLiteral("COM%1").arg(position + 1))));
+        QFile file(dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::number(position) + "\r\n");
+    }
+    // Starts the program as showing the main window would.
+    void start()
+    {
+        Platform::guarded(form1, [this] { form1->FormShow(); });
+    }
+    // Everything the terminal received since the last call.
+    QByteArray wire(int settleMs = 30)
+    {
+        QByteArray all;
+        for (QByteArray part = pty.read(settleMs); !part.isEmpty(); part = pty.read(settleMs))
+            all += part;
+        return all;
+    }
+    void terminalSends(const QByteArray& bytes)
+    {
+        pty.write(bytes);
+        QTest::qWait(15);
+    }
+    QString settingsText() const
+    {
+        QFile file(dir.filePath(QStringLiteral("config.rwc")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    }
+
+    QTemporaryDir dir;
+    QString previousDir;
+    PseudoTerminal pty;
+    std::vector<Platform::MessageRecord> boxes;
+    std::vector<int> sleeps;
+    std::unique_ptr<Application> app;
+    TForm1* form1 = nullptr;
+    Ui::TForm1* ui = nullptr;
+};
