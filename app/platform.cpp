@@ -44,7 +44,10 @@ void setMessageRecorder(std::function<void(const MessageRecord&)> r)
 void showMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon)
 {
     if (recorder()) {
+        // A recorded box counts as open while the recorder runs, as a real one does while it is shown.
+        ++s_openBoxes;
         recorder()({owner ? owner->objectName() : QString(), text, title, icon});
+        --s_openBoxes;
         return;
     }
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Warning, title, text,

@@ -3,7 +3,7 @@
 #include <QApplication>
 
 int runAppTests(int argc, char** argv);
-
+int runPlatformTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -12,6 +12,7 @@ int main(int argc, char** argv)
     LookAndFeel::apply(app);
     int failed = 0;
     failed += runAppTests(argc, argv);
+    failed += runPlatformTests(argc, argv);
 
     return failed == 0 ? 0 : 1;
 }

@@ -1,0 +1,80 @@
+// The keyboard layout lock on a real X server: the test starts its own Xvfb,
+// gives it the layouts "ru,us" and checks that the US group gets locked.
+
+#include "app/platform.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool setLayouts(const char* layouts)
+{
+    const QByteArray command = QByteArray("setxkbmap -layout ") + layouts + " 2>/dev/null";
+    return std::system(command.constData()) == 0;
+}
+
+} // namespace
+
+class TestKeyboard : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void locksTheUsGroup_data()
+    {
+        QTest::addColumn<QByteArray>("layouts");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("ru,us") << QByteArray("ru,us") << 1;
+        QTest::newRow("us,ru") << QByteArray("us,ru") << 0;
+        QTest::newRow("de,ru,us") << QByteArray("de,ru,us") << 2;
+        QTest::newRow("ru only: left alone") << QByteArray("ru") << -1;
+    }
+    void locksTheUsGroup()
+    {
+        QFETCH(QByteArray, layouts);
+        QFETCH(int, expected);
+        QVERIFY(setLayouts(layouts.constData()));
+        if (expected < 0)
+            expected = Platform::currentKeyboardGroup(); // no US layout: the group stays as it is
+        Platform::selectUsKeyboardLayout();
+        QCOMPARE(Platform::currentKeyboardGroup(), expected);
+        Platform::selectUsKeyboardLayout(); // already there: nothing changes
+        QCOMPARE(Platform::currentKeyboardGroup(), expected);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (std::system("command -v Xvfb >/dev/null && command -v setxkbmap >/dev/null") != 0) {
+        std::puts("SKIP: Xvfb or setxkbmap missing");
+        return 0;
+    }
+    const QByteArray display = ":" + QByteArray::number(200 + getpid() % 500);
+    const pid_t server = fork();
+    if (server == 0) {
+        execlp("Xvfb", "Xvfb", display.constData(), "-noreset", "-nolisten", "tcp", "-screen", "0", "640x480x24",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setenv("DISPLAY", display.constData(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int status = 1;
+    for (int i = 0; i < 50 && std::system("xdpyinfo >/dev/null 2>&1 || xset q >/dev/null 2>&1") != 0; ++i)
+        usleep(100000);
+    {
+        QApplication app(argc, argv);
+        TestKeyboard t;
+        status = QTest::qExec(&t, argc, argv);
+    }
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    return status;
+}
+
+#include "tst_keyboard.moc"

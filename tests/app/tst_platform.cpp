@@ -1,0 +1,88 @@
+#include "app/platform.h"
+#include "app/tform6.h"
+#include "link/error.h"
+#include "ui_TForm6.h"
+
+#include <QTest>
+
+#include <vector>
+
+// The error guard and the About window.
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() { Platform::setMessageRecorder({}); }
+    void escapingErrorBecomesTheCommonReport();
+    void ticksDoNotPileUpBoxes();
+    void aboutWindow();
+};
+
+void TestPlatform::escapingErrorBecomesTheCommonReport()
+{
+    std::vector<Platform::MessageRecord> boxes;
+    Platform::setMessageRecorder([&](const Platform::MessageRecord& r) { boxes.push_back(r); });
+    QWidget owner;
+    owner.setObjectName(QStringLiteral("Owner"));
+    bool before = false, after = false;
+    Platform::guarded(&owner, [&] {
+        before = true;
+        throw Failure(QStringLiteral("Ячейка не читается."));
+        after = true;
+    });
+    QVERIFY(before);
+    QVERIFY(!after);
+    QCOMPARE(int(boxes.size()), 1);
+    QCOMPARE(boxes[0].text, QStringLiteral("Ячейка не читается."));
+    QCOMPARE(boxes[0].title, QStringLiteral("Stripewell"));
+    QCOMPARE(boxes[0].owner, QStringLiteral("Owner"));
+    QVERIFY(boxes[0].icon == Platform::MessageIcon::Error);
+}
+
+void TestPlatform::ticksDoNotPileUpBoxes()
+{
+    int ticks = 0;
+    std::vector<Platform::MessageRecord> boxes;
+    const auto tick = [&] {
+        ++ticks;
+        throw Failure(QStringLiteral("bad counter"));
+    };
+    // While the first report is open, the loop's next tick arrives from the box's event loop.
+    Platform::setMessageRecorder([&](const Platform::MessageRecord& r) {
+        boxes.push_back(r);
+        Platform::guarded(nullptr, tick);
+    });
+    Platform::guarded(nullptr, tick);
+    QCOMPARE(ticks, 1);
+    QCOMPARE(int(boxes.size()), 1);
+    // Once it is closed, the next tick runs again.
+    Platform::guarded(nullptr, tick);
+    QCOMPARE(ticks, 2);
+}
+
+void TestPlatform::aboutWindow()
+{
+    TForm6 about(nullptr);
+    QCOMPARE(about.windowTitle(), QStringLiteral("О программе..."));
+    QCOMPARE(about.ui->Label1->text(), QStringLiteral("Stripewell"));
+    QCOMPARE(about.ui->Label6->text(), QStringLiteral("5.0.3"));
+    QCOMPARE(about.ui->Label8->text(), QStringLiteral("Windows 95\\98\\NT"));
+    QCOMPARE(about.ui->Label3->text(), QStringLiteral("Запись и чтение"));
+    QCOMPARE(about.ui->Label10->text(), QStringLiteral("магнитных карточек"));
+    QVERIFY(about.ui->Label9->text().contains(QLatin1String("example.com")));
+    QCOMPARE(about.ui->Label9->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(about.size(), QSize(277, 278));
+    QVERIFY(about.windowFlags() & Qt::WindowStaysOnTopHint);
+    about.show();
+    about.ui->Button1->click();
+    QVERIFY(!about.isVisible());
+}
+
+int runPlatformTests(int argc, char** argv)
+{
+    TestPlatform t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_platform.moc"
