@@ -1,0 +1,137 @@
+#include "link/tracks_write.h"
+
+#include "link/commandset.h"
+#include "link/comport.h"
+
+#include <algorithm>
+
+namespace Tracks_Write {
+
+namespace {
+
+constexpr char Esc = 0x1B;
+constexpr char Gs = 0x1D;
+
+} // namespace
+
+bool overCapacity(const CardTexts& texts)
+{
+    for (int t = 1; t <= 3; ++t) {
+        if (texts.track(t).size() > Capacity[t])
+            return true;
+    }
+    return false;
+}
+
+QByteArray numericTrackBytes(const QString& text)
+{
+    QByteArray bytes = CommandSet::textToWire(text);
+    for (char& c : bytes) {
+        if (c == '=')
+            c = 0x27;
+        else if (c == '>')
+            c = 0x3D;
+    }
+    return bytes;
+}
+
+QByteArray buildFrame(int choice, const CardTexts& texts)
+{
+    for (int t = 1; t <= 3; ++t) {
+        if (CommandSet::choiceCarries(choice, t) && texts.track(t).isEmpty())
+            return {};
+    }
+    if (choice < 0 || choice >= CommandSet::TrackChoiceCount)
+        return {};
+    QByteArray frame;
+    frame.reserve(7 + texts.track1.size() + texts.track2.size() + texts.track3.size());
+    frame.append(Esc).append('t');
+    if (CommandSet::choiceCarries(choice, 2))
+        frame.append(numericTrackBytes(texts.track2));
+    if (CommandSet::choiceCarries(choice, 3))
+        frame.append('A').append(numericTrackBytes(texts.track3));
+    if (CommandSet::choiceCarries(choice, 1))
+        frame.append('B').append(CommandSet::textToWire(texts.track1));
+    frame.append(Gs).append(Esc).append('\\');
+    return frame;
+}
+
+int delayAfterFrameMs(int choice)
+{
+    static constexpr int delays[CommandSet::TrackChoiceCount] = {200, 100, 100, 100, 10, 100};
+    return choice >= 0 && choice < CommandSet::TrackChoiceCount ? delays[choice] : 0;
+}
+
+void sendWriteStart(ComPort& port)
+{
+    port.SendBuffer[0] = Esc;
+    port.SendBuffer[1] = '%';
+    port.SendBuffer[2] = 'B';
+    port.WritePort(3);
+}
+
+namespace {
+
+void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArray& frame)
+{
+    // The frame goes out from its own storage, since a full three-track card does
+    // not fit SendBuffer; what fits is laid there too, because later commands
+    // (the track 2 read command's third byte) go out with what the buffer holds.
+    const auto fits = std::min<qsizetype>(frame.size(), ComPort::BufferSize);
+    std::copy_n(frame.constData(), fits, reinterpret_cast<char*>(port.SendBuffer.data()));
+    port.WriteBytes(frame);
+    port.ReceiveBuffer[0] = 0;
+    if (sleeper)
+        sleeper(delayAfterFrameMs(choice));
+    port.SendBuffer[0] = Esc;
+    port.SendBuffer[1] = 'j';
+    port.WritePort(2);
+}
+
+} // namespace
+
+WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext,
+                       const CardTexts& inHand, const Composer& compose)
+{
+    WriteResult result;
+    result.texts = inHand;
+    StagedCard staged;
+    if (generateNext) {
+        staged = compose(choice);
+        // Tracks the choice does not carry are not composed: their edits keep their text.
+        for (int t = 1; t <= 3; ++t) {
+            if (CommandSet::choiceCarries(choice, t))
+                result.texts.track(t) = staged.texts.track(t);
+        }
+        // The track 1 edit turns letters to upper case, and the frame carries what it shows.
+        result.texts.track1 = result.texts.track1.toUpper();
+        result.composed = true;
+        if (overCapacity(result.texts)) {
+            result.outcome = WriteResult::Outcome::OverLong;
+            return result;
+        }
+    }
+    const QByteArray frame = buildFrame(choice, result.texts);
+    if (frame.isEmpty()) {
+        result.outcome = WriteResult::Outcome::NothingSent;
+        return result;
+    }
+    if (generateNext && staged.commit)
+        staged.commit();
+    sendFrame(port, sleeper, choice, frame);
+    result.outcome = WriteResult::Outcome::Sent;
+    return result;
+}
+
+Verdict verdictOf(QByteArrayView answer)
+{
+    if (answer.size() < 4 || answer[0] != Esc)
+        return Verdict::NoVerdict;
+    if (answer[3] == 'p' && answer[2] != 'q')
+        return Verdict::Written;
+    if (answer[3] == 'q' || answer[2] == 'q')
+        return Verdict::NotWritten;
+    return Verdict::NoVerdict;
+}
+
+} // namespace Tracks_Write

@@ -1,0 +1,123 @@
+#include "writing/composetracktext.h"
+
+#include "excel/cellsource.h"
+#include "link/commandset.h"
+#include "link/error.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr qint64 Int32Max = std::numeric_limits<qint32>::max();
+
+qint32 toInteger(const QString& text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok)
+        throw Failure(QStringLiteral("'%1' is not a valid integer value.").arg(text));
+    return value;
+}
+
+[[noreturn]] void counterOverflow(int track)
+{
+    throw Failure(QStringLiteral("Счётчик дорожки %1 превысил 2147483647").arg(track));
+}
+
+// A counter slot reads value, sign, step; the sign in the text decides the direction.
+QString advanceCounter(QString& slotText, int track, int digits)
+{
+    qsizetype signAt = 0;
+    while (signAt < slotText.size() && slotText[signAt] != QLatin1Char('+') && slotText[signAt] != QLatin1Char('-'))
+        ++signAt;
+    if (signAt == slotText.size())
+        return {};
+    const QString valueText = slotText.left(signAt);
+    const QString stepText = slotText.mid(signAt + 1);
+    const QChar sign = slotText[signAt];
+    const qint64 value = toInteger(valueText);
+    const qint64 step = toInteger(stepText);
+    const qint64 next = sign == QLatin1Char('+') ? value + step : value - step;
+    if (next > Int32Max)
+        counterOverflow(track);
+    if (sign == QLatin1Char('-') && next < 0)
+        slotText = QStringLiteral("0-0");
+    else
+        slotText = QString::number(next) + sign + stepText;
+    return fillToDigits(valueText, digits);
+}
+
+QString advanceExcelSlot(TrackTemplate& t, int slot, int track, int digits, CellSource& cells)
+{
+    qint64 row = t.ExcelRow[slot];
+    const qint64 step = t.ExcelStep[slot];
+    if (t.ExcelDirection[slot] == ExcelRowRises) {
+        row += step;
+        if (row > Int32Max)
+            throw Failure(QStringLiteral("Строка Excel дорожки %1 превысила 2147483647").arg(track));
+    } else {
+        row = row - step <= 1 ? 1 : row - step;
+    }
+    t.ExcelRow[slot] = qint32(row);
+    t.slotText[slot] = TemplateRules::firstLine(cells.ReadCellText(int(row), t.ExcelColumn[slot]));
+    return fillToDigits(t.slotText[slot], digits);
+}
+
+} // namespace
+
+QString fillToDigits(const QString& text, int digits)
+{
+    if (text.size() >= digits)
+        return text;
+    return QString(digits - text.size(), QLatin1Char('0')) + text;
+}
+
+TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells)
+{
+    TrackTemplate& t = templates.track(track);
+    TrackText out;
+    out.digitCount = std::clamp(int(t.DigitCount), 1, 10);
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (t.slotText[slot].isEmpty())
+            continue;
+        switch (t.SegmentKind[slot]) {
+        case RisingCounterSegment:
+        case FallingCounterSegment:
+            out.text += advanceCounter(t.slotText[slot], track, out.digitCount);
+            break;
+        case ExcelSegment:
+            out.text += advanceExcelSlot(t, slot, track, out.digitCount, cells);
+            break;
+        default:
+            out.text += t.slotText[slot];
+            break;
+        }
+    }
+    // Track 1's field on the write tab is an upper-case field; the text is
+    // given to it as that field would hold it.
+    if (track == 1)
+        out.text = out.text.toUpper();
+    return out;
+}
+
+ComposedCard composeCard(const TemplateSet& committed, const QList<int>& tracks, CellSource& cells)
+{
+    ComposedCard card{{}, committed, 1};
+    for (const int track : tracks) {
+        const TrackText composed = ComposeTrackText(card.advanced, track, cells);
+        card.texts.track(track) = composed.text;
+        card.digitCount = composed.digitCount;
+    }
+    return card;
+}
+
+QList<int> tracksOfChoice(int choice)
+{
+    QList<int> tracks;
+    for (int track = 1; track <= 3; ++track) {
+        if (CommandSet::choiceCarries(choice, track))
+            tracks.append(track);
+    }
+    return tracks;
+}
