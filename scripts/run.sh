@@ -13,6 +13,10 @@ mkdir -p "$work"
 [[ -f "$work/config.rwc" ]] || printf '0\r\n' > "$work/config.rwc"
 
 sim="$root/build/release/tools/stripewell-sim"
+if [[ ! -x "$sim" ]]; then
+    echo "run: the terminal simulator is not built yet; starting the program alone (no port)"
+    cd "$work" && exec "$root/build/release/app/stripewell"
+fi
 "$sim" --link "$work/COM1" --present-after 1500 --record "$work/wire.log" --encoded "$work/encoded.txt" \
     > "$work/simulator.out" 2>&1 < /dev/null &
 sim_pid=$!
