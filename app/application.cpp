@@ -4,6 +4,7 @@
 #include "app/tform2.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
+#include "writing/tform3.h"
 
 
 Application::Application(SerialDeviceFactory devices, Sleeper sleeper) : port(std::move(devices))
@@ -13,6 +14,7 @@ Application::Application(SerialDeviceFactory devices, Sleeper sleeper) : port(st
     form1->setObjectName(QStringLiteral("TForm1"));
     form2 = new TForm2(port, form1.get());
 
+    form3 = new TForm3(form1.get());
     form4 = new TForm4(port, form1.get());
     form6 = new TForm6(form1.get());
     form1->setForms(form2, form3, form4, form6);

@@ -49,7 +49,7 @@ bool numericTrackKey(const QKeyEvent* key)
 } // namespace
 
 TForm1::TForm1(ComPort& port, Sleeper sleeper)
-    : ui(new Ui::TForm1), m_port(port), m_sleeper(std::move(sleeper)), m_settingsPath(SettingsFile::defaultPath())
+    : ui(new Ui::TForm1), m_port(port), m_writeLoop(port, std::move(sleeper)), m_settingsPath(SettingsFile::defaultPath())
 {
     ui->setupUi(this);
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -195,6 +195,14 @@ void TForm1::sendStop()
     m_reply.reset();
 }
 
+// Sends the stop command and ends a run of cards, if one is going on.
+void TForm1::endWriteRun()
+{
+    m_reply.reset();
+    m_writeLoop.stop();
+    Timer2.stop();
+}
+
 void TForm1::ShowTrackChoice()
 {
     ui->GroupBox4->setEnabled(true);
@@ -230,8 +238,7 @@ void TForm1::SelectWriteTracks()
     if (s.turnTrack2On)
         ui->CheckBox5->setChecked(true);
     ui->SpeedButton5->setEnabled(s.startEnabled);
-    sendStop();
-    Timer2.stop();
+    endWriteRun();
 }
 
 void TForm1::TabbedNotebook1Change(int leavingPage)
@@ -246,8 +253,7 @@ void TForm1::TabbedNotebook1Change(int leavingPage)
         SelectWriteTracks();
         return;
     }
-    sendStop();
-    Timer2.stop();
+    endWriteRun();
     ui->SpeedButton5->setEnabled(true);
     ui->Edit4->clear();
     ui->Edit5->clear();

@@ -2,6 +2,7 @@
 
 #include "link/sleeper.h"
 #include "reading/replyassembler.h"
+#include "writing/writeloop.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -17,7 +18,6 @@ class TForm2;
 class TForm3;
 class TForm4;
 class TForm6;
-class WriteLoop;
 
 // The main window: the read tab with its poll, the write tab with its loop, the
 // menu and toolbar, the hand-over between the tabs and the settings file.
@@ -85,16 +85,19 @@ private:
     void connectHandlers();
     void setUpButtons();
     void sendStop();
+    void endWriteRun();
     void FormClose();
     void stopWriteRunForOverLongText();
     void openComposer(int track);
+    Tracks_Write::CardTexts textsInHand() const;
+    void clearTrackTexts();
 
     ComPort& m_port;
     TForm2* m_form2 = nullptr;
     TForm3* m_form3 = nullptr;
     TForm4* m_form4 = nullptr;
     TForm6* m_form6 = nullptr;
-    Sleeper m_sleeper;
+    WriteLoop m_writeLoop;
     ReplyAssembler m_reply;
     QString m_settingsPath;
     int m_commandPage = 0;

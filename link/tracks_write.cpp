@@ -90,8 +90,8 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
 
 } // namespace
 
-WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext,
-                       const CardTexts& inHand, const Composer& compose)
+WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
+                       const Composer& compose)
 {
     WriteResult result;
     result.texts = inHand;

@@ -70,8 +70,8 @@ struct WriteResult
 // One run of the write routine of `choice`. With `generateNext` the card is
 // composed first; otherwise the texts in hand are sent again. The templates
 // advance only for a card that goes out. A Failure from the composer propagates.
-WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext,
-                       const CardTexts& inHand, const Composer& compose);
+WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
+                       const Composer& compose);
 
 // The terminal's verdict on a card, taken from the first four bytes of its answer.
 enum class Verdict { Written, NotWritten, NoVerdict };

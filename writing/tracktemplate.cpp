@@ -2,7 +2,6 @@
 
 #include "excel/cellsource.h"
 
-
 namespace {
 
 constexpr int TrackCapacity[TrackCount] = {79, 40, 107};
@@ -45,8 +44,8 @@ AddOutcome TemplateSet::add(int track, int slot, const AddRequest& request, bool
     case 1:
     case 2: {
         const bool rising = request.kindItem == 1;
-        text = QString::number(request.counterStart) + (rising ? QLatin1Char('+') : QLatin1Char('-'))
-               + QString::number(request.counterStep);
+        text = QString::number(request.counterStart) + (rising ? QLatin1Char('+') : QLatin1Char('-')) +
+               QString::number(request.counterStep);
         t.SegmentKind[slot] = rising ? RisingCounterSegment : FallingCounterSegment;
         break;
     }

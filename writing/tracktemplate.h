@@ -49,22 +49,22 @@ struct TrackTemplate
 // What the composer's controls hold when "Добавить" is pressed.
 struct AddRequest
 {
-    int kindItem = 0; // item of the kind selector: 0 text, 1 "+", 2 "-", 3 "Файл Excel", -1 none
-    QString text;     // Edit1
-    int counterStart = 0; // SpinEdit1
-    int counterStep = 0;  // SpinEdit2
-    int digitCount = 4;   // SpinEdit3
-    int excelColumn = 1;  // SpinEdit4
-    int excelRow = 1;     // SpinEdit5
+    int kindItem = 0;           // item of the kind selector: 0 text, 1 "+", 2 "-", 3 "Файл Excel", -1 none
+    QString text;               // Edit1
+    int counterStart = 0;       // SpinEdit1
+    int counterStep = 0;        // SpinEdit2
+    int digitCount = 4;         // SpinEdit3
+    int excelColumn = 1;        // SpinEdit4
+    int excelRow = 1;           // SpinEdit5
     int excelDirectionItem = 0; // ComboBox2: 0 "+", 1 "-", -1 none
-    int excelStep = 1;    // SpinEdit6
+    int excelStep = 1;          // SpinEdit6
 };
 
 // How an Add ended; the composer shows the message that belongs to it.
 enum class AddOutcome {
     Done,
     NotConnected, // "База даных не подключна": the slot is unchanged
-    RowBelowOne,  // "Номер строки должен быть больше 0": the slot keeps the entered row's text
+    RowBelowOne, // "Номер строки должен быть больше 0": the slot keeps the entered row's text
 };
 
 class TemplateSet

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-
 int runReadingTests(int argc, char** argv);
 
 int main(int argc, char** argv)

@@ -1,0 +1,294 @@
+#include "excel/boundedxml.h"
+#include "excel/celltext.h"
+#include "excel/workbooklimits.h"
+#include "excel/workbookreader.h"
+#include "excel/ziparchive.h"
+#include "link/error.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <vector>
+
+namespace WorkbookReader {
+namespace {
+
+const QString TableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
+const QString OfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
+const QString TextNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
+const QString ConfigNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:config:1.0");
+const QString CalcExtNs = QStringLiteral("urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0");
+
+QStringView attributeValue(const QXmlStreamAttributes& attributes, const QString& ns, QStringView name)
+{
+    for (const QXmlStreamAttribute& attribute : attributes) {
+        if (attribute.name() == name && attribute.namespaceUri() == ns)
+            return attribute.value();
+    }
+    return {};
+}
+
+bool hasAttribute(const QXmlStreamAttributes& attributes, const QString& ns, QStringView name)
+{
+    for (const QXmlStreamAttribute& attribute : attributes) {
+        if (attribute.name() == name && attribute.namespaceUri() == ns)
+            return true;
+    }
+    return false;
+}
+
+// The sheet that was active when the file was saved, by name; empty when the file does not say.
+QString readActiveTable(ZipArchive& archive)
+{
+    const QString part = QStringLiteral("settings.xml");
+    if (!archive.contains(part))
+        return {};
+    const auto device = archive.open(part);
+    BoundedXml xml(device.get(), part, &archive);
+    while (xml.next()) {
+        if (xml.isStart(u"config-item") && attributeValue(xml.attributes(), ConfigNs, u"name") == u"ActiveTable") {
+            QString name;
+            xml.appendElementText(name);
+            return name;
+        }
+    }
+    return {};
+}
+
+// "PT13H45M10.5S" as a fraction of a day.
+double durationDays(QStringView text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^-?P(?:(\\d+)D)?T?(?:(\\d+)H)?(?:(\\d+)M)?(?:([\\d.]+)S)?$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return 0.0;
+    const double seconds = match.capturedView(1).toDouble() * 86400 + match.capturedView(2).toDouble() * 3600
+                           + match.capturedView(3).toDouble() * 60 + match.capturedView(4).toDouble();
+    return seconds / 86400.0;
+}
+
+// LibreOffice stores a logical formula result (=TRUE(), =A1>0) as the number 1
+// or 0; only the text it shows, in the saving locale, says it is a truth value.
+bool looksBoolean(double number, const QString& shown)
+{
+    if (number != 0.0 && number != 1.0)
+        return false;
+    const QString upper = shown.toUpper();
+    if (number == 1.0)
+        return upper == QLatin1String("TRUE") || upper == QStringLiteral("ИСТИНА");
+    return upper == QLatin1String("FALSE") || upper == QStringLiteral("ЛОЖЬ");
+}
+
+// One cell of a row, before the row's repeat count multiplies it.
+struct PendingCell
+{
+    int column;
+    int repeat;
+    CellKind kind;
+    double number;
+    QString text;
+};
+
+class ContentParser
+{
+public:
+    ContentParser(BoundedXml& xml, SheetCells& cells) : m_xml(xml), m_cells(cells) {}
+
+    // Reads the table whose name is wanted, or the first one; false when there is none.
+    bool run(const QString& wanted);
+
+private:
+    void table();
+    void row();
+    void cell(std::vector<PendingCell>& pending, int& column);
+    QString paragraphs();
+    void spans(QString& text);
+    void emit(const std::vector<PendingCell>& pending, std::int64_t repeat);
+
+    BoundedXml& m_xml;
+    SheetCells& m_cells;
+    std::int64_t m_row = 0;
+};
+
+bool ContentParser::run(const QString& wanted)
+{
+    bool inSpreadsheet = false;
+    while (m_xml.next()) {
+        if (m_xml.isStart(u"spreadsheet")) {
+            inSpreadsheet = true;
+        } else if (inSpreadsheet && m_xml.isStart(u"table")) {
+            const QString name = attributeValue(m_xml.attributes(), TableNs, u"name").toString();
+            if (!wanted.isEmpty() && name != wanted) {
+                m_xml.skipElement();
+                continue;
+            }
+            m_cells.setSheetName(name);
+            table();
+            return true;
+        }
+    }
+    return false;
+}
+
+void ContentParser::table()
+{
+    const int level = m_xml.depth();
+    while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
+        if (m_xml.isStart(u"table-row"))
+            row();
+        else if (m_xml.isStart(u"table-column") || m_xml.isStart(u"shapes") || m_xml.isStart(u"named-expressions"))
+            m_xml.skipElement();
+    }
+}
+
+std::int64_t repeatCount(const QXmlStreamAttributes& attributes, QStringView name)
+{
+    const QStringView value = attributeValue(attributes, TableNs, name);
+    if (value.isEmpty())
+        return 1;
+    return std::clamp<std::int64_t>(value.toLongLong(), 1, 1LL << 31);
+}
+
+void ContentParser::row()
+{
+    const std::int64_t repeat = repeatCount(m_xml.attributes(), u"number-rows-repeated");
+    std::vector<PendingCell> pending;
+    int column = 1;
+    const int level = m_xml.depth();
+    while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
+        if (m_xml.isStart(u"table-cell") || m_xml.isStart(u"covered-table-cell"))
+            cell(pending, column);
+    }
+    emit(pending, repeat);
+    m_row += repeat;
+}
+
+void ContentParser::cell(std::vector<PendingCell>& pending, int& column)
+{
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    const std::int64_t repeat = repeatCount(attributes, u"number-columns-repeated");
+    const QStringView type = attributeValue(attributes, OfficeNs, u"value-type");
+    const bool error = attributeValue(attributes, CalcExtNs, u"value-type") == u"error";
+    const QString text = paragraphs(); // consumes the cell
+    const int first = column;
+    column = static_cast<int>(std::min<std::int64_t>(column + repeat, WorkbookLimits::Columns + 1));
+    if (first > WorkbookLimits::Columns)
+        return;
+    PendingCell value{first, column - first, CellKind::Text, 0.0, QString()};
+    if (error) {
+        value.kind = CellKind::Error;
+        value.text = text;
+    } else if (type == u"float" || type == u"percentage" || type == u"currency") {
+        value.number = attributeValue(attributes, OfficeNs, u"value").toDouble();
+        value.kind = looksBoolean(value.number, text) ? CellKind::Boolean : CellKind::Number;
+    } else if (type == u"boolean") {
+        value.kind = CellKind::Boolean;
+        value.number = attributeValue(attributes, OfficeNs, u"boolean-value") == u"true" ? 1.0 : 0.0;
+    } else if (type == u"date") {
+        value.text = CellText::isoDateTime(attributeValue(attributes, OfficeNs, u"date-value"));
+    } else if (type == u"time") {
+        value.kind = CellKind::DateTime;
+        value.number = durationDays(attributeValue(attributes, OfficeNs, u"time-value"));
+    } else if (hasAttribute(attributes, OfficeNs, u"string-value")) {
+        value.text = attributeValue(attributes, OfficeNs, u"string-value").toString();
+    } else {
+        if (text.isEmpty())
+            return;
+        value.text = text;
+    }
+    pending.push_back(std::move(value));
+}
+
+// The text of a cell: its paragraphs joined by line breaks. Comments
+// (annotations) are not part of what the cell shows.
+QString ContentParser::paragraphs()
+{
+    QString text;
+    bool first = true;
+    const int level = m_xml.depth();
+    while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
+        if (m_xml.isStart(u"annotation")) {
+            m_xml.skipElement();
+        } else if (m_xml.isStart(u"p") || m_xml.isStart(u"h")) {
+            if (!first)
+                text.append(QLatin1Char('\n'));
+            first = false;
+            spans(text);
+        }
+    }
+    return text;
+}
+
+void ContentParser::spans(QString& text)
+{
+    const int level = m_xml.depth();
+    while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
+        if (m_xml.token() == QXmlStreamReader::Characters) {
+            text.append(m_xml.text());
+        } else if (m_xml.isStart(u"s")) {
+            const std::int64_t count = std::clamp<std::int64_t>(attributeValue(m_xml.attributes(), TextNs, u"c").toLongLong(), 1, 1000);
+            text.append(QString(static_cast<qsizetype>(count), QLatin1Char(' ')));
+        } else if (m_xml.isStart(u"tab")) {
+            text.append(QLatin1Char('\t'));
+        } else if (m_xml.isStart(u"line-break")) {
+            text.append(QLatin1Char('\n'));
+        } else if (m_xml.isStart(u"annotation") || m_xml.isStart(u"note")) {
+            m_xml.skipElement();
+        }
+    }
+}
+
+void ContentParser::emit(const std::vector<PendingCell>& pending, std::int64_t repeat)
+{
+    if (pending.empty())
+        return;
+    // Rows past the format's limit cannot be asked for; LibreOffice pads sheets up to it.
+    const std::int64_t rows = std::min(repeat, OdsRows - m_row);
+    if (rows <= 0)
+        return;
+    std::vector<std::uint32_t> textIndex;
+    for (const PendingCell& cell : pending) {
+        const bool text = cell.kind == CellKind::Text || cell.kind == CellKind::Error;
+        textIndex.push_back(text ? m_cells.texts().add(cell.text) : 0);
+    }
+    for (std::int64_t r = 1; r <= rows; ++r) {
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const PendingCell& cell = pending[i];
+            for (int c = cell.column; c < cell.column + cell.repeat; ++c) {
+                if (cell.kind == CellKind::Text || cell.kind == CellKind::Error) {
+                    m_cells.addTextIndex(m_row + r, c, textIndex[i], cell.kind);
+                } else {
+                    m_cells.addNumber(m_row + r, c, cell.number, cell.kind);
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+SheetCells readOds(ZipArchive& archive)
+{
+    if (archive.contains(QStringLiteral("mimetype"))) {
+        const QByteArray mimetype = archive.read(QStringLiteral("mimetype"), 256);
+        if (!mimetype.contains("spreadsheet"))
+            throw Failure(QStringLiteral("документ OpenDocument не является таблицей (%1)").arg(QString::fromLatin1(mimetype)));
+    }
+    const QString active = readActiveTable(archive);
+    SheetCells cells(OdsRows);
+    const QString part = QStringLiteral("content.xml");
+    bool found = false;
+    for (const QString& wanted : {active, QString()}) {
+        const auto device = archive.open(part);
+        BoundedXml xml(device.get(), part, &archive);
+        ContentParser parser(xml, cells);
+        found = parser.run(wanted);
+        if (found || wanted.isEmpty())
+            break;
+    }
+    if (!found)
+        throw Failure(QStringLiteral("в книге нет листов"));
+    cells.finish();
+    return cells;
+}
+
+} // namespace WorkbookReader

@@ -1,0 +1,97 @@
+#include "excel/sheetcells.h"
+
+#include "excel/workbooklimits.h"
+#include "link/error.h"
+
+#include <algorithm>
+
+std::uint32_t TextPool::add(QStringView text)
+{
+    if (m_chars.size() + text.size() > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+    m_chars.append(text);
+    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
+    return static_cast<std::uint32_t>(m_ends.size() - 1);
+}
+
+QStringView TextPool::at(std::uint32_t index) const
+{
+    if (index >= m_ends.size())
+        return {};
+    const std::uint32_t begin = index == 0 ? 0 : m_ends[index - 1];
+    return QStringView(m_chars).mid(begin, m_ends[index] - begin);
+}
+
+void SheetCells::push(std::int64_t row, int column, CellKind kind, double number, std::uint32_t text)
+{
+    Cell cell{};
+    if (kind == CellKind::Text || kind == CellKind::Error)
+        cell.text = text;
+    else
+        cell.number = number;
+    cell.row = static_cast<std::uint32_t>(row);
+    cell.column = static_cast<std::uint8_t>(column);
+    cell.kind = kind;
+    if (static_cast<std::int64_t>(m_cells.size()) >= WorkbookLimits::MaxCells)
+        throw Failure(QStringLiteral("слишком много ячеек в листе (более %1)").arg(WorkbookLimits::MaxCells));
+    if (!m_cells.empty()) {
+        const Cell& last = m_cells.back();
+        if (cell.row < last.row || (cell.row == last.row && cell.column <= last.column))
+            m_ordered = false;
+    }
+    m_cells.push_back(cell);
+}
+
+void SheetCells::addText(std::int64_t row, int column, QStringView text)
+{
+    push(row, column, CellKind::Text, 0.0, m_texts.add(text));
+}
+
+void SheetCells::addTextIndex(std::int64_t row, int column, std::uint32_t text, CellKind kind)
+{
+    push(row, column, kind, 0.0, text);
+}
+
+void SheetCells::addNumber(std::int64_t row, int column, double value, CellKind kind)
+{
+    push(row, column, kind, value, 0);
+}
+
+void SheetCells::addError(std::int64_t row, int column, QStringView code)
+{
+    push(row, column, CellKind::Error, 0.0, m_texts.add(code));
+}
+
+void SheetCells::addFormulaWithoutValue(std::int64_t row, int column)
+{
+    push(row, column, CellKind::FormulaNoValue, 0.0, 0);
+}
+
+static bool before(const SheetCells::Cell& a, const SheetCells::Cell& b)
+{
+    return a.row != b.row ? a.row < b.row : a.column < b.column;
+}
+
+void SheetCells::finish()
+{
+    // Writers emit cells in order; a file that repeats a cell keeps its first one.
+    if (!m_ordered) {
+        std::stable_sort(m_cells.begin(), m_cells.end(), before);
+        m_cells.erase(std::unique(m_cells.begin(), m_cells.end(),
+                                  [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; }),
+                      m_cells.end());
+        m_ordered = true;
+    }
+    m_cells.shrink_to_fit();
+}
+
+const SheetCells::Cell* SheetCells::find(std::int64_t row, int column) const
+{
+    Cell key{};
+    key.row = static_cast<std::uint32_t>(row);
+    key.column = static_cast<std::uint8_t>(column);
+    const auto it = std::lower_bound(m_cells.begin(), m_cells.end(), key, before);
+    if (it == m_cells.end() || it->row != key.row || it->column != key.column)
+        return nullptr;
+    return &*it;
+}

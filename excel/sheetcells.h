@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <vector>
+
+// A text pool that keeps many short strings in one buffer: a workbook of a
+// million cells would otherwise spend most of its memory on per-string headers.
+class TextPool
+{
+public:
+    std::uint32_t add(QStringView text);
+    QStringView at(std::uint32_t index) const;
+    std::uint32_t size() const { return static_cast<std::uint32_t>(m_ends.size()); }
+    std::int64_t chars() const { return m_chars.size(); }
+    void reserve(std::int64_t strings) { m_ends.reserve(static_cast<std::size_t>(strings)); }
+
+private:
+    QString m_chars;
+    std::vector<std::uint32_t> m_ends;
+};
+
+// What a cell holds, as far as its text form depends on it.
+enum class CellKind : std::uint8_t {
+    Text,         // index into the texts
+    Number,       // plain number
+    DateTime,     // spreadsheet serial day number; the date system is the sheet's
+    Boolean,      // number 0 or 1
+    Error,        // index into the texts: the error code such as #DIV/0!
+    FormulaNoValue // a formula whose result the file does not store
+};
+
+// The cells of one worksheet, columns A..Z only, kept compact (16 bytes a cell)
+// and looked up by binary search. Readers append cells; finish() orders them.
+class SheetCells
+{
+public:
+    struct Cell
+    {
+        union {
+            double number;      // Number, DateTime, Boolean
+            std::uint32_t text; // Text, Error
+        };
+        std::uint32_t row;
+        std::uint8_t column;
+        CellKind kind;
+    };
+    static_assert(sizeof(Cell) == 16);
+
+    SheetCells() = default;
+    explicit SheetCells(std::int64_t rowLimit) : m_rowLimit(rowLimit) {}
+
+    // Readers call these with row >= 1 and column 1..26; others are dropped by the reader.
+    void addText(std::int64_t row, int column, QStringView text);
+    void addTextIndex(std::int64_t row, int column, std::uint32_t text, CellKind kind = CellKind::Text); // index from texts()
+    void addNumber(std::int64_t row, int column, double value, CellKind kind = CellKind::Number);
+    void addError(std::int64_t row, int column, QStringView code);
+    void addFormulaWithoutValue(std::int64_t row, int column);
+    void finish();
+
+    TextPool& texts() { return m_texts; }
+    void setSheetName(const QString& name) { m_sheetName = name; }
+    const QString& sheetName() const { return m_sheetName; }
+    void setDate1904(bool on) { m_date1904 = on; }
+    bool date1904() const { return m_date1904; }
+    std::int64_t rowLimit() const { return m_rowLimit; } // 0: the format sets none
+    std::size_t cellCount() const { return m_cells.size(); }
+
+    // Null when the cell is empty (or past the data).
+    const Cell* find(std::int64_t row, int column) const;
+    QStringView textOf(const Cell& cell) const { return m_texts.at(cell.text); }
+
+private:
+    void push(std::int64_t row, int column, CellKind kind, double number, std::uint32_t text);
+
+    std::vector<Cell> m_cells;
+    TextPool m_texts;
+    QString m_sheetName;
+    std::int64_t m_rowLimit = 0;
+    bool m_date1904 = false;
+    bool m_ordered = true;
+};

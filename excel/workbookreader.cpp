@@ -1,0 +1,95 @@
+#include "excel/workbookreader.h"
+
+#include "excel/compoundfile.h"
+#include "excel/workbooklimits.h"
+#include "excel/ziparchive.h"
+#include "link/error.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+namespace WorkbookReader {
+namespace {
+
+bool isZip(const QByteArray& head)
+{
+    return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
+}
+
+SheetCells readZip(ZipArchive& archive)
+{
+    if (archive.contains(QStringLiteral("content.xml")) && !archive.contains(QStringLiteral("[Content_Types].xml")))
+        return readOds(archive);
+    if (archive.contains(QStringLiteral("[Content_Types].xml")))
+        return readXlsx(archive);
+    throw Failure(QStringLiteral("неизвестный формат файла (zip-архив без книги)"));
+}
+
+QByteArray readWhole(QFile& file)
+{
+    if (file.size() > WorkbookLimits::MaxFileBytes)
+        throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxFileBytes / (1024 * 1024)));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Failure(QStringLiteral("файл не читается (%1)").arg(file.errorString()));
+    return bytes;
+}
+
+} // namespace
+
+SheetCells readFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw Failure(QStringLiteral("файл не найден"));
+    if (!info.isFile())
+        throw Failure(QStringLiteral("это не файл"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("файл не читается (%1)").arg(file.errorString()));
+    const QByteArray head = file.peek(8);
+    if (head.isEmpty())
+        throw Failure(QStringLiteral("файл пуст"));
+    if (isZip(head)) {
+        file.close();
+        ZipArchive archive(path);
+        return readZip(archive);
+    }
+    if (CompoundFile::hasSignature(head))
+        return readXls(readWhole(file), path);
+    const QString suffix = info.suffix().toLower();
+    if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt") || suffix == QLatin1String("tsv"))
+        return readCsv(readWhole(file));
+    if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm") || suffix == QLatin1String("ods")
+        || suffix == QLatin1String("xls"))
+        throw Failure(QStringLiteral("файл повреждён (содержимое не похоже на книгу %1)").arg(suffix));
+    throw Failure(QStringLiteral("неизвестный формат файла"));
+}
+
+SheetCells readBytes(const QByteArray& bytes, Format format)
+{
+    switch (format) {
+    case Format::Xlsx: {
+        ZipArchive archive(bytes);
+        return readXlsx(archive);
+    }
+    case Format::Ods: {
+        ZipArchive archive(bytes);
+        return readOds(archive);
+    }
+    case Format::Xls: {
+        // libfreexl reads only files; the compound file is checked first so that
+        // it sees only bytes our own reader found sound.
+        QTemporaryFile file;
+        if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
+            throw Failure(QStringLiteral("не удалось записать временный файл"));
+        return readXls(bytes, file.fileName());
+    }
+    case Format::Csv:
+        return readCsv(bytes);
+    }
+    throw Failure(QStringLiteral("неизвестный формат файла"));
+}
+
+} // namespace WorkbookReader

@@ -1,0 +1,322 @@
+#include "excel/celltext.h"
+#include "excel/compoundfile.h"
+#include "excel/workbooklimits.h"
+#include "excel/workbookreader.h"
+#include "link/error.h"
+
+#include <QHash>
+#include <QtEndian>
+#include <freexl.h>
+#include <vector>
+
+namespace WorkbookReader {
+namespace {
+
+// What libfreexl does not give: the active tab (WINDOW1), the cached results
+// of formula cells (FORMULA and STRING records), and the sheet dimensions that
+// let us refuse a file before libfreexl allocates a cell table for it.
+class BiffScan
+{
+public:
+    explicit BiffScan(const QByteArray& stream) : m_stream(stream) {}
+
+    void globals();
+    void sheet(SheetCells& cells, quint32 offset);
+    std::int64_t dimensions(quint32 offset) const;
+
+    struct Sheet
+    {
+        quint32 offset;
+        int type;
+        QString name;
+    };
+    std::vector<Sheet> sheets;
+    int activeTab = 0;
+    bool password = false;
+    bool date1904 = false;
+    bool biff8 = true;
+
+private:
+    struct Record
+    {
+        quint16 type;
+        QByteArray data;
+    };
+    bool record(quint32& at, Record& out) const;
+    bool dateStyle(int xf) const;
+    QString xlString(const QByteArray& data, qsizetype at, bool wideLength) const;
+
+    QByteArray m_stream;
+    std::vector<int> m_xfFormats;
+    QHash<int, bool> m_dateFormats;
+};
+
+bool BiffScan::record(quint32& at, Record& out) const
+{
+    if (static_cast<qint64>(at) + 4 > m_stream.size())
+        return false;
+    out.type = qFromLittleEndian<quint16>(m_stream.constData() + at);
+    const quint16 length = qFromLittleEndian<quint16>(m_stream.constData() + at + 2);
+    if (static_cast<qint64>(at) + 4 + length > m_stream.size())
+        return false;
+    out.data = QByteArray::fromRawData(m_stream.constData() + at + 4, length);
+    at += 4 + length;
+    return true;
+}
+
+char byteAt(const QByteArray& data, qsizetype at)
+{
+    return at >= 0 && at < data.size() ? data.at(at) : '\0';
+}
+
+quint16 u16(const QByteArray& data, qsizetype at)
+{
+    return at + 2 <= data.size() ? qFromLittleEndian<quint16>(data.constData() + at) : 0;
+}
+
+quint32 u32(const QByteArray& data, qsizetype at)
+{
+    return at + 4 <= data.size() ? qFromLittleEndian<quint32>(data.constData() + at) : 0;
+}
+
+// A BIFF8 string: length, flags, then Latin-1 or UTF-16LE characters. BIFF5
+// strings are single bytes in the workbook's code page; names only need to
+// match what libfreexl reports, so Latin-1 serves for comparing ASCII names.
+QString BiffScan::xlString(const QByteArray& data, qsizetype at, bool wideLength) const
+{
+    const int count = wideLength ? u16(data, at) : static_cast<unsigned char>(byteAt(data, at));
+    at += wideLength ? 2 : 1;
+    if (!biff8)
+        return QString::fromLatin1(data.mid(at, count));
+    const char flags = byteAt(data, at++);
+    if (flags & 0x08)
+        at += 2; // rich text run count
+    if (flags & 0x04)
+        at += 4; // phonetic data size
+    if (flags & 0x01) {
+        const QByteArray chars = data.mid(at, count * 2);
+        return QString::fromUtf16(reinterpret_cast<const char16_t*>(chars.constData()), chars.size() / 2);
+    }
+    return QString::fromLatin1(data.mid(at, count));
+}
+
+void BiffScan::globals()
+{
+    quint32 at = 0;
+    Record r;
+    bool windowSeen = false;
+    while (record(at, r)) {
+        switch (r.type) {
+        case 0x0809: // BOF
+            biff8 = u16(r.data, 0) == 0x0600;
+            break;
+        case 0x002F: // FILEPASS
+            password = true;
+            return;
+        case 0x003D: // WINDOW1
+            if (!windowSeen)
+                activeTab = u16(r.data, 10); // itabCur
+            windowSeen = true;
+            break;
+        case 0x0022: // DATEMODE
+            date1904 = u16(r.data, 0) == 1;
+            break;
+        case 0x0085: // BOUNDSHEET
+            if (static_cast<std::int64_t>(sheets.size()) < WorkbookLimits::MaxZipEntries)
+                sheets.push_back({u32(r.data, 0), static_cast<unsigned char>(byteAt(r.data, 5)), xlString(r.data, 6, false)});
+            break;
+        case 0x041E: // FORMAT
+            m_dateFormats.insert(u16(r.data, 0), isDateFormatCode(xlString(r.data, 2, biff8)));
+            break;
+        case 0x00E0: // XF
+            if (m_xfFormats.size() < 65536)
+                m_xfFormats.push_back(u16(r.data, 2));
+            break;
+        case 0x000A: // EOF of the globals
+            return;
+        default:
+            break;
+        }
+    }
+}
+
+bool BiffScan::dateStyle(int xf) const
+{
+    if (xf < 0 || static_cast<std::size_t>(xf) >= m_xfFormats.size())
+        return false;
+    const int format = m_xfFormats[xf];
+    return m_dateFormats.contains(format) ? m_dateFormats.value(format) : isBuiltinDateFormat(format);
+}
+
+std::int64_t BiffScan::dimensions(quint32 offset) const
+{
+    quint32 at = offset;
+    Record r;
+    while (record(at, r) && r.type != 0x000A) {
+        if (r.type == 0x0200) {
+            if (biff8)
+                return static_cast<std::int64_t>(u32(r.data, 4)) * u16(r.data, 10);
+            return static_cast<std::int64_t>(u16(r.data, 2)) * u16(r.data, 6);
+        }
+    }
+    return 0;
+}
+
+QString errorCode(int code)
+{
+    switch (code) {
+    case 0x00: return QStringLiteral("#NULL!");
+    case 0x07: return QStringLiteral("#DIV/0!");
+    case 0x0F: return QStringLiteral("#VALUE!");
+    case 0x17: return QStringLiteral("#REF!");
+    case 0x1D: return QStringLiteral("#NAME?");
+    case 0x24: return QStringLiteral("#NUM!");
+    default: return QStringLiteral("#N/A");
+    }
+}
+
+void BiffScan::sheet(SheetCells& cells, quint32 offset)
+{
+    quint32 at = offset;
+    Record r;
+    std::int64_t stringRow = 0;
+    int stringColumn = 0;
+    while (record(at, r) && r.type != 0x000A) {
+        const std::int64_t row = u16(r.data, 0) + 1;
+        const int column = u16(r.data, 2) + 1;
+        const bool wanted = column <= WorkbookLimits::Columns && r.data.size() >= 6;
+        if (r.type == 0x0006 && wanted && r.data.size() >= 14) { // FORMULA with its cached result
+            if (stringRow)
+                cells.addFormulaWithoutValue(stringRow, stringColumn);
+            stringRow = 0;
+            const bool special = static_cast<unsigned char>(r.data[12]) == 0xFF && static_cast<unsigned char>(r.data[13]) == 0xFF;
+            const int kind = static_cast<unsigned char>(r.data[6]);
+            if (!special) {
+                const double value = qFromLittleEndian<double>(r.data.constData() + 6);
+                cells.addNumber(row, column, value, dateStyle(u16(r.data, 4)) ? CellKind::DateTime : CellKind::Number);
+            } else if (kind == 0) {
+                stringRow = row; // the text follows in a STRING record
+                stringColumn = column;
+            } else if (kind == 1) {
+                cells.addNumber(row, column, r.data[8] ? 1.0 : 0.0, CellKind::Boolean);
+            } else if (kind == 2) {
+                cells.addError(row, column, errorCode(static_cast<unsigned char>(r.data[8])));
+            } else {
+                // Kind 3, an empty text, is also what scripts (xlwt) store for a
+                // formula they never computed; a card must not get it as a value.
+                cells.addFormulaWithoutValue(row, column);
+            }
+        } else if (r.type == 0x0207 && stringRow) { // STRING: the text result of the formula before it
+            cells.addText(stringRow, stringColumn, xlString(r.data, 0, true));
+            stringRow = 0;
+        } else if (r.type == 0x0205 && wanted && r.data.size() >= 8) { // BOOLERR
+            if (r.data[7])
+                cells.addError(row, column, errorCode(static_cast<unsigned char>(r.data[6])));
+            else
+                cells.addNumber(row, column, r.data[6] ? 1.0 : 0.0, CellKind::Boolean);
+        }
+    }
+    if (stringRow)
+        cells.addFormulaWithoutValue(stringRow, stringColumn);
+}
+
+// Closes the libfreexl handle on every way out.
+class FreexlHandle
+{
+public:
+    ~FreexlHandle()
+    {
+        if (handle)
+            freexl_close(handle);
+    }
+    const void* handle = nullptr;
+};
+
+void readFreexlCells(const QString& path, const QString& sheetName, SheetCells& cells)
+{
+    FreexlHandle xls;
+    const int opened = freexl_open(path.toLocal8Bit().constData(), &xls.handle);
+    if (opened != FREEXL_OK)
+        throw Failure(opened == FREEXL_INSUFFICIENT_MEMORY ? QStringLiteral("не хватает памяти")
+                                                           : QStringLiteral("файл повреждён (libfreexl: код %1)").arg(opened));
+    unsigned int info = 0;
+    if (freexl_get_info(xls.handle, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK && info == FREEXL_BIFF_OBFUSCATED)
+        throw Failure(QStringLiteral("книга защищена паролем"));
+    unsigned int count = 0;
+    freexl_get_info(xls.handle, FREEXL_BIFF_SHEET_COUNT, &count);
+    unsigned short index = 0;
+    for (unsigned short i = 0; i < count; ++i) {
+        const char* name = nullptr;
+        if (freexl_get_worksheet_name(xls.handle, i, &name) == FREEXL_OK && name && QString::fromUtf8(name) == sheetName)
+            index = i;
+    }
+    unsigned int rows = 0;
+    unsigned short columns = 0;
+    if (count == 0 || freexl_select_active_worksheet(xls.handle, index) != FREEXL_OK
+        || freexl_worksheet_dimensions(xls.handle, &rows, &columns) != FREEXL_OK)
+        throw Failure(QStringLiteral("в книге нет листов"));
+    rows = std::min<unsigned int>(rows, XlsRows);
+    columns = std::min<unsigned short>(columns, WorkbookLimits::Columns);
+    for (unsigned int r = 0; r < rows; ++r) {
+        for (unsigned short c = 0; c < columns; ++c) {
+            FreeXL_CellValue value;
+            if (freexl_get_cell_value(xls.handle, r, c, &value) != FREEXL_OK)
+                continue;
+            switch (value.type) {
+            case FREEXL_CELL_INT:
+                cells.addNumber(r + 1, c + 1, value.value.int_value);
+                break;
+            case FREEXL_CELL_DOUBLE:
+                cells.addNumber(r + 1, c + 1, value.value.double_value);
+                break;
+            case FREEXL_CELL_TEXT:
+            case FREEXL_CELL_SST_TEXT:
+                cells.addText(r + 1, c + 1, QString::fromUtf8(value.value.text_value));
+                break;
+            case FREEXL_CELL_DATE:
+            case FREEXL_CELL_DATETIME:
+            case FREEXL_CELL_TIME:
+                cells.addText(r + 1, c + 1, CellText::isoDateTime(QString::fromUtf8(value.value.text_value)));
+                break;
+            default:
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+SheetCells readXls(const QByteArray& bytes, const QString& path)
+{
+    const CompoundFile file(bytes);
+    if (file.hasStream(QStringLiteral("EncryptedPackage")))
+        throw Failure(QStringLiteral("книга защищена паролем"));
+    QByteArray stream = file.stream(QStringLiteral("Workbook"));
+    if (stream.isEmpty())
+        stream = file.stream(QStringLiteral("Book"));
+    if (stream.isEmpty())
+        throw Failure(QStringLiteral("неизвестный формат файла (составной файл без книги Excel)"));
+    BiffScan scan(stream);
+    scan.globals();
+    if (scan.password)
+        throw Failure(QStringLiteral("книга защищена паролем"));
+    if (scan.sheets.empty())
+        throw Failure(QStringLiteral("в книге нет листов"));
+    for (const BiffScan::Sheet& sheet : scan.sheets) {
+        if (sheet.type == 0 && scan.dimensions(sheet.offset) > WorkbookLimits::MaxCells)
+            throw Failure(QStringLiteral("книга слишком велика (лист «%1» более %2 ячеек)").arg(sheet.name).arg(WorkbookLimits::MaxCells));
+    }
+    const int tab = scan.activeTab < static_cast<int>(scan.sheets.size()) ? scan.activeTab : 0;
+    const BiffScan::Sheet& active = scan.sheets[tab];
+    SheetCells cells(XlsRows);
+    cells.setSheetName(active.name);
+    cells.setDate1904(scan.date1904);
+    // Formula results first: where libfreexl also reports such a cell, the first one stays.
+    scan.sheet(cells, active.offset);
+    readFreexlCells(path, active.name, cells);
+    cells.finish();
+    return cells;
+}
+
+} // namespace WorkbookReader

@@ -1,0 +1,518 @@
+#include "excel/texcelapplication.h"
+#include "excel/workbookreader.h"
+#include "link/error.h"
+#include "zipwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString fixture(const QString& name)
+{
+    const QString source = qEnvironmentVariable("STRIPEWELL_SOURCE_DIR");
+    const QString folder = source.isEmpty() ? QStringLiteral(STRIPEWELL_EXCEL_FIXTURES)
+                                            : source + QStringLiteral("/tests/excel/fixtures");
+    return folder + QLatin1Char('/') + name;
+}
+
+const QString Multiline = QStringLiteral("Первая строка\nвторая строка");
+
+// The failure text of a call, or an empty text when it did not fail.
+template <typename Call> QString failureOf(Call call)
+{
+    try {
+        call();
+    } catch (const Failure& failure) {
+        return failure.text();
+    }
+    return {};
+}
+
+QByteArray contentTypes()
+{
+    return "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"/>";
+}
+
+QByteArray workbookXml(const QByteArray& extra = {})
+{
+    return "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+           + extra + "<sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+}
+
+QByteArray workbookRels(const QByteArray& target)
+{
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+           "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+           "Target=\"" + target + "\"/>"
+           "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+           "Target=\"sharedStrings.xml\"/></Relationships>";
+}
+
+QByteArray sheetXml(const QByteArray& rows)
+{
+    return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + rows
+           + "</sheetData></worksheet>";
+}
+
+// A minimal xlsx package with the given sheet rows and shared strings.
+QList<QPair<QString, QByteArray>> xlsxPackage(const QByteArray& rows, const QByteArray& shared = {},
+                                              const QByteArray& sheetTarget = "worksheets/sheet1.xml")
+{
+    return {{QStringLiteral("[Content_Types].xml"), contentTypes()},
+            {QStringLiteral("xl/workbook.xml"), workbookXml()},
+            {QStringLiteral("xl/_rels/workbook.xml.rels"), workbookRels(sheetTarget)},
+            {QStringLiteral("xl/sharedStrings.xml"),
+             "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + shared + "</sst>"},
+            {QStringLiteral("xl/worksheets/sheet1.xml"), sheetXml(rows)}};
+}
+
+QByteArray odsContent(const QByteArray& tables)
+{
+    return "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+           "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:spreadsheet>"
+           + tables + "</office:spreadsheet></office:body></office:document-content>";
+}
+
+QList<QPair<QString, QByteArray>> odsPackage(const QByteArray& tables)
+{
+    return {{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.spreadsheet"},
+            {QStringLiteral("content.xml"), odsContent(tables)}};
+}
+
+} // namespace
+
+// The workbook source against files from the real producers and hand-made hostile ones.
+class TestWorkbook : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QVERIFY(m_dir.isValid()); }
+
+    void producers_data();
+    void producers();
+    void formulaWithoutValue_data();
+    void formulaWithoutValue();
+    void pandasFrame();
+    void rowLimits_data();
+    void rowLimits();
+    void badArguments_data();
+    void badArguments();
+    void csv_data();
+    void csv();
+    void handMadeXlsx_data();
+    void handMadeXlsx();
+    void handMadeOds_data();
+    void handMadeOds();
+    void corruptFiles_data();
+    void corruptFiles();
+    void autoConnectOnlyForOpenedWorkbook();
+    void openingReplacesEarlierWorkbook();
+    void fileChangingBetweenReads();
+    void fileBrokenThenMended();
+    void readWithoutWorkbook();
+
+private:
+    QString write(const QString& name, const QByteArray& bytes);
+    QString zipFile(const QString& name, const QList<QPair<QString, QByteArray>>& entries);
+    QTemporaryDir m_dir;
+};
+
+QString TestWorkbook::write(const QString& name, const QByteArray& bytes)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write a test file");
+    return path;
+}
+
+QString TestWorkbook::zipFile(const QString& name, const QList<QPair<QString, QByteArray>>& entries)
+{
+    const QString path = m_dir.filePath(name);
+    QFile::remove(path);
+    if (!writeZip(path, entries))
+        qFatal("cannot write a test zip");
+    return path;
+}
+
+// Every producer wrote the same active sheet "Данные" after a decoy first sheet.
+void TestWorkbook::producers_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+    struct Expected
+    {
+        const char* tag;
+        int row;
+        int column;
+        QString text;
+        QStringList only; // the producers that wrote it; all when empty
+    };
+    const QStringList formulaValues = {QStringLiteral("xlsxwriter.xlsx"), QStringLiteral("xlsxwriter_inline.xlsx"),
+                                       QStringLiteral("libreoffice.ods"), QStringLiteral("libreoffice.xls"),
+                                       QStringLiteral("libreoffice.xlsx")};
+    const QStringList notXlwt = QStringList(formulaValues) << QStringLiteral("openpyxl.xlsx");
+    const QStringList notLibreOffice = {QStringLiteral("openpyxl.xlsx"), QStringLiteral("xlsxwriter.xlsx"),
+                                        QStringLiteral("xlsxwriter_inline.xlsx"), QStringLiteral("xlwt.xls")};
+    // LibreOffice's xls export stores 0 as the result of a text formula it did not recompute.
+    QStringList textFormulaValues = formulaValues;
+    textFormulaValues.removeAll(QStringLiteral("libreoffice.xls"));
+    const QList<Expected> cells = {
+        {"header", 1, 1, QStringLiteral("Имя"), {}},
+        {"cyrillic", 2, 1, QStringLiteral("Иванов"), {}},
+        {"whole number", 2, 2, QStringLiteral("12345"), {}},
+        {"date", 2, 3, QStringLiteral("15.03.2024"), {}},
+        {"multi-line", 3, 1, Multiline, {}},
+        {"fraction", 3, 2, QStringLiteral("1,5"), {}},
+        {"date and time", 3, 3, QStringLiteral("15.03.2024 13:45:10"), notXlwt},
+        {"rich text", 4, 1, QStringLiteral("ABC"), {}},
+        {"negative", 4, 2, QStringLiteral("-42"), {}},
+        {"time", 4, 3, QStringLiteral("13:45:00"), notXlwt},
+        {"true", 5, 1, QStringLiteral("TRUE"), {}},
+        {"false", 5, 2, QStringLiteral("FALSE"), {}},
+        {"formula number", 5, 3, QStringLiteral("24690"), formulaValues},
+        {"empty row", 6, 1, QString(), {}},
+        {"empty cell", 6, 3, QString(), {}},
+        {"digits as text", 7, 1, QStringLiteral("0012"), {}},
+        {"sixteen digits", 7, 2, QStringLiteral("1234567890123456"), QStringList(notLibreOffice) << QStringLiteral("libreoffice.xls") << QStringLiteral("libreoffice.ods")},
+        // LibreOffice keeps 15 significant digits when it writes xlsx.
+        {"sixteen digits rounded", 7, 2, QStringLiteral("1234567890123460"), {QStringLiteral("libreoffice.xlsx")}},
+        {"binary fraction", 7, 3, QStringLiteral("0,3"), notXlwt},
+        {"formula text", 8, 1, QStringLiteral("abcd"), textFormulaValues},
+        {"formula error", 8, 2, QStringLiteral("#DIV/0!"), formulaValues},
+        {"formula boolean", 8, 3, QStringLiteral("TRUE"), formulaValues},
+        {"after formulas", 8, 4, QStringLiteral("end"), formulaValues},
+        {"column Z", 9, 26, QStringLiteral("zed"), {}},
+        {"column Y empty", 9, 25, QString(), {}},
+        {"row past data", 10, 1, QString(), {}},
+        {"far past data", 60000, 2, QString(), {}},
+    };
+    const QStringList files = QStringList(notXlwt) << QStringLiteral("xlwt.xls");
+    for (const QString& file : files) {
+        for (const Expected& cell : cells) {
+            if (cell.only.isEmpty() || cell.only.contains(file))
+                QTest::addRow("%s %s", qPrintable(file), cell.tag) << file << cell.row << cell.column << cell.text;
+        }
+    }
+}
+
+void TestWorkbook::producers()
+{
+    QFETCH(QString, file);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, text);
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(file));
+    QCOMPARE(excel.ReadCellText(row, column), text);
+}
+
+// A script that writes formulas stores no result; the cell must not read as empty.
+void TestWorkbook::formulaWithoutValue_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("openpyxl") << QStringLiteral("openpyxl.xlsx");
+    QTest::newRow("xlwt") << QStringLiteral("xlwt.xls");
+}
+
+void TestWorkbook::formulaWithoutValue()
+{
+    QFETCH(QString, file);
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(file));
+    const QString text = failureOf([&] { excel.ReadCellText(5, 3); });
+    QVERIFY2(text.contains(QStringLiteral("C5")) && text.contains(QStringLiteral("формулу")), qPrintable(text));
+    QCOMPARE(excel.ReadCellText(5, 1), QStringLiteral("TRUE"));
+}
+
+void TestWorkbook::pandasFrame()
+{
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(QStringLiteral("pandas.xlsx")));
+    QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("Карта"));
+    QCOMPARE(excel.ReadCellText(2, 1), QStringLiteral("4000123412341234"));
+    QCOMPARE(excel.ReadCellText(2, 2), QStringLiteral("100"));
+    QCOMPARE(excel.ReadCellText(3, 2), QStringLiteral("250,75"));
+    QCOMPARE(excel.ReadCellText(3, 3), QStringLiteral("31.01.2028"));
+    QCOMPARE(excel.ReadCellText(4, 1), QString());
+}
+
+void TestWorkbook::rowLimits_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("lastRow");
+    QTest::newRow("xlsx") << QStringLiteral("xlsxwriter.xlsx") << 1048576;
+    QTest::newRow("ods") << QStringLiteral("libreoffice.ods") << 1048576;
+    QTest::newRow("xls") << QStringLiteral("libreoffice.xls") << 65536;
+}
+
+void TestWorkbook::rowLimits()
+{
+    QFETCH(QString, file);
+    QFETCH(int, lastRow);
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(file));
+    QCOMPARE(excel.ReadCellText(lastRow, 1), QString());
+    const QString text = failureOf([&] { excel.ReadCellText(lastRow + 1, 1); });
+    QVERIFY2(text.contains(QString::number(lastRow + 1)) && text.contains(QString::number(lastRow)), qPrintable(text));
+    QVERIFY(excel.AutoConnect);
+}
+
+void TestWorkbook::badArguments_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::newRow("row 0") << 0 << 1;
+    QTest::newRow("negative row") << -3 << 1;
+    QTest::newRow("column 0") << 1 << 0;
+    QTest::newRow("column 27") << 1 << 27;
+}
+
+void TestWorkbook::badArguments()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(QStringLiteral("comma_utf8.csv")));
+    QVERIFY(!failureOf([&] { excel.ReadCellText(row, column); }).isEmpty());
+}
+
+void TestWorkbook::csv_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+    for (const char* name : {"semicolon_1251.csv", "comma_utf8.csv", "tab_utf8_bom.csv"}) {
+        const QString file = QString::fromLatin1(name);
+        QTest::addRow("%s header", name) << file << 1 << 1 << QStringLiteral("Имя");
+        QTest::addRow("%s digits", name) << file << 2 << 2 << QStringLiteral("12345");
+        QTest::addRow("%s delimiter in quotes", name) << file << 2 << 3 << QStringLiteral("с ; точкой с запятой");
+        QTest::addRow("%s leading zeros", name) << file << 3 << 2 << QStringLiteral("0012");
+        QTest::addRow("%s line break in quotes", name) << file << 3 << 3 << Multiline;
+        QTest::addRow("%s empty field", name) << file << 4 << 1 << QString();
+        QTest::addRow("%s after the multi-line row", name) << file << 4 << 2 << QStringLiteral("7");
+        QTest::addRow("%s doubled quotes", name) << file << 4 << 3 << QStringLiteral("в \"кавычках\"");
+        QTest::addRow("%s past data", name) << file << 5 << 1 << QString();
+        QTest::addRow("%s far past data", name) << file << 2000000 << 1 << QString();
+    }
+}
+
+void TestWorkbook::csv()
+{
+    QFETCH(QString, file);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, text);
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(file));
+    QCOMPARE(excel.ReadCellText(row, column), text);
+}
+
+// Forms that the producers above do not write but others (Excel among them) do.
+void TestWorkbook::handMadeXlsx_data()
+{
+    QTest::addColumn<QByteArray>("rows");
+    QTest::addColumn<QByteArray>("shared");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("text");
+    const QByteArray relative = "worksheets/sheet1.xml";
+    QTest::newRow("no cell references") << QByteArray("<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c><v>4</v></c></row>")
+                                        << QByteArray() << relative << QStringLiteral("B2") << QStringLiteral("4");
+    QTest::newRow("phonetic run left out") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
+                                           << QByteArray("<si><r><t>漢</t></r><r><t>字</t></r><rPh sb=\"0\" eb=\"1\"><t>かんじ</t></rPh></si>")
+                                           << relative << QStringLiteral("A1") << QStringLiteral("漢字");
+    QTest::newRow("absolute target") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>7</v></c></row>") << QByteArray()
+                                     << QByteArray("/xl/worksheets/sheet1.xml") << QStringLiteral("A1") << QStringLiteral("7");
+    QTest::newRow("target through ..") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>8</v></c></row>") << QByteArray()
+                                       << QByteArray("../xl/worksheets/sheet1.xml") << QStringLiteral("A1") << QStringLiteral("8");
+    QTest::newRow("ISO date cell") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-03-15T00:00:00</v></c></row>")
+                                   << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("15.03.2024");
+    QTest::newRow("error cell") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#N/A</v></c></row>") << QByteArray()
+                                << relative << QStringLiteral("A1") << QStringLiteral("#N/A");
+    QTest::newRow("exponent in file") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1.2345E+4</v></c></row>") << QByteArray()
+                                      << relative << QStringLiteral("A1") << QStringLiteral("12345");
+    QTest::newRow("column past Z ignored") << QByteArray("<row r=\"1\"><c r=\"AA1\"><v>1</v></c><c r=\"Z1\"><v>2</v></c></row>")
+                                           << QByteArray() << relative << QStringLiteral("Z1") << QStringLiteral("2");
+    QTest::newRow("cells out of order") << QByteArray("<row r=\"3\"><c r=\"A3\"><v>3</v></c></row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")
+                                        << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("1");
+    QTest::newRow("entity reference") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c></row>")
+                                      << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a&b");
+}
+
+void TestWorkbook::handMadeXlsx()
+{
+    QFETCH(QByteArray, rows);
+    QFETCH(QByteArray, shared);
+    QFETCH(QByteArray, target);
+    QFETCH(QString, cell);
+    QFETCH(QString, text);
+    TExcelApplication excel;
+    excel.openWorkbook(zipFile(QStringLiteral("hand.xlsx"), xlsxPackage(rows, shared, target)));
+    const int column = cell.at(0).unicode() - 'A' + 1;
+    QCOMPARE(excel.ReadCellText(cell.mid(1).toInt(), column), text);
+}
+
+void TestWorkbook::handMadeOds_data()
+{
+    QTest::addColumn<QByteArray>("tables");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+    const QByteArray repeated = "<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"3\">"
+                                "<table:table-cell/><table:table-cell table:number-columns-repeated=\"2\" "
+                                "office:value-type=\"float\" office:value=\"5\"><text:p>5</text:p></table:table-cell>"
+                                "</table:table-row><table:table-row table:number-rows-repeated=\"1048572\"/>"
+                                "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>a<text:s text:c=\"2\"/>b"
+                                "<text:line-break/>c</text:p><office:annotation><text:p>comment</text:p></office:annotation>"
+                                "</table:table-cell></table:table-row></table:table>";
+    QTest::newRow("repeated cell") << repeated << 3 << 3 << QStringLiteral("5");
+    QTest::newRow("before repeat") << repeated << 2 << 1 << QString();
+    QTest::newRow("after repeats") << repeated << 4 << 2 << QString();
+    QTest::newRow("spaces and breaks, no comment") << repeated << 1048576 << 1 << QStringLiteral("a  b\nc");
+    QTest::newRow("first table when no settings") << QByteArray("<table:table table:name=\"A\"><table:table-row><table:table-cell "
+                                                                 "office:value-type=\"string\"><text:p>one</text:p></table:table-cell>"
+                                                                 "</table:table-row></table:table><table:table table:name=\"B\"/>")
+                                                  << 1 << 1 << QStringLiteral("one");
+}
+
+void TestWorkbook::handMadeOds()
+{
+    QFETCH(QByteArray, tables);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, text);
+    TExcelApplication excel;
+    excel.openWorkbook(zipFile(QStringLiteral("hand.ods"), odsPackage(tables)));
+    QCOMPARE(excel.ReadCellText(row, column), text);
+}
+
+void TestWorkbook::corruptFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    auto fixtureBytes = [](const char* name) {
+        QFile file(fixture(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray xlsx = fixtureBytes("xlsxwriter.xlsx");
+    const QByteArray xls = fixtureBytes("libreoffice.xls");
+    const QByteArray ods = fixtureBytes("libreoffice.ods");
+    QTest::newRow("empty") << QStringLiteral("empty.xlsx") << QByteArray() << QStringLiteral("пуст");
+    QTest::newRow("text named xlsx") << QStringLiteral("text.xlsx") << QByteArray("hello") << QStringLiteral("повреждён");
+    QTest::newRow("unknown") << QStringLiteral("picture.png") << QByteArray("\x89PNG....") << QStringLiteral("формат");
+    QTest::newRow("truncated xlsx") << QStringLiteral("cut.xlsx") << xlsx.left(xlsx.size() / 2) << QStringLiteral("повреждён");
+    QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100) << QStringLiteral("повреждён");
+    QTest::newRow("truncated xls") << QStringLiteral("cut.xls") << xls.left(1536) << QStringLiteral("повреждён");
+    QTest::newRow("xls header only") << QStringLiteral("head.xls") << xls.left(512) << QStringLiteral("повреждён");
+    QByteArray garbledXls = xls;
+    for (qsizetype i = 0x30; i < 0x34; ++i)
+        garbledXls[i] = '\x7f';
+    QTest::newRow("xls directory out of file") << QStringLiteral("dir.xls") << garbledXls << QStringLiteral("повреждён");
+}
+
+void TestWorkbook::corruptFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QString path = write(name, bytes);
+    TExcelApplication excel;
+    const QString text = failureOf([&] { excel.openWorkbook(path); });
+    QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
+    QVERIFY2(text.contains(reason), qPrintable(text));
+    QVERIFY(!excel.AutoConnect);
+    QVERIFY(!excel.hasWorkbook());
+}
+
+void TestWorkbook::autoConnectOnlyForOpenedWorkbook()
+{
+    TExcelApplication excel;
+    QVERIFY(!excel.AutoConnect);
+    QVERIFY(!excel.AutoQuit);
+    const QString missing = m_dir.filePath(QStringLiteral("missing.xlsx"));
+    const QString text = failureOf([&] { excel.openWorkbook(missing); });
+    QVERIFY2(text.contains(QStringLiteral("не найден")), qPrintable(text));
+    QVERIFY(!excel.AutoConnect);
+    excel.openWorkbook(fixture(QStringLiteral("libreoffice.ods")));
+    QVERIFY(excel.AutoConnect);
+    QVERIFY(excel.AutoQuit);
+    QCOMPARE(excel.workbookPath(), fixture(QStringLiteral("libreoffice.ods")));
+    excel.release();
+    QVERIFY(!excel.AutoConnect);
+    QVERIFY(!excel.hasWorkbook());
+}
+
+void TestWorkbook::openingReplacesEarlierWorkbook()
+{
+    TExcelApplication excel;
+    excel.openWorkbook(fixture(QStringLiteral("pandas.xlsx")));
+    excel.openWorkbook(fixture(QStringLiteral("xlwt.xls")));
+    QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("Имя"));
+    const QString bad = write(QStringLiteral("bad.ods"), QByteArray("PK\x03\x04 broken", 13));
+    QVERIFY(!failureOf([&] { excel.openWorkbook(bad); }).isEmpty());
+    QVERIFY(!excel.hasWorkbook());
+    QVERIFY(!failureOf([&] { excel.ReadCellText(1, 1); }).isEmpty());
+}
+
+void TestWorkbook::fileChangingBetweenReads()
+{
+    const QString path = m_dir.filePath(QStringLiteral("live.xlsx"));
+    QFile::remove(path);
+    QVERIFY(QFile::copy(fixture(QStringLiteral("pandas.xlsx")), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    TExcelApplication excel;
+    excel.openWorkbook(path);
+    QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("Карта"));
+    // An operator saves another version of the sheet (same name, other contents).
+    zipFile(QStringLiteral("live.xlsx"),
+            xlsxPackage("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>новое</t></is></c></row>"));
+    QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("новое"));
+    QCOMPARE(excel.ReadCellText(2, 1), QString());
+}
+
+void TestWorkbook::fileBrokenThenMended()
+{
+    const QString path = write(QStringLiteral("live.csv"), "a;b\r\n1;2\r\n");
+    TExcelApplication excel;
+    excel.openWorkbook(path);
+    QCOMPARE(excel.ReadCellText(2, 2), QStringLiteral("2"));
+    // Half written: the program that saves it has not finished.
+    const QString xlsx = zipFile(QStringLiteral("live.xlsx"), xlsxPackage("<row r=\"1\"><c r=\"A1\"><v>5</v></c></row>"));
+    excel.openWorkbook(xlsx);
+    QFile file(xlsx);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray whole = file.readAll();
+    file.close();
+    write(QStringLiteral("live.xlsx"), whole.left(whole.size() - 30));
+    const QString text = failureOf([&] { excel.ReadCellText(1, 1); });
+    QVERIFY2(text.contains(QStringLiteral("live.xlsx")), qPrintable(text));
+    QVERIFY(!failureOf([&] { excel.ReadCellText(1, 1); }).isEmpty()); // no stale value on the second try either
+    write(QStringLiteral("live.xlsx"), whole);
+    QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("5"));
+    QVERIFY(excel.AutoConnect);
+}
+
+void TestWorkbook::readWithoutWorkbook()
+{
+    TExcelApplication excel;
+    QVERIFY(!failureOf([&] { excel.ReadCellText(1, 1); }).isEmpty());
+}
+
+int runWorkbookTests(int argc, char** argv)
+{
+    TestWorkbook test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_excel.moc"

@@ -1,0 +1,313 @@
+#include "faketerminal.h"
+#include "loopharness.h"
+
+#include "link/commandset.h"
+#include "link/comport.h"
+
+#include <QTest>
+
+using Outcome = FakeTerminal::Outcome;
+using Stop = WriteLoop::Tick::Stop;
+
+Q_DECLARE_METATYPE(FakeTerminal::Outcome)
+
+namespace {
+
+const QByteArray WriteStart("\x1B%B");
+const QByteArray StopCommand("\x1B"
+                             "0");
+
+QStringList track1Texts(const QList<QByteArray>& frames)
+{
+    QStringList texts;
+    for (const QByteArray& f : frames) {
+        Tracks_Write::CardTexts t;
+        FakeTerminal::decodeFrame(f, t);
+        texts.append(t.track1.isEmpty() ? t.track2 : t.track1);
+    }
+    return texts;
+}
+
+} // namespace
+
+// The write loop against a scripted terminal, one step at a time.
+class TestWriteLoop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void firstStepSendsAtOnce();
+    void answers_data();
+    void answers();
+    void staleAnswerBytesAreNeverJudged();
+    void bytesWithoutACardSentAreIgnored();
+    void logOfRefusedCard();
+    void resendCarriesTheTextsInHand();
+    void overLongInHand_data();
+    void overLongInHand();
+    void overLongComposedCardIsNeverSent();
+    void composeFailureStopsOnceAndKeepsTheCard();
+    void emptyCarriedTextOnlyListens();
+    void stopSendsTheStopCommandAndEndsTheRun();
+    void restartCountsFromZeroAndTheTemplateGoesOn();
+
+private:
+    void runSteps(int steps, int choice = CommandSet::Track1);
+
+    std::unique_ptr<FakeTerminal> m_terminal;
+    std::unique_ptr<ComPort> m_port;
+    std::unique_ptr<WriteLoop> m_loop;
+    std::unique_ptr<WriteTab> m_tab;
+    CounterComposer m_counter;
+    QList<int> m_sleeps;
+};
+
+void TestWriteLoop::init()
+{
+    m_terminal = std::make_unique<FakeTerminal>();
+    m_port = std::make_unique<ComPort>(m_terminal->factory());
+    QVERIFY(m_port->ConnectPort(QStringLiteral("COM1")));
+    m_sleeps.clear();
+    m_loop = std::make_unique<WriteLoop>(*m_port, [this](int ms) { m_sleeps.append(ms); });
+    m_tab = std::make_unique<WriteTab>(*m_loop);
+    m_counter = CounterComposer();
+}
+
+void TestWriteLoop::runSteps(int steps, int choice)
+{
+    for (int i = 0; i < steps; ++i)
+        m_tab->Timer2Timer(choice, m_counter.composer());
+}
+
+void TestWriteLoop::firstStepSendsAtOnce()
+{
+    m_terminal->script = {Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    QCOMPARE(m_terminal->received, WriteStart);
+    QCOMPARE(m_tab->label, QStringLiteral("Записано карточек: "));
+    QVERIFY(m_loop->generateNext());
+    runSteps(1);
+    QCOMPARE(m_terminal->received, WriteStart + QByteArray::fromHex("1B7442311D1B5C") + "\x1Bj");
+    QCOMPARE(m_sleeps, QList<int>{200});
+    QCOMPARE(m_tab->edits.track1, QStringLiteral("1"));
+}
+
+void TestWriteLoop::answers_data()
+{
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("sent"); // the card texts the terminal got, in order
+    QTest::addColumn<int>("written");
+    QTest::addColumn<bool>("generateNext");
+
+    const QStringList one{QStringLiteral("1")};
+    const QStringList oneTwo{QStringLiteral("1"), QStringLiteral("2")};
+    const QStringList oneOne{QStringLiteral("1"), QStringLiteral("1")};
+    QTest::newRow("written") << Outcome::Written << 2 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
+    QTest::newRow("not written: same card again")
+        << Outcome::NotWritten << 2 << QStringList{refusedLine(1)} << oneOne << 0 << false;
+    QTest::newRow("answer in pieces: no resend while joining")
+        << Outcome::Pieces << 3 << QStringList{writtenLine(1)} << one << 1 << true;
+    QTest::newRow("answer in pieces, then the next card")
+        << Outcome::Pieces << 4 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
+    QTest::newRow("noise before the answer")
+        << Outcome::Noise << 3 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
+    QTest::newRow("lone ESC is no verdict") << Outcome::LoneEsc << 6 << QStringList{} << one << 0 << true;
+    QTest::newRow("no answer: listening") << Outcome::NoAnswer << 6 << QStringList{} << one << 0 << true;
+    QTest::newRow("delayed answer") << Outcome::Delayed << 3 << QStringList{writtenLine(1)} << one << 1 << true;
+    QTest::newRow("answer without verdict: next card, no log")
+        << Outcome::NoVerdict << 2 << QStringList{} << oneTwo << 0 << true;
+}
+
+void TestWriteLoop::answers()
+{
+    QFETCH(Outcome, outcome);
+    QFETCH(int, steps);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, sent);
+    QFETCH(int, written);
+    QFETCH(bool, generateNext);
+    m_terminal->script = {outcome, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(steps);
+    QCOMPARE(m_tab->log, log);
+    QCOMPARE(track1Texts(m_terminal->frames), sent);
+    QCOMPARE(m_loop->cardsWritten(), written);
+    QCOMPARE(m_loop->generateNext(), generateNext);
+}
+
+void TestWriteLoop::staleAnswerBytesAreNeverJudged()
+{
+    // Card 1's answer leaves 1B 30 30 70 in ReceiveBuffer; card 2 gets a lone ESC,
+    // which lands on the stale bytes and must not read as "written".
+    m_terminal->script = {Outcome::Written, Outcome::LoneEsc};
+    m_tab->SpeedButton5Click();
+    runSteps(6);
+    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(m_loop->cardsWritten(), 1);
+    QCOMPARE(m_terminal->frames.size(), 2);
+}
+
+void TestWriteLoop::bytesWithoutACardSentAreIgnored()
+{
+    // An answer-like reply with no card out (the start's 'p' trick of old) gives no verdict.
+    m_port->ReceiveBuffer = {0x1B, 0x30, 0x30, 'p'};
+    m_tab->edits.track1 = QString();
+    m_tab->SpeedButton5Click();
+    m_terminal->queueRead(QByteArray("\x1B"
+                                     "00p"));
+    m_tab->Timer2Timer(CommandSet::Track1, [](int) { return WriteLoop::StagedCard{}; }); // empty text: not sent
+    m_terminal->queueRead(QByteArray("\x1B"
+                                     "00p"));
+    runSteps(2);
+    QCOMPARE(m_tab->log, QStringList{});
+    QCOMPARE(m_loop->cardsWritten(), 0);
+}
+
+void TestWriteLoop::logOfRefusedCard()
+{
+    m_terminal->script = {Outcome::Written,    Outcome::Written, Outcome::NotWritten,
+                          Outcome::NotWritten, Outcome::Written, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(6);
+    QCOMPARE(m_tab->log, (QStringList{writtenLine(1), writtenLine(2), refusedLine(3), refusedLine(3), writtenLine(3)}));
+    QCOMPARE(m_tab->label, QStringLiteral("Записано карточек: 3"));
+    QCOMPARE(track1Texts(m_terminal->frames),
+             (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("3"),
+                          QStringLiteral("3"), QStringLiteral("4")}));
+    // The repeats did not move the template: card 3 was committed once.
+    QCOMPARE(m_counter.next, 5);
+}
+
+void TestWriteLoop::resendCarriesTheTextsInHand()
+{
+    m_terminal->script = {Outcome::NotWritten, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(1, CommandSet::Track23);
+    QCOMPARE(m_tab->edits.track3, QStringLiteral("1"));
+    m_tab->edits.track3 = QStringLiteral("99"); // the operator types into the track 3 edit
+    const WriteLoop::Tick t = m_tab->Timer2Timer(CommandSet::Track23, m_counter.composer());
+    QVERIFY(!t.newTexts);
+    QCOMPARE(m_counter.composes, 1);
+    QCOMPARE(m_terminal->frames.last(), QByteArray::fromHex("1B7431413939 1D1B5C"));
+}
+
+void TestWriteLoop::overLongInHand_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<int>("track");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("stops");
+    QTest::newRow("track 1 at 79") << 0 << 1 << 79 << false;
+    QTest::newRow("track 1 at 80") << 0 << 1 << 80 << true;
+    QTest::newRow("track 2 at 40") << 1 << 2 << 40 << false;
+    QTest::newRow("track 2 at 41") << 1 << 2 << 41 << true;
+    QTest::newRow("track 3 at 107") << 2 << 3 << 107 << false;
+    QTest::newRow("track 3 at 108") << 2 << 3 << 108 << true;
+    QTest::newRow("track 3 not carried at 108") << 0 << 3 << 108 << true;
+}
+
+void TestWriteLoop::overLongInHand()
+{
+    QFETCH(int, choice);
+    QFETCH(int, track);
+    QFETCH(int, length);
+    QFETCH(bool, stops);
+    m_tab->edits.track(track) = QString(length, u'1');
+    m_tab->SpeedButton5Click();
+    m_tab->Timer2Timer(choice, m_counter.composer());
+    QCOMPARE(m_tab->overLongStops, stops ? 1 : 0);
+    QCOMPARE(m_loop->running(), !stops);
+    if (stops) {
+        QCOMPARE(m_terminal->received, WriteStart + StopCommand);
+        QCOMPARE(m_counter.composes, 0);
+        QCOMPARE(m_tab->edits, Tracks_Write::CardTexts{});
+    }
+}
+
+void TestWriteLoop::overLongComposedCardIsNeverSent()
+{
+    m_counter.overLongAt = 2;
+    m_terminal->script = {Outcome::Written};
+    m_tab->SpeedButton5Click();
+    runSteps(2);
+    QCOMPARE(m_tab->overLongStops, 1);
+    QCOMPARE(m_terminal->frames.size(), 1);
+    QVERIFY(m_terminal->received.endsWith(StopCommand));
+    QCOMPARE(m_counter.next, 2); // card 2 is still to come
+    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(m_loop->cardsWritten(), 1);
+}
+
+void TestWriteLoop::composeFailureStopsOnceAndKeepsTheCard()
+{
+    m_counter.failAt = 2;
+    m_counter.failuresLeft = 1;
+    m_terminal->script = {Outcome::Written, Outcome::Written, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(2);
+    QCOMPARE(m_tab->errors, QStringList{QStringLiteral("Ошибка чтения ячейки")});
+    QVERIFY(!m_loop->running());
+    QCOMPARE(m_terminal->frames.size(), 1);
+    QCOMPARE(m_counter.next, 2);
+    runSteps(3); // a stray step after the stop composes nothing and reports nothing
+    QCOMPARE(m_counter.composes, 2);
+    QCOMPARE(m_tab->errors.size(), 1);
+
+    m_tab->SpeedButton5Click();
+    runSteps(2);
+    QCOMPARE(track1Texts(m_terminal->frames),
+             (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+}
+
+void TestWriteLoop::emptyCarriedTextOnlyListens()
+{
+    int commits = 0;
+    const WriteLoop::Composer empty = [&](int) {
+        return WriteLoop::StagedCard{{QStringLiteral("A"), QString(), QString()}, [&] { ++commits; }};
+    };
+    m_tab->SpeedButton5Click();
+    for (int i = 0; i < 3; ++i)
+        m_tab->Timer2Timer(CommandSet::Track12, empty);
+    QCOMPARE(m_terminal->received, WriteStart);
+    QCOMPARE(commits, 0);
+    QVERIFY(m_loop->running());
+    QCOMPARE(m_tab->edits.track1, QStringLiteral("A"));
+}
+
+void TestWriteLoop::stopSendsTheStopCommandAndEndsTheRun()
+{
+    m_loop->stop(); // with no run going on as well
+    QCOMPARE(m_terminal->received, StopCommand);
+    m_tab->SpeedButton5Click();
+    m_loop->stop();
+    const QByteArray before = m_terminal->received;
+    runSteps(2);
+    QCOMPARE(m_terminal->received, before);
+    QCOMPARE(m_port->SendBuffer[2], (unsigned char)'B'); // the stop command leaves index 2 alone
+}
+
+void TestWriteLoop::restartCountsFromZeroAndTheTemplateGoesOn()
+{
+    m_terminal->script = {Outcome::Written, Outcome::Written, Outcome::Written, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(2);
+    m_loop->stop();
+    m_tab->SpeedButton5Click();
+    QCOMPARE(m_loop->cardsWritten(), 0);
+    QCOMPARE(m_tab->log, QStringList{});
+    runSteps(1);
+    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(track1Texts(m_terminal->frames).last(), QStringLiteral("3"));
+}
+
+int runWriteLoopTests(int argc, char** argv)
+{
+    TestWriteLoop t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_writeloop.moc"

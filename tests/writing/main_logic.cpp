@@ -1,0 +1,13 @@
+#include <QCoreApplication>
+
+int runGenerationTests(int argc, char** argv);
+int runTemplateTests(int argc, char** argv);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int failed = 0;
+    failed += runTemplateTests(argc, argv);
+    failed += runGenerationTests(argc, argv);
+    return failed == 0 ? 0 : 1;
+}
