@@ -5,10 +5,11 @@
 #include "ui_TForm6.h"
 
 #include <QMouseEvent>
+#include <QUrl>
 
 QString TForm6::webAddress()
 {
-    return QStringLiteral("http://www.example.com/");
+    return QStringLiteral("http://example.com/");
 }
 
 TForm6::TForm6(QWidget* parent) : QDialog(parent), ui(new Ui::TForm6)
@@ -18,7 +19,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent), ui(new Ui::TForm6)
     setFixedSize(277, 278);
     move(352, 188);
     ui->Image1->setPixmap(LookAndFeel::appIcon().pixmap(32, 32));
-    ui->Label9->setText(webAddress());
+    ui->Label9->setText(QUrl(webAddress()).host());
     ui->Label9->installEventFilter(this);
     connect(ui->Button1, &QPushButton::clicked, this, [this] { Platform::guarded(this, [this] { Button1Click(); }); });
 }
