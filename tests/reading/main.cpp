@@ -3,6 +3,7 @@
 #include <QApplication>
 
 int runReadingTests(int argc, char** argv);
+int runSimulatorProgramTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -12,5 +13,6 @@ int main(int argc, char** argv)
     int failed = 0;
 
     failed += runReadingTests(argc, argv);
+    failed += runSimulatorProgramTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }
