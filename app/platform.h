@@ -40,6 +40,12 @@ void reportError(QWidget* owner, const QString& text);
 // box's own event loop are dropped, so ticks of a loop cannot stack boxes.
 void guarded(QWidget* owner, const std::function<void()>& handler);
 
+// A slot that runs a form's handler inside guarded(), for connect().
+template <typename Form> auto guardedSlot(Form* form, void (Form::*handler)())
+{
+    return [form, handler] { guarded(form, [form, handler] { (form->*handler)(); }); };
+}
+
 // Test hook: when set, boxes are recorded here instead of shown.
 void setMessageRecorder(std::function<void(const MessageRecord&)> recorder);
 

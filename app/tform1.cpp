@@ -104,9 +104,7 @@ void TForm1::setUpButtons()
 
 void TForm1::connectHandlers()
 {
-    const auto guard = [this](void (TForm1::*handler)()) {
-        return [this, handler] { Platform::guarded(this, [this, handler] { (this->*handler)(); }); };
-    };
+    const auto guard = [this](void (TForm1::*handler)()) { return Platform::guardedSlot(this, handler); };
     connect(ui->SpeedButton3, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton3Click));
     connect(ui->SpeedButton4, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton4Click));
     connect(ui->SpeedButton5, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton5Click));

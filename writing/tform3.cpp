@@ -92,9 +92,7 @@ void TForm3::configureControls()
 
 void TForm3::connectHandlers()
 {
-    const auto guard = [this](void (TForm3::*handler)()) {
-        return [this, handler] { Platform::guarded(this, [this, handler] { (this->*handler)(); }); };
-    };
+    const auto guard = [this](void (TForm3::*handler)()) { return Platform::guardedSlot(this, handler); };
     connect(ui->ComboBox1, &QComboBox::currentTextChanged, this, guard(&TForm3::ComboBox1Change));
     connect(ui->Button1, &QPushButton::clicked, this, guard(&TForm3::Button1Click));
     connect(ui->Button3, &QPushButton::clicked, this, guard(&TForm3::Button3Click));
