@@ -28,6 +28,11 @@ QString WriteLoop::countLabel(int cardsWritten)
     return countLabelAtStart() + QString::number(cardsWritten);
 }
 
+QString WriteLoop::noVerdictLine()
+{
+    return QStringLiteral("  Нет результата записи, карточка будет отправлена снова");
+}
+
 QString WriteLoop::overLongMessage()
 {
     return QStringLiteral("Запись невозможна. Очень длинная строка!");
@@ -46,6 +51,7 @@ void WriteLoop::start()
     m_generateNext = true;
     m_awaitingAnswer = false;
     m_answer.clear();
+    m_resendUnconfirmed = m_unconfirmed.has_value();
     m_running = true;
 }
 
@@ -71,7 +77,7 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
     if (m_sendDue) {
         WriteResult sent;
         try {
-            sent = Tracks_Write::writeTrack(m_port, m_sleeper, choice, m_generateNext, inHand, compose);
+            sent = send(choice, inHand, compose, out);
         } catch (const Failure& failure) {
             // Nothing was committed, so the next start composes this same card again.
             out.stop = Tick::Stop::ComposeFailed;
@@ -86,6 +92,8 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
         }
         if (sent.composed)
             out.newTexts = sent.texts;
+        if (sent.outcome == WriteResult::Outcome::Sent)
+            m_unconfirmed = SentCard{choice, sent.texts};
         m_sendDue = false;
         m_answer.clear();
         m_awaitingAnswer = sent.outcome == WriteResult::Outcome::Sent;
@@ -94,6 +102,18 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
     takeAnswerBytes(m_port.lastRead());
     judgeAnswer(out);
     return out;
+}
+
+WriteResult WriteLoop::send(int choice, const CardTexts& inHand, const Composer& compose, Tick& out)
+{
+    if (std::exchange(m_resendUnconfirmed, false)) {
+        if (m_unconfirmed->choice == choice) {
+            out.newTexts = m_unconfirmed->texts;
+            return Tracks_Write::writeTrack(m_port, m_sleeper, choice, false, m_unconfirmed->texts, compose);
+        }
+        m_unconfirmed.reset(); // other tracks now: that card cannot be sent as it was
+    }
+    return Tracks_Write::writeTrack(m_port, m_sleeper, choice, m_generateNext, inHand, compose);
 }
 
 void WriteLoop::takeAnswerBytes(const QByteArray& bytes)
@@ -124,6 +144,7 @@ void WriteLoop::judgeAnswer(Tick& out)
         out.logLines.append(number + QStringLiteral("  Карточка записана"));
         ++m_cardsWritten;
         m_generateNext = true;
+        m_unconfirmed.reset();
         out.countLabel = countLabel(m_cardsWritten);
         break;
     case Verdict::NotWritten:
@@ -131,6 +152,10 @@ void WriteLoop::judgeAnswer(Tick& out)
         m_generateNext = false;
         break;
     case Verdict::NoVerdict:
+        // Not known to be written: the same card goes again, so that its values
+        // are not skipped.
+        out.logLines.append(number + noVerdictLine());
+        m_generateNext = false;
         break;
     }
 }

@@ -23,7 +23,9 @@ public:
 
     WriteLoop(ComPort& port, Sleeper sleeper);
 
-    // "Записать": write start command, count 0, a new card due at the first step.
+    // "Записать": write start command, count 0, a card due at the first step: the
+    // card an earlier run sent and never saw written, when the track choice is
+    // still the same, otherwise a new one.
     void start();
 
     // What the window shows after one step.
@@ -50,10 +52,13 @@ public:
 
     static QString countLabelAtStart();
     static QString countLabel(int cardsWritten);
+    static QString noVerdictLine(); // after the card's number
     static QString overLongMessage();
     static QString overLongCaption();
 
 private:
+    Tracks_Write::WriteResult send(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose,
+                                   Tick& out);
     void takeAnswerBytes(const QByteArray& bytes);
     void judgeAnswer(Tick& out);
 
@@ -65,4 +70,15 @@ private:
     bool m_awaitingAnswer = false; // a card went out and has had no verdict yet
     int m_cardsWritten = 0;
     QByteArray m_answer; // the answer to the last card sent, from its ESC on
+
+    // The last card sent, until the terminal answers "written". A run stopped
+    // before that hands it to the next run, so its values are neither lost nor
+    // given to a second card.
+    struct SentCard
+    {
+        int choice = 0;
+        Tracks_Write::CardTexts texts;
+    };
+    std::optional<SentCard> m_unconfirmed;
+    bool m_resendUnconfirmed = false;
 };

@@ -34,7 +34,8 @@ void TestSimulated::outcomes_data()
     QTest::newRow("junk, then written") << "JX" << QStringList{writtenLine(1)} << QStringList{one, two}
                                         << QStringList{one};
     QTest::newRow("lone ESC is not a card written") << "E" << QStringList{} << QStringList{one} << QStringList{};
-    QTest::newRow("no verdict: next card, no log") << "VX" << QStringList{} << QStringList{one, two} << QStringList{};
+    QTest::newRow("no verdict: same card again")
+        << "VX" << QStringList{one + WriteLoop::noVerdictLine()} << QStringList{one, one} << QStringList{};
     QTest::newRow("no answer") << "X" << QStringList{} << QStringList{one} << QStringList{};
 }
 

@@ -51,6 +51,9 @@ private Q_SLOTS:
     void emptyCarriedTextOnlyListens();
     void stopSendsTheStopCommandAndEndsTheRun();
     void restartCountsFromZeroAndTheTemplateGoesOn();
+    void cardNotSeenWrittenOpensTheNextRun_data();
+    void cardNotSeenWrittenOpensTheNextRun();
+    void otherTracksAfterAStopComposeANewCard();
 
 private:
     void runSteps(int steps, int choice = CommandSet::Track1);
@@ -117,8 +120,9 @@ void TestWriteLoop::answers_data()
     QTest::newRow("lone ESC is no verdict") << Outcome::LoneEsc << 6 << QStringList{} << one << 0 << true;
     QTest::newRow("no answer: listening") << Outcome::NoAnswer << 6 << QStringList{} << one << 0 << true;
     QTest::newRow("delayed answer") << Outcome::Delayed << 3 << QStringList{writtenLine(1)} << one << 1 << true;
-    QTest::newRow("answer without verdict: next card, no log")
-        << Outcome::NoVerdict << 2 << QStringList{} << oneTwo << 0 << true;
+    QTest::newRow("answer without verdict: same card again")
+        << Outcome::NoVerdict << 2 << QStringList{QStringLiteral("1") + WriteLoop::noVerdictLine()} << oneOne << 0
+        << false;
 }
 
 void TestWriteLoop::answers()
@@ -301,6 +305,55 @@ void TestWriteLoop::restartCountsFromZeroAndTheTemplateGoesOn()
     QCOMPARE(m_tab->log, QStringList{});
     runSteps(1);
     QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(track1Texts(m_terminal->frames).last(), QStringLiteral("3"));
+}
+
+// A run stopped while its card had no "written" answer: the next run sends that
+// card first, so its values are neither skipped nor given to another card.
+void TestWriteLoop::cardNotSeenWrittenOpensTheNextRun_data()
+{
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("steps");
+    QTest::newRow("no answer") << Outcome::NoAnswer << 3;
+    QTest::newRow("lone ESC") << Outcome::LoneEsc << 3;
+    QTest::newRow("refused, stopped before the resend") << Outcome::NotWritten << 1;
+    QTest::newRow("no verdict, stopped before the resend") << Outcome::NoVerdict << 1;
+}
+
+void TestWriteLoop::cardNotSeenWrittenOpensTheNextRun()
+{
+    QFETCH(Outcome, outcome);
+    QFETCH(int, steps);
+    m_terminal->script = {Outcome::Written, outcome, Outcome::Written, Outcome::Written, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(1 + steps);
+    m_loop->stop();
+    m_tab->edits = {}; // "Отмена" empties the edits
+    m_tab->SpeedButton5Click();
+    const WriteLoop::Tick first = m_tab->Timer2Timer(CommandSet::Track1, m_counter.composer());
+    QVERIFY(first.newTexts);
+    QCOMPARE(m_tab->edits.track1, QStringLiteral("2"));
+    runSteps(2);
+    QCOMPARE(track1Texts(m_terminal->frames).mid(2),
+             (QStringList{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")}));
+    QCOMPARE(m_tab->log, (QStringList{writtenLine(1), writtenLine(2)}));
+    QCOMPARE(m_counter.next, 5); // cards 1 .. 4 composed once each
+}
+
+void TestWriteLoop::otherTracksAfterAStopComposeANewCard()
+{
+    m_terminal->script = {Outcome::NoAnswer, Outcome::Written, Outcome::NoAnswer};
+    m_tab->SpeedButton5Click();
+    runSteps(2);
+    m_loop->stop();
+    m_tab->SpeedButton5Click();
+    runSteps(1, CommandSet::Track12);
+    QCOMPARE(track1Texts(m_terminal->frames), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+    QCOMPARE(m_tab->edits.track2, QStringLiteral("2"));
+    // That card is written now, so a later run starts with a new one.
+    m_loop->stop();
+    m_tab->SpeedButton5Click();
+    runSteps(1, CommandSet::Track12);
     QCOMPARE(track1Texts(m_terminal->frames).last(), QStringLiteral("3"));
 }
 
