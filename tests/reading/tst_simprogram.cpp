@@ -1,63 +1,5 @@
 #include "appfixture.h"
-
-#include <QFile>
-#include <QProcess>
-
-namespace {
-
-// The simulator program on its own pseudo-terminal, linked as COM1 in the program's directory.
-struct SimulatorProgram
-{
-    explicit SimulatorProgram(const QString& dir)
-    {
-        record = dir + QStringLiteral("/wire.log");
-        QFile deck(dir + QStringLiteral("/deck.txt"));
-        if (deck.open(QIODevice::WriteOnly))
-            deck.write("SMITH/J|4000123=2512|0123=45\n");
-        deck.close();
-        process.start(QStringLiteral(STRIPEWELL_SIM_PATH),
-                      {QStringLiteral("--link"), dir + QStringLiteral("/COM1"), QStringLiteral("--present-after"),
-                       QStringLiteral("0"), QStringLiteral("--deck"), deck.fileName(), QStringLiteral("--record"),
-                       record});
-        waitForLine("link");
-    }
-    ~SimulatorProgram()
-    {
-        process.write("quit\n");
-        if (!process.waitForFinished(2000))
-            process.kill();
-    }
-    bool waitForLine(const char* start)
-    {
-        for (int i = 0; i < 50; ++i) {
-            while (process.canReadLine()) {
-                if (process.readLine().startsWith(start))
-                    return true;
-            }
-            process.waitForReadyRead(100);
-        }
-        return false;
-    }
-    QByteArray wire() const
-    {
-        QFile file(record);
-        QByteArray hex;
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : file.readAll().split('\n'))
-            {
-                const qsizetype space = line.indexOf(' ');
-                if (space > 0)
-                    hex += line.mid(space + 1).replace(' ', "");
-            }
-        }
-        return QByteArray::fromHex(hex);
-    }
-
-    QProcess process;
-    QString record;
-};
-
-} // namespace
+#include "simprogram.h"
 
 // Reading cards from the simulator program across a pseudo-terminal.
 class TestSimulatorProgram : public QObject
@@ -95,7 +37,7 @@ void TestSimulatorProgram::readsEachChoice()
     QFETCH(QByteArray, command);
     QFETCH(QStringList, texts);
     AppFixture f;
-    SimulatorProgram sim(f.dir.path());
+    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--present-after"), QStringLiteral("0")});
     QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("0\r\n");

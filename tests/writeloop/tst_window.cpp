@@ -1,0 +1,189 @@
+#include "appfixture.h"
+#include "simprogram.h"
+
+#include "writing/tform3.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+
+namespace {
+
+// The worksheet the card run reads: a header row, then one card a row.
+const QByteArray Workbook = "Name;Code\r\n"
+                            "IVANOV;7\r\n"
+                            "PETROV;12\r\n"
+                            "SIDOROV;345\r\n"
+                            "KUZNETSOV;6789\r\n"
+                            "POPOV;1\r\n";
+
+// Cards 1..5 as the templates built below give them.
+QByteArray expectedCards()
+{
+    return "BIVANOV|1000=0007|500\n"
+           "BPETROV|1001=0012|495\n"
+           "BSIDOROV|1002=0345|490\n"
+           "BKUZNETSOV|1003=6789|485\n"
+           "BPOPOV|1004=0001|480\n";
+}
+
+// Written, refused, no answer (the operator cancels and starts again), written,
+// an answer without verdict; every further card is written.
+const char* const Outcomes = "WNXWV";
+
+} // namespace
+
+// The main window and the composer writing a run of cards to the simulator
+// program across a pseudo-terminal: the operator's controls in, the wire and the
+// window's log out.
+class TestWindowRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void runOfCardsFromTheWindow();
+
+private:
+    template <typename T> T* composerControl(const char* name) const
+    {
+        T* found = m_form3->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    void chooseSlot(int track, int slot);
+    void addText(int track, int slot, const QString& text);
+    void addCounter(int track, int slot, int kind, int start, int step, int digits);
+    void addColumn(int track, int slot, int column, int digits);
+    void tick(int times = 1);
+
+    TForm3* m_form3 = nullptr;
+    TForm1* m_form1 = nullptr;
+};
+
+void TestWindowRun::chooseSlot(int track, int slot)
+{
+    auto* grid = composerControl<QTableWidget>(QByteArray("StringGrid" + QByteArray::number(track)).constData());
+    const QRect cell = grid->visualRect(grid->model()->index(0, slot));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+void TestWindowRun::addText(int track, int slot, const QString& text)
+{
+    chooseSlot(track, slot);
+    composerControl<QComboBox>("ComboBox1")->setCurrentIndex(0);
+    composerControl<QLineEdit>("Edit1")->clear();
+    QTest::keyClicks(composerControl<QLineEdit>("Edit1"), text);
+    QTest::mouseClick(composerControl<QPushButton>("Button1"), Qt::LeftButton);
+}
+
+void TestWindowRun::addCounter(int track, int slot, int kind, int start, int step, int digits)
+{
+    chooseSlot(track, slot);
+    composerControl<QComboBox>("ComboBox1")->setCurrentIndex(kind);
+    composerControl<QSpinBox>("SpinEdit1")->setValue(start);
+    composerControl<QSpinBox>("SpinEdit2")->setValue(step);
+    composerControl<QSpinBox>("SpinEdit3")->setValue(digits);
+    QTest::mouseClick(composerControl<QPushButton>("Button1"), Qt::LeftButton);
+}
+
+void TestWindowRun::addColumn(int track, int slot, int column, int digits)
+{
+    chooseSlot(track, slot);
+    composerControl<QComboBox>("ComboBox1")->setCurrentIndex(3);
+    composerControl<QSpinBox>("SpinEdit4")->setValue(column);
+    composerControl<QSpinBox>("SpinEdit5")->setValue(1); // the header row; the first card reads row 2
+    composerControl<QSpinBox>("SpinEdit6")->setValue(1);
+    composerControl<QComboBox>("ComboBox2")->setCurrentIndex(0);
+    composerControl<QSpinBox>("SpinEdit3")->setValue(digits);
+    QTest::mouseClick(composerControl<QPushButton>("Button1"), Qt::LeftButton);
+}
+
+void TestWindowRun::tick(int times)
+{
+    for (int i = 0; i < times; ++i)
+        Platform::guarded(m_form1, [this] { m_form1->Timer2Timer(); });
+}
+
+void TestWindowRun::runOfCardsFromTheWindow()
+{
+    AppFixture f;
+    m_form1 = f.form1;
+    m_form3 = f.app->form3;
+    const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
+    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
+                                        QStringLiteral("--encoded"), encoded});
+    QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("0\r\n");
+    config.close();
+    QFile workbook(f.dir.filePath(QStringLiteral("cards.csv")));
+    QVERIFY(workbook.open(QIODevice::WriteOnly));
+    workbook.write(Workbook);
+    workbook.close();
+    f.start();
+    QVERIFY(f.boxes.empty());
+
+    f.ui->TabbedNotebook1->setCurrentIndex(1);
+    f.ui->CheckBox5->setChecked(true);
+    f.ui->CheckBox6->setChecked(true);
+    QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2 & 3"));
+
+    TForm3::chooseWorkbookFile = [&workbook](QWidget*) { return workbook.fileName(); };
+    f.ui->SpeedButton11->click();
+    QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
+    QVERIFY(m_form3->ExcelApplication1.AutoConnect);
+    addText(1, 0, QStringLiteral("b"));
+    addColumn(1, 1, 1, 1);
+    f.ui->SpeedButton12->click();
+    addCounter(2, 0, 1, 1000, 1, 4);
+    addText(2, 1, QStringLiteral("="));
+    addColumn(2, 2, 2, 4);
+    f.ui->SpeedButton13->click();
+    addCounter(3, 0, 2, 500, 5, 3);
+    QTest::mouseClick(composerControl<QPushButton>("Button2"), Qt::LeftButton); // OK
+    TForm3::chooseWorkbookFile = nullptr;
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+
+    f.ui->SpeedButton5->click();
+    tick(3); // card 1 written; card 2 refused; card 2 again, no answer
+    QCOMPARE(f.ui->Memo4->toPlainText(), QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
+    tick(2); // still listening
+    f.ui->SpeedButton9->click(); // "Отмена"
+    QCOMPARE(f.ui->Edit2->text(), QString());
+    QVERIFY(f.ui->SpeedButton5->isEnabled());
+
+    f.ui->SpeedButton5->click(); // the card that had no answer goes first
+    tick(1);
+    QCOMPARE(f.ui->Edit2->text(), QStringLiteral("1001=0012"));
+    tick(4); // card 3 without verdict, card 3 again, cards 4 and 5
+    f.ui->SpeedButton9->click();
+    QCOMPARE(f.ui->Memo4->toPlainText(),
+             QStringLiteral("1  Карточка записана\n"
+                            "2  Нет результата записи, карточка будет отправлена снова\n"
+                            "2  Карточка записана\n"
+                            "3  Карточка записана\n"
+                            "4  Карточка записана"));
+    QCOMPARE(f.ui->Label3->text(), QStringLiteral("Записано карточек: 4"));
+    QVERIFY(f.boxes.empty());
+
+    QVERIFY(sim.waitForLine("stopped"));
+    QFile cards(encoded);
+    QVERIFY(cards.open(QIODevice::ReadOnly));
+    QCOMPARE(cards.readAll(), expectedCards());
+    // The run's first bytes: the write start, then card 1's frame and ESC 'j'.
+    const QByteArray wire = sim.wire();
+    const QByteArray firstCard = QByteArray("\x1B%B\x1Bt") + "1000'0007A500BBIVANOV\x1D\x1B\\\x1Bj";
+    QVERIFY2(wire.contains(firstCard), wire.toHex(' ').constData());
+}
+
+int runWindowTests(int argc, char** argv)
+{
+    TestWindowRun t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_window.moc"
