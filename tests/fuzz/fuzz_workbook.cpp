@@ -1,0 +1,220 @@
+// Feeds arbitrary bytes to the workbook readers. The first byte chooses what
+// the rest is: 0 an xlsx file, 1 an ods file, 2 an xls file, 3 a csv file;
+// 4 and 5 the parts of an xlsx or ods package, separated by NUL bytes, which
+// are zipped here (stored, with correct checksums) so that mutations reach the
+// XML readers instead of stopping at the zip's CRC check. A Failure is a
+// reader's answer to a bad file; anything else (a crash, a sanitizer report, a
+// leak, a hang, memory without bound) is a bug. Every cell found is turned into
+// its text as TExcelApplication would.
+#include "excel/celltext.h"
+#include "excel/sheetcells.h"
+#include "excel/workbooklimits.h"
+#include "excel/workbookreader.h"
+#include "excel/ziparchive.h"
+#include "link/error.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// libfreexl reads only files: one per process, rewritten for every input.
+const QString& xlsPath()
+{
+    static const QString path = [] {
+        const QString p = QDir::tempPath() + QStringLiteral("/fuzz_workbook_%1.xls").arg(::getpid());
+        std::atexit([] { ::unlink(QFile::encodeName(xlsPath()).constData()); });
+        return p;
+    }();
+    return path;
+}
+
+bool writeXls(const QByteArray& bytes)
+{
+    const int fd = ::open(QFile::encodeName(xlsPath()).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    ::close(fd);
+    return done == bytes.size();
+}
+
+quint32 crc32(QByteArrayView bytes)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes)
+        crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void put16(QByteArray& out, quint32 value)
+{
+    out.append(static_cast<char>(value & 0xFF));
+    out.append(static_cast<char>((value >> 8) & 0xFF));
+}
+
+void put32(QByteArray& out, quint32 value)
+{
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+// The input split at NUL bytes, one piece per name, as a zip with stored entries.
+QByteArray zipParts(const QByteArray& input, std::initializer_list<const char*> names)
+{
+    const QList<QByteArray> pieces = input.split('\0');
+    QByteArray out;
+    QByteArray directory;
+    quint32 count = 0;
+    auto name = names.begin();
+    for (qsizetype i = 0; i < pieces.size() && name != names.end(); ++i, ++name) {
+        const QByteArray& piece = pieces[i];
+        const QByteArrayView entry(*name);
+        const quint32 offset = static_cast<quint32>(out.size());
+        const quint32 crc = crc32(piece);
+        auto header = [&](QByteArray& to, bool central) {
+            put32(to, central ? 0x02014B50 : 0x04034B50);
+            if (central)
+                put16(to, 20); // made by
+            put16(to, 20);     // needed to extract
+            put16(to, 0);      // flags
+            put16(to, 0);      // stored
+            put32(to, 0);      // time and date
+            put32(to, crc);
+            put32(to, static_cast<quint32>(piece.size()));
+            put32(to, static_cast<quint32>(piece.size()));
+            put16(to, static_cast<quint32>(entry.size()));
+            put16(to, 0); // extra
+            if (central) {
+                put16(to, 0); // comment
+                put16(to, 0); // disk
+                put16(to, 0); // internal attributes
+                put32(to, 0); // external attributes
+                put32(to, offset);
+            }
+            to.append(entry);
+        };
+        header(out, false);
+        out.append(piece);
+        header(directory, true);
+        ++count;
+    }
+    const quint32 directoryOffset = static_cast<quint32>(out.size());
+    out.append(directory);
+    put32(out, 0x06054B50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, count);
+    put16(out, count);
+    put32(out, static_cast<quint32>(directory.size()));
+    put32(out, directoryOffset);
+    put16(out, 0);
+    return out;
+}
+
+SheetCells read(int format, const QByteArray& bytes)
+{
+    switch (format) {
+    case 0: {
+        ZipArchive archive(bytes);
+        return WorkbookReader::readXlsx(archive);
+    }
+    case 1: {
+        ZipArchive archive(bytes);
+        return WorkbookReader::readOds(archive);
+    }
+    case 2:
+        if (!writeXls(bytes))
+            __builtin_trap();
+        return WorkbookReader::readXls(bytes, xlsPath());
+    case 3:
+        return WorkbookReader::readCsv(bytes);
+    case 4: {
+        const QByteArray zipped = zipParts(bytes, {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
+                                                   "xl/_rels/workbook.xml.rels", "xl/sharedStrings.xml",
+                                                   "xl/styles.xml", "xl/worksheets/sheet1.xml"});
+        ZipArchive archive(zipped);
+        return WorkbookReader::readXlsx(archive);
+    }
+    default: {
+        const QByteArray zipped = zipParts(bytes, {"mimetype", "settings.xml", "content.xml"});
+        ZipArchive archive(zipped);
+        return WorkbookReader::readOds(archive);
+    }
+    }
+}
+
+// The text of a cell as TExcelApplication::ReadCellText gives it.
+std::size_t textLength(const SheetCells& cells, const SheetCells::Cell& cell)
+{
+    switch (cell.kind) {
+    case CellKind::Text:
+    case CellKind::Error:
+        return static_cast<std::size_t>(cells.textOf(cell).size());
+    case CellKind::Number:
+        return static_cast<std::size_t>(CellText::number(cell.number).size());
+    case CellKind::DateTime:
+        return static_cast<std::size_t>(CellText::serialDateTime(cell.number, cells.date1904()).size());
+    case CellKind::Boolean:
+        return static_cast<std::size_t>(CellText::boolean(cell.number != 0.0).size());
+    case CellKind::FormulaNoValue:
+        return 0;
+    }
+    __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const int format = data[0] % 6;
+    // A deep copy: the zip reader keeps pointers into the bytes while it reads.
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    try {
+        const SheetCells cells = read(format, bytes);
+        if (cells.cellCount() > static_cast<std::size_t>(WorkbookLimits::MaxCells))
+            __builtin_trap();
+        // The first rows, every column, and the last row a template could name.
+        std::size_t total = 0;
+        const std::int64_t lastRow = cells.rowLimit() > 0 ? cells.rowLimit() : 1048576;
+        for (std::int64_t row : {std::int64_t(1), std::int64_t(2), std::int64_t(3), std::int64_t(9), lastRow}) {
+            for (int column = 1; column <= WorkbookLimits::Columns; ++column) {
+                if (const SheetCells::Cell* cell = cells.find(row, column)) {
+                    if (cell->row != row || cell->column != column)
+                        __builtin_trap();
+                    total += textLength(cells, *cell);
+                }
+            }
+        }
+        (void)total;
+    } catch (const Failure&) {
+        // A refused file: the accepted outcome for most inputs.
+    }
+    return 0;
+}
