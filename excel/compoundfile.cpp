@@ -39,12 +39,10 @@ QByteArray CompoundFile::sector(quint32 index) const
 {
     const qint64 offset = (static_cast<qint64>(index) + 1) << m_sectorShift;
     const qint64 size = qint64(1) << m_sectorShift;
-    if (offset + size > m_bytes.size()) {
-        // The last sector of a file may be cut short by its writer.
-        if (offset >= m_bytes.size())
-            corrupt(QStringLiteral("сектор за концом файла"));
-        return m_bytes.mid(offset);
-    }
+    // A sector cut short is refused as well: libfreexl, which reads the file
+    // after us, fails on one and leaks the mini stream it was reading into.
+    if (offset + size > m_bytes.size())
+        corrupt(QStringLiteral("сектор за концом файла"));
     return m_bytes.mid(offset, size);
 }
 
