@@ -114,6 +114,11 @@ CompoundFile::CompoundFile(const QByteArray& bytes) : m_bytes(bytes)
     }
     if (m_entries.empty() || m_entries.front().type != 5)
         corrupt(QStringLiteral("нет корневого каталога"));
+    // libfreexl allocates what the root entry gives as its size before it reads a byte of it.
+    for (const Entry& entry : m_entries) {
+        if (entry.size > static_cast<quint64>(bytes.size()))
+            corrupt(QStringLiteral("запись каталога «%1» больше файла").arg(entry.name));
+    }
 
     m_miniCutoff = u32(bytes, 0x38);
     QByteArray miniFatBytes;

@@ -6,6 +6,9 @@
 
 #include <QHash>
 #include <QtEndian>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <freexl.h>
 #include <vector>
 
@@ -23,6 +26,8 @@ public:
     void globals();
     void sheet(SheetCells& cells, quint32 offset);
     std::int64_t dimensions(quint32 offset) const;
+    void checkForFreexl() const;
+    void checkSharedStrings(const std::vector<QByteArray>& records) const;
 
     struct Sheet
     {
@@ -44,11 +49,13 @@ private:
     };
     bool record(quint32& at, Record& out) const;
     bool dateStyle(int xf) const;
+    bool freexlCountsDays(int xf) const;
     QString xlString(const QByteArray& data, qsizetype at, bool wideLength) const;
 
     QByteArray m_stream;
     std::vector<int> m_xfFormats;
     QHash<int, bool> m_dateFormats;
+    QHash<int, bool> m_freexlDayFormats; // custom formats libfreexl takes for a date
 };
 
 bool BiffScan::record(quint32& at, Record& out) const
@@ -82,6 +89,19 @@ quint32 u32(const QByteArray& data, qsizetype at)
 // A BIFF8 string: length, flags, then Latin-1 or UTF-16LE characters. BIFF5
 // strings are single bytes in the workbook's code page; names only need to
 // match what libfreexl reports, so Latin-1 serves for comparing ASCII names.
+// An RK number: a 30-bit integer or the high bits of a double, either possibly hundredths.
+double rkValue(quint32 rk)
+{
+    double value = 0;
+    if (rk & 0x02) {
+        value = static_cast<double>(static_cast<qint32>(rk) >> 2);
+    } else {
+        const quint64 bits = static_cast<quint64>(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    return (rk & 0x01) ? value / 100.0 : value;
+}
+
 QString BiffScan::xlString(const QByteArray& data, qsizetype at, bool wideLength) const
 {
     const int count = wideLength ? u16(data, at) : static_cast<unsigned char>(byteAt(data, at));
@@ -125,9 +145,15 @@ void BiffScan::globals()
             if (static_cast<std::int64_t>(sheets.size()) < WorkbookLimits::MaxZipEntries)
                 sheets.push_back({u32(r.data, 0), static_cast<unsigned char>(byteAt(r.data, 5)), xlString(r.data, 6, false)});
             break;
-        case 0x041E: // FORMAT
-            m_dateFormats.insert(u16(r.data, 0), isDateFormatCode(xlString(r.data, 2, biff8)));
+        case 0x041E: { // FORMAT
+            const QString code = xlString(r.data, 2, biff8);
+            m_dateFormats.insert(u16(r.data, 0), isDateFormatCode(code));
+            // libfreexl's own test: letters y and m, or m and d, anywhere in the code.
+            const QString lower = code.toLower();
+            const bool y = lower.contains(u'y'), m = lower.contains(u'm'), d = lower.contains(u'd');
+            m_freexlDayFormats.insert(u16(r.data, 0), (y && m) || (m && d));
             break;
+        }
         case 0x00E0: // XF
             if (m_xfFormats.size() < 65536)
                 m_xfFormats.push_back(u16(r.data, 2));
@@ -146,6 +172,203 @@ bool BiffScan::dateStyle(int xf) const
         return false;
     const int format = m_xfFormats[xf];
     return m_dateFormats.contains(format) ? m_dateFormats.value(format) : isBuiltinDateFormat(format);
+}
+
+bool BiffScan::freexlCountsDays(int xf) const
+{
+    if (xf < 0 || static_cast<std::size_t>(xf) >= m_xfFormats.size())
+        return false;
+    const int format = m_xfFormats[xf];
+    return (format >= 14 && format <= 17) || format == 22 || m_freexlDayFormats.value(format);
+}
+
+// libfreexl trusts the stream: a cell written twice or a second DIMENSIONS
+// record leaks what it had stored, a text longer than its record is read past
+// the record, and a date is found by counting days one by one from 1900. So the
+// stream is read here first, as libfreexl will read it, and refused when it
+// holds any of these.
+void BiffScan::checkForFreexl() const
+{
+    const auto corruptRecord = [](const char* what) {
+        throw Failure(QStringLiteral("файл повреждён (%1)").arg(QString::fromUtf8(what)));
+    };
+    std::vector<quint32> seen; // row << 16 | column of the cells of the current substream
+    bool dimensionsSeen = false;
+    bool betweenSubstreams = true;
+    bool inSheet = false; // the substream is a sheet's that BOUNDSHEET points at
+    quint32 rows = 0;
+    quint32 columns = 0;
+    auto cellAt = [&](quint32 row, quint32 column) {
+        seen.push_back(row << 16 | column);
+    };
+    auto checkDays = [&](int xf, double value) {
+        if (freexlCountsDays(xf) && std::floor(value) >= 2958466.0 && std::floor(value) <= 2147483647.0)
+            corruptRecord("дата позже 9999 года");
+    };
+    auto checkSubstream = [&] {
+        std::sort(seen.begin(), seen.end());
+        if (std::adjacent_find(seen.begin(), seen.end()) != seen.end())
+            corruptRecord("ячейка записана дважды");
+        seen.clear();
+    };
+    std::vector<QByteArray> sst; // the SST record and the CONTINUE records after it
+    quint32 at = 0;
+    Record r;
+    while (static_cast<qint64>(at) + 4 <= m_stream.size()) {
+        if (!sst.empty() && qFromLittleEndian<quint16>(m_stream.constData() + at) != 0x003C) {
+            checkSharedStrings(sst);
+            sst.clear();
+        }
+        const quint16 type = qFromLittleEndian<quint16>(m_stream.constData() + at);
+        const quint16 length = qFromLittleEndian<quint16>(m_stream.constData() + at + 2);
+        const quint32 start = at;
+        if ((type == 0 && length == 0) || length > 8224 || !record(at, r))
+            break; // where libfreexl stops reading
+        const QByteArray& d = r.data;
+        const qsizetype size = d.size();
+        if (betweenSubstreams) {
+            if (r.type != 0x0809)
+                break; // libfreexl refuses the file here
+            betweenSubstreams = false;
+            dimensionsSeen = false;
+            inSheet = std::any_of(sheets.begin(), sheets.end(), [&](const Sheet& sheet) { return sheet.offset == start; });
+            continue;
+        }
+        switch (r.type) {
+        case 0x00FC: // SST
+            sst.push_back(d);
+            break;
+        case 0x003C: // CONTINUE
+            if (!sst.empty())
+                sst.push_back(d);
+            break;
+        case 0x000A: // EOF
+            checkSubstream();
+            betweenSubstreams = true;
+            break;
+        case 0x0200: // DIMENSIONS
+            if (dimensionsSeen)
+                corruptRecord("лишняя запись размеров листа");
+            dimensionsSeen = true;
+            rows = biff8 ? u32(d, 4) : u16(d, 2);
+            columns = biff8 ? u16(d, 10) : u16(d, 6);
+            break;
+        case 0x041E: { // FORMAT
+            const qsizetype count = biff8 ? u16(d, 2) : static_cast<unsigned char>(byteAt(d, 2));
+            const qsizetype begin = biff8 ? 5 : 3;
+            const bool wide = biff8 && (byteAt(d, 4) & 0x01);
+            if (size < begin || begin + count * (wide ? 2 : 1) > size)
+                corruptRecord("строка формата длиннее записи");
+            break;
+        }
+        case 0x0203: // NUMBER
+            if (size < 14)
+                corruptRecord("короткая запись ячейки");
+            cellAt(u16(d, 0), u16(d, 2));
+            checkDays(u16(d, 4), qFromLittleEndian<double>(d.constData() + 6));
+            break;
+        case 0x027E: // RK
+            if (size < 10)
+                corruptRecord("короткая запись ячейки");
+            cellAt(u16(d, 0), u16(d, 2));
+            checkDays(u16(d, 4), rkValue(u32(d, 6)));
+            break;
+        case 0x00BD: { // MULRK: libfreexl takes 6-byte entries while one more byte follows
+            if (size < 6)
+                corruptRecord("короткая запись ячейки");
+            quint32 column = u16(d, 2);
+            for (qsizetype off = 4; off + 6 < size; off += 6, ++column) {
+                cellAt(u16(d, 0), column & 0xFFFF);
+                checkDays(u16(d, off), rkValue(u32(d, off + 2)));
+            }
+            break;
+        }
+        case 0x00FD: // LABELSST
+        case 0x0205: // BOOLERR
+            if (size < (r.type == 0x00FD ? 10 : 8))
+                corruptRecord("короткая запись ячейки");
+            cellAt(u16(d, 0), u16(d, 2));
+            break;
+        case 0x0204: { // LABEL
+            const qsizetype count = u16(d, 6);
+            const qsizetype begin = biff8 ? 9 : 8;
+            const bool wide = biff8 && (byteAt(d, 8) & 0x01);
+            if (size < begin || begin + count * (wide ? 2 : 1) > size)
+                corruptRecord("текст ячейки длиннее записи");
+            // libfreexl converts the text before it finds the cell has no place, and leaks it.
+            if (!inSheet || !dimensionsSeen || u16(d, 0) >= rows || u16(d, 2) >= columns)
+                corruptRecord("текст ячейки вне размеров листа");
+            cellAt(u16(d, 0), u16(d, 2));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (!sst.empty())
+        checkSharedStrings(sst);
+    checkSubstream();
+}
+
+// The shared strings as Excel lays them out: a string's header within one
+// record, its characters split at most once into the next record (which then
+// starts with a new flags byte), its formatting runs and extension after it.
+// libfreexl copies a split string's rest without checking that it fits.
+void BiffScan::checkSharedStrings(const std::vector<QByteArray>& records) const
+{
+    const auto refuse = [] { throw Failure(QStringLiteral("файл повреждён (таблица строк не по формату)")); };
+    std::size_t k = 0;
+    qsizetype pos = 8;
+    const quint32 count = u32(records[0], 4);
+    for (quint32 i = 0; i < count; ++i) {
+        if (pos >= records[k].size()) {
+            if (++k == records.size())
+                return;
+            pos = 0;
+        }
+        const QByteArray& record = records[k];
+        if (pos + 3 > record.size())
+            refuse();
+        qsizetype remaining = u16(record, pos);
+        const char flags = record.at(pos + 2);
+        pos += 3;
+        qsizetype skip = 0;
+        if (flags & 0x08) {
+            skip += 4 * qsizetype(u16(record, pos));
+            pos += 2;
+        }
+        if (flags & 0x04) {
+            skip += u32(record, pos);
+            pos += 4;
+        }
+        if (pos > record.size())
+            refuse();
+        const qsizetype width = (flags & 0x01) ? 2 : 1;
+        const qsizetype fits = std::min(remaining, (record.size() - pos) / width);
+        pos += fits * width;
+        remaining -= fits;
+        bool split = false;
+        if (remaining > 0) {
+            if (pos != record.size() || ++k == records.size())
+                refuse();
+            const QByteArray& next = records[k];
+            const qsizetype nextWidth = (byteAt(next, 0) & 0x01) ? 2 : 1;
+            if (1 + remaining * nextWidth > next.size())
+                refuse();
+            pos = 1 + remaining * nextWidth;
+            split = true;
+        }
+        pos += skip;
+        if (pos > records[k].size()) {
+            // Formatting runs that go on into the next record: libfreexl follows them
+            // only after a string that was not split, and not to that record's end.
+            const qsizetype over = pos - records[k].size();
+            if (split || k + 1 == records.size() || over >= records[k + 1].size())
+                refuse();
+            ++k;
+            pos = over;
+        }
+    }
 }
 
 std::int64_t BiffScan::dimensions(quint32 offset) const
@@ -303,6 +526,7 @@ SheetCells readXls(const QByteArray& bytes, const QString& path)
         throw Failure(QStringLiteral("книга защищена паролем"));
     if (scan.sheets.empty())
         throw Failure(QStringLiteral("в книге нет листов"));
+    scan.checkForFreexl();
     for (const BiffScan::Sheet& sheet : scan.sheets) {
         if (sheet.type == 0 && scan.dimensions(sheet.offset) > WorkbookLimits::MaxCells)
             throw Failure(QStringLiteral("книга слишком велика (лист «%1» более %2 ячеек)").arg(sheet.name).arg(WorkbookLimits::MaxCells));

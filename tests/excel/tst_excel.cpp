@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 
 namespace {
 
@@ -415,6 +416,33 @@ void TestWorkbook::corruptFiles_data()
     QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100) << QStringLiteral("повреждён");
     QTest::newRow("truncated xls") << QStringLiteral("cut.xls") << xls.left(1536) << QStringLiteral("повреждён");
     QTest::newRow("xls header only") << QStringLiteral("head.xls") << xls.left(512) << QStringLiteral("повреждён");
+    // libfreexl leaks what it had read of a sector cut short; our reader refuses such a file first.
+    const QByteArray xlwt = fixtureBytes("xlwt.xls");
+    QTest::newRow("xls cut inside its last sector") << QStringLiteral("short.xls") << xlwt.left(xlwt.size() - 100)
+                                                    << QStringLiteral("составной файл: сектор за концом файла");
+    // Records that libfreexl would take on trust: it leaks a cell written twice, reads stale
+    // bytes for a record shorter than a cell, and counts a date's days one by one.
+    auto patched = [&](const char* findHex, qsizetype at, const char* replaceHex) {
+        QByteArray bytes = xlwt;
+        const qsizetype found = bytes.indexOf(QByteArray::fromHex(findHex));
+        if (found >= 0)
+            bytes.replace(found + at, qsizetype(std::strlen(replaceHex) / 2), QByteArray::fromHex(replaceHex));
+        return bytes;
+    };
+    QTest::newRow("xls cell written twice") << QStringLiteral("twice.xls") << patched("7e020a0003000100", 4, "01")
+                                            << QStringLiteral("ячейка записана дважды");
+    QTest::newRow("xls date past 9999") << QStringLiteral("far.xls") << patched("bd00120001000100", 16, "021bb700")
+                                        << QStringLiteral("дата позже 9999 года");
+    QTest::newRow("xls cell record too short") << QStringLiteral("short.xls") << patched("42000200b004", 0, "0302")
+                                               << QStringLiteral("короткая запись ячейки");
+    QTest::newRow("xls text outside the sheet") << QStringLiteral("outside.xls")
+                                                << patched("fd000a000000000011000100", 0, "04020a003b00")
+                                                << QStringLiteral("текст ячейки вне размеров листа");
+    QTest::newRow("xls root entry larger than the file") << QStringLiteral("root.xls")
+                                                         << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
+                                                         << QStringLiteral("больше файла");
+    QTest::newRow("xls text longer than its record") << QStringLiteral("label.xls") << patched("fd000a0008001900", 0, "0402")
+                                                     << QStringLiteral("текст ячейки длиннее записи");
     QByteArray garbledXls = xls;
     for (qsizetype i = 0x30; i < 0x34; ++i)
         garbledXls[i] = '\x7f';
