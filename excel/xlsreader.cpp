@@ -198,6 +198,8 @@ void BiffScan::checkForFreexl() const
     bool inSheet = false; // the substream is a sheet's that BOUNDSHEET points at
     quint32 rows = 0;
     quint32 columns = 0;
+    quint32 substream = 0;
+    std::vector<quint32> dimensioned; // where the substreams with a DIMENSIONS record start
     auto cellAt = [&](quint32 row, quint32 column) {
         seen.push_back(row << 16 | column);
     };
@@ -219,10 +221,11 @@ void BiffScan::checkForFreexl() const
             checkSharedStrings(sst);
             sst.clear();
         }
-        const quint16 type = qFromLittleEndian<quint16>(m_stream.constData() + at);
         const quint16 length = qFromLittleEndian<quint16>(m_stream.constData() + at + 2);
         const quint32 start = at;
-        if ((type == 0 && length == 0) || length > 8224 || !record(at, r))
+        // (libfreexl ends a normal stream at an empty record of type 0, but not a mini
+        // stream; reading on is the stricter of the two.)
+        if (length > 8224 || !record(at, r))
             break; // where libfreexl stops reading
         const QByteArray& d = r.data;
         const qsizetype size = d.size();
@@ -231,6 +234,7 @@ void BiffScan::checkForFreexl() const
                 break; // libfreexl refuses the file here
             betweenSubstreams = false;
             dimensionsSeen = false;
+            substream = start;
             inSheet = std::any_of(sheets.begin(), sheets.end(), [&](const Sheet& sheet) { return sheet.offset == start; });
             continue;
         }
@@ -250,6 +254,7 @@ void BiffScan::checkForFreexl() const
             if (dimensionsSeen)
                 corruptRecord("лишняя запись размеров листа");
             dimensionsSeen = true;
+            dimensioned.push_back(substream);
             rows = biff8 ? u32(d, 4) : u16(d, 2);
             columns = biff8 ? u16(d, 10) : u16(d, 6);
             break;
@@ -308,6 +313,12 @@ void BiffScan::checkForFreexl() const
     if (!sst.empty())
         checkSharedStrings(sst);
     checkSubstream();
+    // For a sheet without one, libfreexl sizes the cell table of whichever sheet it read
+    // last anew: that sheet's cells are lost (and leaked), and it reads as empty.
+    for (const Sheet& sheet : sheets) {
+        if (std::find(dimensioned.begin(), dimensioned.end(), sheet.offset) == dimensioned.end())
+            throw Failure(QStringLiteral("файл повреждён (у листа «%1» нет записи размеров)").arg(sheet.name));
+    }
 }
 
 // The shared strings as Excel lays them out: a string's header within one

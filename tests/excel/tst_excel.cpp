@@ -438,6 +438,9 @@ void TestWorkbook::corruptFiles_data()
     QTest::newRow("xls text outside the sheet") << QStringLiteral("outside.xls")
                                                 << patched("fd000a000000000011000100", 0, "04020a003b00")
                                                 << QStringLiteral("текст ячейки вне размеров листа");
+    QTest::newRow("xls sheet without its records") << QStringLiteral("nosheet.xls")
+                                                   << patched("85001600a8040000", 4, "a9040000")
+                                                   << QStringLiteral("нет записи размеров");
     QTest::newRow("xls root entry larger than the file") << QStringLiteral("root.xls")
                                                          << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
                                                          << QStringLiteral("больше файла");
