@@ -101,7 +101,10 @@ CompoundFile::CompoundFile(const QByteArray& bytes) : m_bytes(bytes)
     for (quint32 s : chain(u32(bytes, 0x30), m_fat, sectorCount))
         directory += sector(s);
     for (qsizetype at = 0; at + 128 <= directory.size(); at += 128) {
-        const int nameBytes = std::min<int>(u16(directory, at + 0x40), 64);
+        // libfreexl converts as many name bytes as the entry claims, past the entry.
+        const int nameBytes = u16(directory, at + 0x40);
+        if (nameBytes > 64)
+            corrupt(QStringLiteral("имя в каталоге длиннее 64 байт"));
         Entry entry;
         entry.name = QString::fromUtf16(reinterpret_cast<const char16_t*>(directory.constData() + at),
                                         std::max(0, nameBytes / 2 - 1));

@@ -441,6 +441,9 @@ void TestWorkbook::corruptFiles_data()
     QTest::newRow("xls sheet without its records") << QStringLiteral("nosheet.xls")
                                                    << patched("85001600a8040000", 4, "a9040000")
                                                    << QStringLiteral("нет записи размеров");
+    QTest::newRow("xls directory name too long") << QStringLiteral("name.xls")
+                                                 << patched("57006f0072006b0062006f006f006b00", 64, "f8ff")
+                                                 << QStringLiteral("имя в каталоге длиннее 64 байт");
     QTest::newRow("xls root entry larger than the file") << QStringLiteral("root.xls")
                                                          << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
                                                          << QStringLiteral("больше файла");
