@@ -32,12 +32,17 @@ QString fromWindows1251(const QByteArray& bytes)
     return text;
 }
 
-// UTF-8 with or without a byte order mark; anything that is not valid UTF-8 is
-// what a Russian-locale spreadsheet program writes: Windows-1251.
+// UTF-8 with or without a byte order mark, UTF-16 with one (Excel's "Unicode
+// text"); anything that is not valid UTF-8 is what a Russian-locale spreadsheet
+// program writes: Windows-1251.
 QString decode(const QByteArray& bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.mid(3));
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(bytes.startsWith("\xFF") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        return utf16(bytes.mid(2));
+    }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(bytes);
     if (!utf8.hasError())

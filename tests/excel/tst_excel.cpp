@@ -106,6 +106,7 @@ private Q_SLOTS:
     void badArguments();
     void csv_data();
     void csv();
+    void csvInUtf16();
     void handMadeXlsx_data();
     void handMadeXlsx();
     void handMadeOds_data();
@@ -316,6 +317,27 @@ void TestWorkbook::csv_data()
 void TestWorkbook::csv()
 {
     compareFixtureCell();
+}
+
+// Excel's "Unicode text": UTF-16 with a byte order mark, fields split by tabs.
+void TestWorkbook::csvInUtf16()
+{
+    QFile source(fixture(QStringLiteral("tab_utf8_bom.csv")));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(source.readAll().mid(3));
+    QByteArray little("\xFF\xFE");
+    QByteArray big("\xFE\xFF");
+    for (const QChar c : text) {
+        little += char(c.unicode() & 0xFF) + QByteArray(1, char(c.unicode() >> 8));
+        big += char(c.unicode() >> 8) + QByteArray(1, char(c.unicode() & 0xFF));
+    }
+    for (const QByteArray& bytes : {little, big}) {
+        TExcelApplication excel;
+        excel.openWorkbook(write(QStringLiteral("unicode.txt"), bytes));
+        QCOMPARE(excel.ReadCellText(1, 1), QStringLiteral("Имя"));
+        QCOMPARE(excel.ReadCellText(2, 3), QStringLiteral("с ; точкой с запятой"));
+        QCOMPARE(excel.ReadCellText(3, 3), Multiline);
+    }
 }
 
 // Forms that the producers above do not write but others (Excel among them) do.
