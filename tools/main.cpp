@@ -184,7 +184,7 @@ int main(int argc, char** argv)
     timings.pieceGapMs = intOption(parser, QStringLiteral("piece-gap"));
     if (parser.isSet(QStringLiteral("write-outcomes"))) {
         WriteScript script;
-        if (!WriteScript::fromSpec(parser.value(QStringLiteral("write-outcomes")), timings, script, &error))
+        if (!WriteScript::fromPattern(parser.value(QStringLiteral("write-outcomes")), timings, script, &error))
             fail(error);
         engine.setWriteScript(std::move(script));
     } else {

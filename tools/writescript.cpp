@@ -74,7 +74,7 @@ WriteScript WriteScript::fromList(QList<WriteOutcome> outcomes)
     return s;
 }
 
-bool WriteScript::fromSpec(const QString& spec, const WriteTimings& timings, WriteScript& script, QString* error)
+bool WriteScript::fromPattern(const QString& pattern, const WriteTimings& timings, WriteScript& script, QString* error)
 {
     auto fail = [error](const QString& why) {
         if (error)
@@ -82,9 +82,9 @@ bool WriteScript::fromSpec(const QString& spec, const WriteTimings& timings, Wri
         return false;
     };
     WriteScript s;
-    QString letters = spec;
-    if (spec.startsWith(QLatin1String("random:"))) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    QString letters = pattern;
+    if (pattern.startsWith(QLatin1String("random:"))) {
+        const QStringList parts = pattern.split(QLatin1Char(':'));
         bool ok = false;
         const uint seed = parts.value(1).toUInt(&ok);
         if (!ok || parts.size() > 3)

@@ -52,8 +52,8 @@ public:
     WriteScript() = default;
 
     static WriteScript fromList(QList<WriteOutcome> outcomes);
-    // "WWNX", "WN*", "random:SEED" or "random:SEED:LETTERS". False on a bad spec.
-    static bool fromSpec(const QString& spec, const WriteTimings& timings, WriteScript& script, QString* error);
+    // "WWNX", "WN*", "random:SEED" or "random:SEED:LETTERS". False on a bad pattern.
+    static bool fromPattern(const QString& pattern, const WriteTimings& timings, WriteScript& script, QString* error);
 
     static constexpr const char* Letters = "WNXVPQDJE";
     static bool outcomeForLetter(char letter, const WriteTimings& timings, WriteOutcome& outcome);

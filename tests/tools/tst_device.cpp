@@ -84,7 +84,7 @@ void TestSimulatedDevice::writeRunThroughThePort()
 {
     TerminalSimulator sim;
     WriteScript script;
-    QVERIFY(WriteScript::fromSpec(QStringLiteral("NW"), {}, script, nullptr));
+    QVERIFY(WriteScript::fromPattern(QStringLiteral("NW"), {}, script, nullptr));
     sim.setWriteScript(script);
     SimClock clock;
     ComPort port(simulatedDeviceFactory(sim, clock));

@@ -46,7 +46,7 @@ TerminalSimulator writingSimulator(const QString& outcomes = {})
     TerminalSimulator sim;
     WriteScript script;
     if (!outcomes.isEmpty())
-        WriteScript::fromSpec(outcomes, WriteTimings{}, script, nullptr);
+        WriteScript::fromPattern(outcomes, WriteTimings{}, script, nullptr);
     sim.setWriteScript(script);
     sim.receive("\x1b%B", 0);
     return sim;
@@ -85,8 +85,8 @@ private Q_SLOTS:
     void patternThenWritten();
     void repeatingPattern();
     void randomMixIsSeeded();
-    void badSpecsRejected_data();
-    void badSpecsRejected();
+    void badPatternsRejected_data();
+    void badPatternsRejected();
     void encodedCardsFollowTheAnswers();
     void deckFiles_data();
     void deckFiles();
@@ -497,7 +497,7 @@ void TestEngine::patternThenWritten()
 void TestEngine::repeatingPattern()
 {
     WriteScript script;
-    QVERIFY(WriteScript::fromSpec(QStringLiteral("WN*"), {}, script, nullptr));
+    QVERIFY(WriteScript::fromPattern(QStringLiteral("WN*"), {}, script, nullptr));
     QString letters;
     for (int i = 0; i < 5; ++i)
         letters += QLatin1Char(script.next().letter);
@@ -506,9 +506,9 @@ void TestEngine::repeatingPattern()
 
 void TestEngine::randomMixIsSeeded()
 {
-    auto mix = [](const QString& spec) {
+    auto mix = [](const QString& pattern) {
         WriteScript script;
-        if (!WriteScript::fromSpec(spec, {}, script, nullptr))
+        if (!WriteScript::fromPattern(pattern, {}, script, nullptr))
             return QString();
         QString letters;
         for (int i = 0; i < 400; ++i)
@@ -525,9 +525,9 @@ void TestEngine::randomMixIsSeeded()
     QCOMPARE(some.count(QLatin1Char('W')) + some.count(QLatin1Char('N')), 400);
 }
 
-void TestEngine::badSpecsRejected_data()
+void TestEngine::badPatternsRejected_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("pattern");
     QTest::newRow("unknown letter") << QStringLiteral("WZ");
     QTest::newRow("lower case") << QStringLiteral("w");
     QTest::newRow("random without seed") << QStringLiteral("random:");
@@ -536,12 +536,12 @@ void TestEngine::badSpecsRejected_data()
     QTest::newRow("empty repeat") << QStringLiteral("*");
 }
 
-void TestEngine::badSpecsRejected()
+void TestEngine::badPatternsRejected()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, pattern);
     WriteScript script;
     QString error;
-    QVERIFY(!WriteScript::fromSpec(spec, {}, script, &error));
+    QVERIFY(!WriteScript::fromPattern(pattern, {}, script, &error));
     QVERIFY(!error.isEmpty());
 }
 

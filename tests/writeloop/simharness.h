@@ -24,7 +24,7 @@ struct SimulatedRun
     explicit SimulatedRun(const QString& outcomes)
     {
         WriteScript script;
-        WriteScript::fromSpec(outcomes, WriteTimings(), script, nullptr);
+        WriteScript::fromPattern(outcomes, WriteTimings(), script, nullptr);
         engine.setWriteScript(std::move(script));
         port = std::make_unique<ComPort>(simulatedDeviceFactory(engine, clock, {}, &device));
         port->ConnectPort(QStringLiteral("COM1"));
