@@ -24,7 +24,6 @@ public:
     QStringView name() const { return m_reader.name(); }
     QStringView text() const { return m_reader.text(); }
     QXmlStreamAttributes attributes() const { return m_reader.attributes(); }
-    QXmlStreamReader& reader() { return m_reader; }
 
     // Consumes the rest of the current element (just read as a start tag).
     void skipElement();

@@ -13,8 +13,6 @@ public:
     std::uint32_t add(QStringView text);
     QStringView at(std::uint32_t index) const;
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_ends.size()); }
-    std::int64_t chars() const { return m_chars.size(); }
-    void reserve(std::int64_t strings) { m_ends.reserve(static_cast<std::size_t>(strings)); }
 
 private:
     QString m_chars;

@@ -19,7 +19,7 @@ void TExcelApplication::openWorkbook(const QString& path)
     release();
     m_path = path;
     try {
-        load();
+        load(stampOf(m_path));
     } catch (const Failure& failure) {
         const QString name = displayName();
         release();
@@ -77,11 +77,12 @@ TExcelApplication::Stamp TExcelApplication::stampOf(const QString& path)
 #endif
 }
 
-void TExcelApplication::load()
+// `stamp` is taken before reading, so a change made during the read shows as a
+// change at the next read.
+void TExcelApplication::load(const Stamp& stamp)
 {
-    // Stamp before reading: a change made during the read shows as a change at the next read.
     m_cells.reset();
-    m_stamp = stampOf(m_path);
+    m_stamp = stamp;
     m_cells = std::make_unique<SheetCells>(WorkbookReader::readFile(m_path));
 }
 
@@ -89,11 +90,11 @@ const SheetCells& TExcelApplication::current()
 {
     if (!hasWorkbook())
         throw Failure(QStringLiteral("Книга не открыта"));
-    if (!m_cells || !(stampOf(m_path) == m_stamp)) {
+    const Stamp stamp = stampOf(m_path);
+    if (!m_cells || !(stamp == m_stamp)) {
         try {
-            load();
+            load(stamp);
         } catch (const Failure& failure) {
-            m_cells.reset();
             throw Failure(QStringLiteral("Книга «%1» не читается: %2").arg(displayName(), failure.text()));
         }
     }

@@ -36,7 +36,7 @@ private:
         bool operator==(const Stamp&) const = default;
     };
     static Stamp stampOf(const QString& path);
-    void load();
+    void load(const Stamp& stamp);
     const SheetCells& current();
     QString displayName() const;
 

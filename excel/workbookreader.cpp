@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 namespace WorkbookReader {
 namespace {
@@ -64,31 +63,6 @@ SheetCells readFile(const QString& path)
     if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm") || suffix == QLatin1String("ods")
         || suffix == QLatin1String("xls"))
         throw Failure(QStringLiteral("файл повреждён (содержимое не похоже на книгу %1)").arg(suffix));
-    throw Failure(QStringLiteral("неизвестный формат файла"));
-}
-
-SheetCells readBytes(const QByteArray& bytes, Format format)
-{
-    switch (format) {
-    case Format::Xlsx: {
-        ZipArchive archive(bytes);
-        return readXlsx(archive);
-    }
-    case Format::Ods: {
-        ZipArchive archive(bytes);
-        return readOds(archive);
-    }
-    case Format::Xls: {
-        // libfreexl reads only files; the compound file is checked first so that
-        // it sees only bytes our own reader found sound.
-        QTemporaryFile file;
-        if (!file.open() || file.write(bytes) != bytes.size() || !file.flush())
-            throw Failure(QStringLiteral("не удалось записать временный файл"));
-        return readXls(bytes, file.fileName());
-    }
-    case Format::Csv:
-        return readCsv(bytes);
-    }
     throw Failure(QStringLiteral("неизвестный формат файла"));
 }
 

@@ -11,17 +11,13 @@ class ZipArchive;
 // problem (unreadable, corrupt, unsupported, password-protected, too big) is a
 // Failure whose text is the reason, without the file name.
 namespace WorkbookReader {
-enum class Format { Xlsx, Ods, Xls, Csv };
-
 inline constexpr std::int64_t XlsxRows = 1048576;
 inline constexpr std::int64_t OdsRows = 1048576;
 inline constexpr std::int64_t XlsRows = 65536;
 
 SheetCells readFile(const QString& path);
-// The same readers over bytes in memory; the format is given, not guessed.
-SheetCells readBytes(const QByteArray& bytes, Format format);
 
-// The format readers, shared by the two entries above.
+// The format readers behind readFile.
 SheetCells readXlsx(ZipArchive& archive);
 SheetCells readOds(ZipArchive& archive);
 SheetCells readXls(const QByteArray& bytes, const QString& path); // freexl needs the file itself

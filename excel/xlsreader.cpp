@@ -3,6 +3,7 @@
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "link/error.h"
+#include "link/windows1251.h"
 
 #include <QHash>
 #include <QtEndian>
@@ -40,6 +41,7 @@ public:
     bool password = false;
     bool date1904 = false;
     bool biff8 = true;
+    int codePage = 0; // of BIFF5 strings; BIFF8 strings carry their own encoding
 
 private:
     struct Record
@@ -86,9 +88,6 @@ quint32 u32(const QByteArray& data, qsizetype at)
     return at + 4 <= data.size() ? qFromLittleEndian<quint32>(data.constData() + at) : 0;
 }
 
-// A BIFF8 string: length, flags, then Latin-1 or UTF-16LE characters. BIFF5
-// strings are single bytes in the workbook's code page; names only need to
-// match what libfreexl reports, so Latin-1 serves for comparing ASCII names.
 // An RK number: a 30-bit integer or the high bits of a double, either possibly hundredths.
 double rkValue(quint32 rk)
 {
@@ -102,12 +101,18 @@ double rkValue(quint32 rk)
     return (rk & 0x01) ? value / 100.0 : value;
 }
 
+// A BIFF8 string: length, flags, then Latin-1 or UTF-16LE characters. BIFF5
+// strings are single bytes in the workbook's code page: Windows-1251 is decoded
+// as such, any other as Latin-1, which keeps ASCII names comparable with the
+// names libfreexl reports.
 QString BiffScan::xlString(const QByteArray& data, qsizetype at, bool wideLength) const
 {
     const int count = wideLength ? u16(data, at) : static_cast<unsigned char>(byteAt(data, at));
     at += wideLength ? 2 : 1;
-    if (!biff8)
-        return QString::fromLatin1(data.mid(at, count));
+    if (!biff8) {
+        const QByteArray bytes = data.mid(at, count);
+        return codePage == 1251 ? Windows1251::decode(bytes) : QString::fromLatin1(bytes);
+    }
     const char flags = byteAt(data, at++);
     if (flags & 0x08)
         at += 2; // rich text run count
@@ -137,6 +142,9 @@ void BiffScan::globals()
             if (!windowSeen)
                 activeTab = u16(r.data, 10); // itabCur
             windowSeen = true;
+            break;
+        case 0x0042: // CODEPAGE
+            codePage = u16(r.data, 0);
             break;
         case 0x0022: // DATEMODE
             date1904 = u16(r.data, 0) == 1;
@@ -419,10 +427,11 @@ void BiffScan::sheet(SheetCells& cells, quint32 offset)
         const std::int64_t row = u16(r.data, 0) + 1;
         const int column = u16(r.data, 2) + 1;
         const bool wanted = column <= WorkbookLimits::Columns && r.data.size() >= 6;
-        if (r.type == 0x0006 && wanted && r.data.size() >= 14) { // FORMULA with its cached result
-            if (stringRow)
-                cells.addFormulaWithoutValue(stringRow, stringColumn);
+        if (r.type == 0x0006 && stringRow) { // the text formula before it got no STRING record
+            cells.addFormulaWithoutValue(stringRow, stringColumn);
             stringRow = 0;
+        }
+        if (r.type == 0x0006 && wanted && r.data.size() >= 14) { // FORMULA with its cached result
             const bool special = static_cast<unsigned char>(r.data[12]) == 0xFF && static_cast<unsigned char>(r.data[13]) == 0xFF;
             const int kind = static_cast<unsigned char>(r.data[6]);
             if (!special) {
@@ -466,7 +475,7 @@ public:
     const void* handle = nullptr;
 };
 
-void readFreexlCells(const QString& path, const QString& sheetName, SheetCells& cells)
+void readFreexlCells(const QString& path, const QString& sheetName, bool firstSheet, SheetCells& cells)
 {
     FreexlHandle xls;
     const int opened = freexl_open(path.toLocal8Bit().constData(), &xls.handle);
@@ -478,15 +487,18 @@ void readFreexlCells(const QString& path, const QString& sheetName, SheetCells& 
         throw Failure(QStringLiteral("книга защищена паролем"));
     unsigned int count = 0;
     freexl_get_info(xls.handle, FREEXL_BIFF_SHEET_COUNT, &count);
-    unsigned short index = 0;
+    int index = firstSheet ? 0 : -1;
     for (unsigned short i = 0; i < count; ++i) {
         const char* name = nullptr;
         if (freexl_get_worksheet_name(xls.handle, i, &name) == FREEXL_OK && name && QString::fromUtf8(name) == sheetName)
             index = i;
     }
+    // Reading another sheet than the one whose formula results were taken would mix two sheets.
+    if (index < 0)
+        throw Failure(QStringLiteral("не удалось найти активный лист «%1» (кодировка имён листов не распознана)").arg(sheetName));
     unsigned int rows = 0;
     unsigned short columns = 0;
-    if (count == 0 || freexl_select_active_worksheet(xls.handle, index) != FREEXL_OK
+    if (count == 0 || freexl_select_active_worksheet(xls.handle, static_cast<unsigned short>(index)) != FREEXL_OK
         || freexl_worksheet_dimensions(xls.handle, &rows, &columns) != FREEXL_OK)
         throw Failure(QStringLiteral("в книге нет листов"));
     rows = std::min<unsigned int>(rows, XlsRows);
@@ -549,7 +561,7 @@ SheetCells readXls(const QByteArray& bytes, const QString& path)
     cells.setDate1904(scan.date1904);
     // Formula results first: where libfreexl also reports such a cell, the first one stays.
     scan.sheet(cells, active.offset);
-    readFreexlCells(path, active.name, cells);
+    readFreexlCells(path, active.name, tab == 0, cells);
     cells.finish();
     return cells;
 }

@@ -147,8 +147,21 @@ std::vector<bool> readDateStyles(ZipArchive& archive, const QString& part)
     return dateStyles;
 }
 
+// The text of the element just opened (a shared string's si, an inline is):
+// its t runs, plain or rich, without the phonetic runs (rPh), which are not shown.
+void appendRichText(FastXml& xml, QString& text)
+{
+    const int level = xml.depth();
+    while (xml.next() && !(xml.isEnd() && xml.depth() < level)) {
+        if (xml.isStart("rPh"))
+            xml.skipElement();
+        else if (xml.isStart("t"))
+            xml.appendElementText(text);
+    }
+}
+
 // Shared strings go first into the sheet's text pool, so that their index in
-// the file is their index in the pool. Phonetic runs (rPh) are not shown text.
+// the file is their index in the pool.
 void readSharedStrings(ZipArchive& archive, const QString& part, SheetCells& cells)
 {
     if (part.isEmpty() || !archive.contains(part))
@@ -160,13 +173,7 @@ void readSharedStrings(ZipArchive& archive, const QString& part, SheetCells& cel
         if (!xml.isStart("si"))
             continue;
         text.clear();
-        const int level = xml.depth();
-        while (xml.next() && !(xml.isEnd() && xml.depth() < level)) {
-            if (xml.isStart("rPh"))
-                xml.skipElement();
-            else if (xml.isStart("t"))
-                xml.appendElementText(text);
-        }
+        appendRichText(xml, text);
         if (cells.texts().size() >= WorkbookLimits::MaxSharedStrings)
             throw Failure(QStringLiteral("книга слишком велика (более %1 строк текста)").arg(WorkbookLimits::MaxSharedStrings));
         cells.texts().add(text);
@@ -327,13 +334,7 @@ void SheetParser::cell()
             m_xml.skipElement();
         } else if (m_xml.isName("is")) {
             m_hasValue = true;
-            const int inner = m_xml.depth();
-            while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < inner)) {
-                if (m_xml.isStart("rPh"))
-                    m_xml.skipElement();
-                else if (m_xml.isStart("t"))
-                    m_xml.appendElementText(m_inline);
-            }
+            appendRichText(m_xml, m_inline);
         } else {
             m_xml.skipElement();
         }

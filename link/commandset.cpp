@@ -1,28 +1,12 @@
 #include "link/commandset.h"
 
+#include "link/windows1251.h"
+
 namespace CommandSet {
 
 namespace {
 
 constexpr char Terminator = '?';
-
-// Windows-1251 code points of the bytes 0x80..0xFF (0 where the code page has none).
-constexpr char16_t Cp1251High[128] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C,
-    0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122, 0x0459, 0x203A,
-    0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9,
-    0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
-};
-
-char16_t cp1251ToUnicode(unsigned char byte)
-{
-    if (byte < 0x80)
-        return byte;
-    if (byte >= 0xC0)
-        return char16_t(0x0410 + (byte - 0xC0));
-    return Cp1251High[byte - 0x80];
-}
 
 QByteArray numericTrackToText(QByteArrayView bytes)
 {
@@ -250,41 +234,16 @@ ParsedReply parseReply(QByteArrayView reply, int choice)
 
 QString wireToText(const QByteArray& bytes)
 {
-    QString text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u == 0)
-            break;
-        const char16_t code = cp1251ToUnicode(u);
-        text.append(QChar(code ? code : char16_t(0xFFFD)));
-    }
-    return text;
+    const qsizetype end = bytes.indexOf('\0');
+    return Windows1251::decode(QByteArrayView(bytes).first(end < 0 ? bytes.size() : end));
 }
 
 QByteArray textToWire(const QString& text)
 {
     QByteArray bytes;
     bytes.reserve(text.size());
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        if (u < 0x80) {
-            bytes.append(char(u));
-            continue;
-        }
-        if (u >= 0x0410 && u <= 0x044F) {
-            bytes.append(char(0xC0 + (u - 0x0410)));
-            continue;
-        }
-        char out = '?';
-        for (int i = 0; i < 128; ++i) {
-            if (Cp1251High[i] == u) {
-                out = char(0x80 + i);
-                break;
-            }
-        }
-        bytes.append(out);
-    }
+    for (const QChar ch : text)
+        bytes.append(Windows1251::encode(ch.unicode()));
     return bytes;
 }
 

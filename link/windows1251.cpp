@@ -1,0 +1,52 @@
+#include "link/windows1251.h"
+
+namespace Windows1251 {
+
+namespace {
+
+// The code points of the bytes 0x80..0xBF (0 where the code page has none);
+// 0xC0..0xFF are А..я in order.
+constexpr char16_t High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C,
+    0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122, 0x0459, 0x203A,
+    0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9,
+    0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+} // namespace
+
+char16_t toUnicode(unsigned char byte)
+{
+    if (byte < 0x80)
+        return byte;
+    if (byte >= 0xC0)
+        return char16_t(0x0410 + (byte - 0xC0));
+    return High[byte - 0x80];
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char byte : bytes) {
+        const char16_t code = toUnicode(static_cast<unsigned char>(byte));
+        *out++ = QChar(code ? code : char16_t(0xFFFD));
+    }
+    return text;
+}
+
+char encode(char16_t u)
+{
+    if (u < 0x80)
+        return char(u);
+    if (u >= 0x0410 && u <= 0x044F)
+        return char(0xC0 + (u - 0x0410));
+    for (int i = 0; i < 64; ++i) {
+        if (High[i] == u && u != 0)
+            return char(0x80 + i);
+    }
+    return '?';
+}
+
+} // namespace Windows1251
