@@ -100,15 +100,9 @@ int usGroup(Display* display)
         if (symbols) {
             const QStringList parts = QString::fromLatin1(symbols).split(QLatin1Char('+'));
             XFree(symbols);
-            static const QStringList notLayouts = {QStringLiteral("pc"), QStringLiteral("inet"),
-                                                   QStringLiteral("group"), QStringLiteral("level3"),
-                                                   QStringLiteral("compose"), QStringLiteral("terminate"),
-                                                   QStringLiteral("ctrl"), QStringLiteral("altwin"),
-                                                   QStringLiteral("capslock"), QStringLiteral("srvr_ctrl"),
-                                                   QStringLiteral("keypad"), QStringLiteral("kpdl")};
             for (const QString& part : parts) {
                 const QString name = part.section(QLatin1Char('('), 0, 0).section(QLatin1Char(':'), 0, 0);
-                if (notLayouts.contains(name) || name != QLatin1String("us"))
+                if (name != QLatin1String("us")) // pc, inet, group options and other layouts
                     continue;
                 const QString index = part.section(QLatin1Char(':'), 1, 1);
                 group = index.isEmpty() ? 0 : index.toInt() - 1;

@@ -203,9 +203,6 @@ void TForm1::endWriteRun()
 
 void TForm1::ShowTrackChoice()
 {
-    ui->GroupBox4->setEnabled(true);
-    ui->GroupBox5->setEnabled(true);
-    ui->GroupBox6->setEnabled(true);
     const int choice = m_form2->trackChoice();
     const QString text = m_form2->trackChoiceText();
     ui->Label1->setText(QStringLiteral("Чтение: ") + text);

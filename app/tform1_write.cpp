@@ -36,10 +36,9 @@ void TForm1::Timer2Timer()
 {
     const auto compose = [this](int choice) { return m_form3->stageCard(choice); };
     const WriteLoop::Tick step = m_writeLoop.tick(m_form2->trackChoice(), textsInHand(), compose);
-    if (step.newTexts) {
+    if (step.newTexts) { // the composer's grids were refreshed when the card was committed
         for (int track = 1; track <= 3; ++track)
             setTrackText(track, step.newTexts->track(track));
-        m_form3->showTemplateState();
     }
     for (const QString& line : step.logLines)
         ui->Memo4->appendPlainText(line);

@@ -12,6 +12,7 @@ TForm2::TForm2(ComPort& port, TForm1* mainWindow) : QDialog(mainWindow), ui(new 
     setFixedSize(376, 127);
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(QStringLiteral("Неисвестный"));
+    ui->ComboBox2->addItems(CommandSet::trackChoiceTexts());
     ui->ComboBox2->setCurrentIndex(0);
     connect(ui->Button1, &QPushButton::clicked, this, [this] { Platform::guarded(this, [this] { Button1Click(); }); });
 }

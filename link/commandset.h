@@ -13,7 +13,8 @@
 // can drive it without a port or a window.
 namespace CommandSet {
 
-using Buffer = std::array<unsigned char, 200>;
+constexpr int BufferSize = 200; // the port's send and receive buffers
+using Buffer = std::array<unsigned char, BufferSize>;
 
 constexpr unsigned char Esc = 0x1B;
 constexpr int ReadCommandLength = 3;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/commandset.h"
 #include "link/serialdevice.h"
 
 #include <QByteArray>
@@ -16,8 +17,8 @@
 class ComPort
 {
 public:
-    static constexpr int BufferSize = 200;
-    using Buffer = std::array<unsigned char, BufferSize>;
+    static constexpr int BufferSize = CommandSet::BufferSize;
+    using Buffer = CommandSet::Buffer;
 
     // What PortHandle holds: no port opened (or closed), the last open failed, or an open port.
     enum class Handle { None, Failed, Open };

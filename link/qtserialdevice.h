@@ -25,7 +25,6 @@ public:
     void close() override;
     bool isOpen() const override;
     void setTimeouts(const PortTimeouts& timeouts) override;
-    PortTimeouts timeouts() const override { return m_timeouts; }
     void purgeReceive() override;
     qint64 write(const char* data, qint64 count) override;
     qint64 read(char* data, qint64 maxCount) override;

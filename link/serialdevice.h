@@ -29,7 +29,6 @@ public:
     // False once the device has gone away (adapter unplugged) or was never opened.
     virtual bool isOpen() const = 0;
     virtual void setTimeouts(const PortTimeouts& timeouts) = 0;
-    virtual PortTimeouts timeouts() const = 0;
     // Throws away what was received and not yet read.
     virtual void purgeReceive() = 0;
     virtual qint64 write(const char* data, qint64 count) = 0;

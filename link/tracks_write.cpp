@@ -9,7 +9,7 @@ namespace Tracks_Write {
 
 namespace {
 
-constexpr char Esc = 0x1B;
+constexpr char Esc = char(CommandSet::Esc);
 constexpr char Gs = 0x1D;
 
 } // namespace
@@ -125,7 +125,7 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
 
 Verdict verdictOf(QByteArrayView answer)
 {
-    if (answer.size() < 4 || answer[0] != Esc)
+    if (answer.size() < AnswerLength || answer[0] != Esc)
         return Verdict::NoVerdict;
     if (answer[3] == 'p' && answer[2] != 'q')
         return Verdict::Written;

@@ -76,5 +76,7 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
 // The terminal's verdict on a card, taken from the first four bytes of its answer.
 enum class Verdict { Written, NotWritten, NoVerdict };
 Verdict verdictOf(QByteArrayView answer);
+// The bytes of a whole answer to ESC 'j'.
+constexpr int AnswerLength = 4;
 
 } // namespace Tracks_Write

@@ -1,14 +1,12 @@
 #include "reading/replyassembler.h"
 
-namespace {
-constexpr char Esc = 0x1B;
-}
+#include "link/commandset.h"
 
 QByteArray ReplyAssembler::feed(QByteArrayView arrived)
 {
     if (arrived.isEmpty())
         return {};
-    const bool startsReply = arrived.front() == Esc;
+    const bool startsReply = arrived.front() == char(CommandSet::Esc);
     // Track data never holds ESC, so a piece that begins with it is a new reply.
     // Otherwise it continues the one begun, unless none was begun or the reply
     // would outgrow the buffer without completing.

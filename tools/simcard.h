@@ -37,7 +37,6 @@ public:
     static bool load(const QString& path, CardDeck& deck, QString* error);
 
     const QList<SimCard>& cards() const { return m_cards; }
-    bool isEmpty() const { return m_cards.isEmpty(); }
     SimCard next();
 
 private:

@@ -14,14 +14,10 @@ public:
     bool open() override { return false; }
     void close() override {}
     bool isOpen() const override { return false; }
-    void setTimeouts(const PortTimeouts& timeouts) override { m_timeouts = timeouts; }
-    PortTimeouts timeouts() const override { return m_timeouts; }
+    void setTimeouts(const PortTimeouts&) override {}
     void purgeReceive() override {}
     qint64 write(const char*, qint64) override { return 0; }
     qint64 read(char*, qint64) override { return 0; }
-
-private:
-    PortTimeouts m_timeouts;
 };
 
 } // namespace

@@ -42,7 +42,6 @@ public:
     void close() override;
     bool isOpen() const override { return m_open && !m_unplugged; }
     void setTimeouts(const PortTimeouts& timeouts) override { m_timeouts = timeouts; }
-    PortTimeouts timeouts() const override { return m_timeouts; }
     void purgeReceive() override;
     qint64 write(const char* data, qint64 count) override;
     qint64 read(char* data, qint64 maxCount) override;

@@ -74,7 +74,6 @@ public:
 
     explicit TerminalSimulator(CardDeck deck = CardDeck::sample());
 
-    void setDeck(CardDeck deck) { m_deck = std::move(deck); }
     // A card is presented this long after each read command; 0: only on present().
     void setPresentAfterMs(int ms) { m_presentAfterMs = ms; }
     void setReplyScript(const ReplyScript& script) { m_replyScript = script; }

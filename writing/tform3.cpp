@@ -350,14 +350,13 @@ void TForm3::Timer1Timer()
 
 void TForm3::SpeedButton1Click()
 {
-    ExcelApplication1.AutoConnect = true;
+    // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
     ExcelApplication1.AutoQuit = true;
     const QString path = chooseWorkbookFile ? chooseWorkbookFile(this)
                                             : QFileDialog::getOpenFileName(this, QString(), QString(),
                                                                            TExcelApplication::fileDialogFilter());
     if (path.isEmpty()) {
         ExcelApplication1.release();
-        ExcelApplication1.AutoConnect = false;
         return;
     }
     ExcelApplication1.openWorkbook(path);

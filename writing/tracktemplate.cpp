@@ -1,16 +1,11 @@
 #include "writing/tracktemplate.h"
 
 #include "excel/cellsource.h"
-
-namespace {
-
-constexpr int TrackCapacity[TrackCount] = {79, 40, 107};
-
-} // namespace
+#include "link/tracks_write.h"
 
 int TemplateSet::capacity(int track)
 {
-    return TrackCapacity[track - 1];
+    return Tracks_Write::Capacity[track];
 }
 
 int TemplateSet::remainingCapacity(int track) const

@@ -9,12 +9,7 @@
 using Tracks_Write::CardTexts;
 using Tracks_Write::Verdict;
 using Tracks_Write::WriteResult;
-
-namespace {
-
-constexpr int AnswerLength = 4;
-
-} // namespace
+using Tracks_Write::AnswerLength;
 
 WriteLoop::WriteLoop(ComPort& port, Sleeper sleeper) : m_port(port), m_sleeper(std::move(sleeper)) {}
 
@@ -36,11 +31,6 @@ QString WriteLoop::noVerdictLine()
 QString WriteLoop::overLongMessage()
 {
     return QStringLiteral("Запись невозможна. Очень длинная строка!");
-}
-
-QString WriteLoop::overLongCaption()
-{
-    return QStringLiteral("Ошибка");
 }
 
 void WriteLoop::start()

@@ -54,7 +54,6 @@ public:
     static QString countLabel(int cardsWritten);
     static QString noVerdictLine(); // after the card's number
     static QString overLongMessage();
-    static QString overLongCaption();
 
 private:
     Tracks_Write::WriteResult send(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose,

@@ -14,8 +14,7 @@ public:
     bool open() override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
-    void setTimeouts(const PortTimeouts& timeouts) override { m_timeouts = timeouts; }
-    PortTimeouts timeouts() const override { return m_timeouts; }
+    void setTimeouts(const PortTimeouts&) override {}
     void purgeReceive() override { m_terminal.purge(); }
     qint64 write(const char* data, qint64 count) override
     {
@@ -26,7 +25,6 @@ public:
 
 private:
     FakeTerminal& m_terminal;
-    PortTimeouts m_timeouts;
     bool m_open = false;
 };
 
