@@ -14,6 +14,22 @@ constexpr char Gs = 0x1D;
 
 } // namespace
 
+bool trackHolds(int track, char16_t c)
+{
+    if (track == 1)
+        return c >= 0x20 && c <= 0x5F && c != u'%' && c != u'?';
+    return c >= 0x30 && c <= 0x3E;
+}
+
+qsizetype firstCharacterNotHeld(int track, const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!trackHolds(track, text[i].unicode()))
+            return i;
+    }
+    return -1;
+}
+
 bool overCapacity(const CardTexts& texts)
 {
     for (int t = 1; t <= 3; ++t) {

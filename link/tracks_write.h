@@ -28,6 +28,12 @@ struct CardTexts
 // Characters a track holds; index 0 is unused so that the index is the track number.
 constexpr int Capacity[4] = {0, 79, 40, 107};
 
+// Whether a track's stripe can hold the character: track 1 the characters from
+// space to '_' but the sentinels '%' and '?', tracks 2 and 3 '0' to '>'.
+bool trackHolds(int track, char16_t c);
+// The index of the first character of `text` that the track cannot hold, or -1.
+qsizetype firstCharacterNotHeld(int track, const QString& text);
+
 // True when any of the three texts is longer than its track holds, carried or not.
 bool overCapacity(const CardTexts& texts);
 
