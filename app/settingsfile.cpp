@@ -1,11 +1,11 @@
 #include "app/settingsfile.h"
 
 #include "link/error.h"
+#include "writing/durablefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace SettingsFile {
 
@@ -33,12 +33,7 @@ int readPortPosition(const QString& path)
 
 void writePortPosition(const QString& path, int position)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Failure(QStringLiteral("Cannot create file \"%1\". %2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    const QByteArray line = QByteArray::number(position) + "\r\n";
-    if (file.write(line) != line.size() || !file.commit())
-        throw Failure(QStringLiteral("Cannot write file \"%1\". %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    DurableFile::replace(path, QByteArray::number(position) + "\r\n");
 }
 
 } // namespace SettingsFile
