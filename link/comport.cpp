@@ -3,8 +3,26 @@
 #include "link/commandset.h"
 
 #include <algorithm>
+#include <chrono>
 
-ComPort::ComPort(SerialDeviceFactory factory) : m_factory(std::move(factory)) {}
+namespace {
+
+// 9600 baud, a start bit, 8 data bits, a stop bit.
+constexpr qint64 BitsPerByte = 10;
+constexpr qint64 Baud = 9600;
+
+} // namespace
+
+ComPort::ComPort(SerialDeviceFactory factory, Clock clock) : m_factory(std::move(factory)), m_clock(std::move(clock))
+{
+    if (!m_clock) {
+        m_clock = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+}
 
 ComPort::~ComPort() = default;
 
@@ -58,7 +76,7 @@ void ComPort::WritePort(int count)
         return;
     count = std::min(count, BufferSize);
     m_device->purgeReceive();
-    m_device->write(reinterpret_cast<const char*>(SendBuffer.data()), count);
+    noteSent(m_device->write(reinterpret_cast<const char*>(SendBuffer.data()), count));
 }
 
 void ComPort::WriteBytes(const QByteArray& bytes)
@@ -66,7 +84,24 @@ void ComPort::WriteBytes(const QByteArray& bytes)
     if (bytes.isEmpty() || !deviceUsable())
         return;
     m_device->purgeReceive();
-    m_device->write(bytes.constData(), bytes.size());
+    noteSent(m_device->write(bytes.constData(), bytes.size()));
+}
+
+qint64 ComPort::nowUs() const
+{
+    return m_clock() * 1000;
+}
+
+void ComPort::noteSent(qint64 count)
+{
+    if (count > 0)
+        m_lineFreeUs = std::max(m_lineFreeUs, nowUs()) + (count * BitsPerByte * 1'000'000 + Baud - 1) / Baud;
+}
+
+int ComPort::msUntilSent() const
+{
+    const qint64 left = m_lineFreeUs - nowUs();
+    return left > 0 ? int((left + 999) / 1000) : 0;
 }
 
 int ComPort::ReadPort(int count)
@@ -99,6 +134,12 @@ bool ComPort::ConnectPort(const QString& name)
     SetPortTimeouts();
     CommandSet::putDefaultReadCommand(SendBuffer);
     return true;
+}
+
+void ComPort::DrainPort()
+{
+    if (deviceUsable())
+        m_device->drain();
 }
 
 QByteArray ComPort::lastRead() const

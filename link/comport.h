@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 // The one serial port of the program with its transmit and receive buffers.
@@ -23,7 +24,10 @@ public:
     // What PortHandle holds: no port opened (or closed), the last open failed, or an open port.
     enum class Handle { None, Failed, Open };
 
-    explicit ComPort(SerialDeviceFactory factory);
+    // Milliseconds on a monotonic clock; tests hand in the clock their simulator runs on.
+    using Clock = std::function<qint64()>;
+
+    explicit ComPort(SerialDeviceFactory factory, Clock clock = {});
     ~ComPort();
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
@@ -48,6 +52,13 @@ public:
     // purge-then-write as WritePort.
     void WriteBytes(const QByteArray& bytes);
 
+    // Waits until what was sent has left the port (on a pseudo-terminal at once).
+    void DrainPort();
+    // How long, at the least, until everything sent so far has passed a 9600-baud
+    // line, 10 bits a byte: a driver that reports its queue empty at once (a
+    // pseudo-terminal) still cannot have put the bytes on the line any faster.
+    int msUntilSent() const;
+
     // The bytes the last ReadPort call stored (a prefix of ReceiveBuffer).
     QByteArray lastRead() const;
 
@@ -56,9 +67,13 @@ public:
 
 private:
     bool deviceUsable();
+    void noteSent(qint64 count);
+    qint64 nowUs() const;
 
     SerialDeviceFactory m_factory;
     std::unique_ptr<SerialDevice> m_device;
     Handle m_handle = Handle::None;
     int m_lastReadCount = 0;
+    Clock m_clock;
+    qint64 m_lineFreeUs = 0; // when the last byte sent has left the line
 };

@@ -7,6 +7,13 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <termios.h>
+#endif
+
 namespace {
 
 // A USB adapter's latency timer (16 ms) plus room for the scheduler.
@@ -96,6 +103,20 @@ qint64 QtSerialDevice::write(const char* data, qint64 count)
     }
     dropIfGone();
     return queued < 0 ? 0 : queued;
+}
+
+void QtSerialDevice::drain()
+{
+    if (!isOpen())
+        return;
+    // QSerialPort's own wait ends when the bytes are in the kernel; the terminal
+    // needs to know when they have left the line.
+#ifdef Q_OS_WIN
+    FlushFileBuffers(m_port->handle());
+#else
+    while (tcdrain(m_port->handle()) != 0 && errno == EINTR) {
+    }
+#endif
 }
 
 int QtSerialDevice::quietGapMs(const PortTimeouts& timeouts)

@@ -27,6 +27,7 @@ public:
     void setTimeouts(const PortTimeouts& timeouts) override;
     void purgeReceive() override;
     qint64 write(const char* data, qint64 count) override;
+    void drain() override;
     qint64 read(char* data, qint64 maxCount) override;
 
     static int quietGapMs(const PortTimeouts& timeouts);

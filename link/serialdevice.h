@@ -32,6 +32,8 @@ public:
     // Throws away what was received and not yet read.
     virtual void purgeReceive() = 0;
     virtual qint64 write(const char* data, qint64 count) = 0;
+    // Waits until what was written has left the device (the driver's queue is empty).
+    virtual void drain() {}
     // Reads up to maxCount bytes within the read time-outs; returns the count read.
     virtual qint64 read(char* data, qint64 maxCount) = 0;
 };

@@ -97,8 +97,13 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
     std::copy_n(frame.constData(), fits, reinterpret_cast<char*>(port.SendBuffer.data()));
     port.WriteBytes(frame);
     port.ReceiveBuffer[0] = 0;
+    // The terminal's pause counts from the frame's last byte on the line, not from
+    // the moment the driver took the frame: a full frame is a quarter of a second
+    // on the line. A real port drains when the bytes have gone; a pseudo-terminal
+    // drains at once, so the frame's own line time is waited out as well.
+    port.DrainPort();
     if (sleeper)
-        sleeper(delayAfterFrameMs(choice));
+        sleeper(port.msUntilSent() + delayAfterFrameMs(choice));
     port.SendBuffer[0] = Esc;
     port.SendBuffer[1] = 'j';
     port.WritePort(2);

@@ -112,6 +112,8 @@ public:
                 encoded.write(e.card.toLine() + '\n');
                 encoded.flush();
             }
+            if (e.kind == TerminalSimulator::Event::Kind::TimingFault && record.isOpen())
+                record.write("# " + QByteArray::number(e.atMs) + ' ' + e.text.toUtf8() + '\n');
             say(e.text);
         }
     }
@@ -147,7 +149,10 @@ int main(int argc, char** argv)
         "1500");
     opt("reply-delay", "Wait this long before a read reply.", "ms", "0");
     opt("split-replies", "Send each read reply in two pieces with this pause between.", "ms");
-    opt("pace", "Send at 9600 baud (about 1.04 ms a byte) instead of all at once.");
+    opt("instant", "Pass bytes at once and whole instead of at 9600 baud, 8N1 (about 1.04 ms a byte).");
+    opt("delivery", "How the program's port hands bytes over: usb (bursts every 16 ms, at most 62 bytes) "
+                    "or uart (byte by byte).", "kind", "usb");
+    opt("swipe", "A card to write goes through this long after ESC 'j' (default: --present-after).", "ms");
     opt("write-outcomes",
         "Answers to the write attempts: letters WNXVPQDJE (\"*\" at the end repeats) or "
         "random:SEED[:LETTERS]. Default: every card written.",
@@ -176,7 +181,17 @@ int main(int argc, char** argv)
         reply.pieceGapMs = intOption(parser, QStringLiteral("split-replies"));
     }
     engine.setReplyScript(reply);
-    engine.setPacing(parser.isSet(QStringLiteral("pace")));
+    TerminalSimulator::Line line;
+    const QString delivery = parser.value(QStringLiteral("delivery"));
+    if (delivery == QLatin1String("uart"))
+        line.delivery = TerminalSimulator::Delivery::Uart;
+    else if (delivery != QLatin1String("usb"))
+        fail(QStringLiteral("--delivery is usb or uart, not \"%1\"").arg(delivery));
+    if (parser.isSet(QStringLiteral("instant")))
+        line = TerminalSimulator::Line::instant();
+    engine.setLine(line);
+    const bool swipeSet = parser.isSet(QStringLiteral("swipe"));
+    engine.setSwipeMs(intOption(parser, swipeSet ? QStringLiteral("swipe") : QStringLiteral("present-after")));
     WriteTimings timings;
     timings.answerDelayMs = intOption(parser, QStringLiteral("answer-delay"));
     timings.slowDelayMs = intOption(parser, QStringLiteral("slow-delay"));
@@ -241,6 +256,7 @@ int main(int argc, char** argv)
     }
     if (!link.isEmpty())
         QFile::remove(link);
+    say(QStringLiteral("timing-faults %1").arg(engine.timingFaults()));
     say(QStringLiteral("bye"));
     return 0;
 }

@@ -9,6 +9,7 @@ constexpr char Gs = '\x1d';
 // A frame at capacity is 233 bytes; anything this long without its terminator is
 // noise, and swallowing more would hide every later command.
 constexpr qsizetype MaxFrameBytes = 1024;
+constexpr qint64 StampSlackUs = 5000;
 
 QString hex(const QByteArray& bytes)
 {
@@ -73,6 +74,20 @@ QString characterProblem(const QByteArray& text, int track)
 } // namespace
 
 TerminalSimulator::TerminalSimulator(CardDeck deck) : m_deck(std::move(deck)) {}
+
+TerminalSimulator::TerminalSimulator(CardDeck deck, Line line) : m_deck(std::move(deck)), m_line(line) {}
+
+int TerminalSimulator::pauseAfterFrameMs(const bool carries[3])
+{
+    // The terminal's own timings, by the tracks of the frame: it takes longest to
+    // lay down track 1 alone, and hardly any time for tracks 2 and 3.
+    const bool t1 = carries[0], t2 = carries[1], t3 = carries[2];
+    if (t1 && !t2 && !t3)
+        return 200;
+    if (!t1 && t2 && t3)
+        return 10;
+    return 100;
+}
 
 QString TerminalSimulator::choiceName(ReadChoice choice)
 {
@@ -196,12 +211,27 @@ void TerminalSimulator::receive(const QByteArray& bytes, qint64 nowMs)
     if (bytes.isEmpty())
         return;
     runTimers(nowMs);
-    m_received.append({nowMs, bytes});
+    // On a paced line each byte reaches the terminal one byte time after the one
+    // before it has, however early the program handed it to its driver.
+    qint64 t = nowMs * 1000;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (m_line.paced) {
+            t = std::max(t, m_lineInFreeUs) + ByteTimeUs;
+            m_lineInFreeUs = t;
+        }
+        m_pendingArrivalUs.append(t);
+    }
+    m_received.append({t / 1000, bytes});
     m_pending += bytes;
-    parsePending(nowMs);
+    parsePending();
 }
 
-void TerminalSimulator::parsePending(qint64 nowMs)
+qint64 TerminalSimulator::arrivalMs(qsizetype lastPendingByte) const
+{
+    return m_pendingArrivalUs.at(lastPendingByte) / 1000;
+}
+
+void TerminalSimulator::parsePending()
 {
     while (!m_pending.isEmpty()) {
         if (m_inFrame) {
@@ -210,24 +240,27 @@ void TerminalSimulator::parsePending(qint64 nowMs)
             continue;
         }
         if (m_pending[0] != Esc) {
-            skip(nowMs);
+            skip();
             continue;
         }
         if (m_pending.size() < 2)
             return;
         const char second = m_pending[1];
+        const qint64 nowMs = arrivalMs(1);
         switch (second) {
         case '0':
-            consume(2, CommandKind::Stop, nowMs);
+            consume(2, CommandKind::Stop);
             stop(nowMs);
             continue;
-        case 'j':
-            consume(2, CommandKind::FollowUp, nowMs);
-            followUp(nowMs);
+        case 'j': {
+            const qint64 escStartUs = m_pendingArrivalUs.at(0) - (m_line.paced ? ByteTimeUs : 0);
+            consume(2, CommandKind::FollowUp);
+            followUp(nowMs, timingFaultOfFollowUp(escStartUs));
             continue;
+        }
         case 't':
             m_inFrame = true;
-            m_frameAtMs = nowMs;
+            m_frameAtMs = nowMs; // when its lead-in ESC 't' is complete
             m_frameScanFrom = 2;
             continue;
         case 'B':
@@ -236,21 +269,22 @@ void TerminalSimulator::parsePending(qint64 nowMs)
         case '%':
             break;
         default:
-            skip(nowMs);
+            skip();
             continue;
         }
         if (m_pending.size() < 3)
             return;
         const char third = m_pending[2];
+        const qint64 atMs = arrivalMs(2);
         if (second == '%' && third == 'B') {
-            consume(3, CommandKind::WriteStart, nowMs);
+            consume(3, CommandKind::WriteStart);
             m_writeSession = true;
-            note(Event::Kind::WriteStarted, nowMs, QStringLiteral("write-start"));
+            note(Event::Kind::WriteStarted, atMs, QStringLiteral("write-start"));
         } else if (const auto choice = readChoiceOf(second, third)) {
-            consume(3, CommandKind::Read, nowMs);
-            arm(*choice, nowMs);
+            consume(3, CommandKind::Read);
+            arm(*choice, atMs);
         } else {
-            skip(nowMs);
+            skip();
         }
     }
 }
@@ -263,8 +297,7 @@ bool TerminalSimulator::scanFrame()
         m_frameScanFrom = m_pending.size();
         if (m_pending.size() <= MaxFrameBytes)
             return false;
-        takeFrame(m_pending);
-        m_pending.clear();
+        takeFrame(m_pending.size());
         return true;
     }
     if (esc >= 3 && m_pending[esc - 1] == Gs) {
@@ -273,28 +306,33 @@ bool TerminalSimulator::scanFrame()
             return false;
         }
         if (m_pending[esc + 1] == '\\') {
-            takeFrame(m_pending.left(esc + 2));
-            m_pending.remove(0, esc + 2);
+            takeFrame(esc + 2);
             return true;
         }
     }
     // An ESC that does not end the frame starts the next command: the frame was cut short.
-    takeFrame(m_pending.left(esc));
-    m_pending.remove(0, esc);
+    takeFrame(esc);
     return true;
 }
 
-void TerminalSimulator::consume(qsizetype count, CommandKind kind, qint64 nowMs)
+void TerminalSimulator::dropPending(qsizetype count)
 {
-    m_commands.append({nowMs, kind, m_pending.left(count)});
     m_pending.remove(0, count);
+    m_pendingArrivalUs.remove(0, count);
 }
 
-void TerminalSimulator::skip(qint64 nowMs)
+void TerminalSimulator::consume(qsizetype count, CommandKind kind)
+{
+    m_commands.append({arrivalMs(count - 1), kind, m_pending.left(count), {}});
+    dropPending(count);
+}
+
+void TerminalSimulator::skip()
 {
     const QByteArray byte = m_pending.left(1);
-    consume(1, CommandKind::Unknown, nowMs);
-    note(Event::Kind::Skipped, nowMs, QStringLiteral("skipped ") + hex(byte));
+    const qint64 atMs = arrivalMs(0);
+    consume(1, CommandKind::Unknown);
+    note(Event::Kind::Skipped, atMs, QStringLiteral("skipped ") + hex(byte));
 }
 
 void TerminalSimulator::arm(ReadChoice choice, qint64 nowMs)
@@ -306,6 +344,8 @@ void TerminalSimulator::arm(ReadChoice choice, qint64 nowMs)
 
 void TerminalSimulator::stop(qint64 nowMs)
 {
+    encodeSwiped(nowMs);
+    m_swipes.clear();
     m_armed.reset();
     m_presentAtMs = -1;
     m_writeSession = false;
@@ -315,17 +355,23 @@ void TerminalSimulator::stop(qint64 nowMs)
     while (!m_output.empty() && m_output.back().dueUs > nowUs)
         m_output.pop_back();
     m_lineFreeUs = m_output.empty() ? nowUs : std::max(nowUs, m_output.back().dueUs);
+    m_burstBytes = UsbBurstBytes; // what the adapter holds goes as it is; anything later is a new burst
+    m_frameEndUs = -1;
     note(Event::Kind::Stopped, nowMs, QStringLiteral("stopped"));
 }
 
-void TerminalSimulator::takeFrame(const QByteArray& bytes)
+void TerminalSimulator::takeFrame(qsizetype length)
 {
+    const QByteArray bytes = m_pending.left(length);
+    m_frameEndUs = length > 0 ? m_pendingArrivalUs.at(length - 1) : -1;
+    dropPending(length);
     m_inFrame = false;
     Frame f = decodeFrame(bytes, m_checkCharacters);
     f.atMs = m_frameAtMs;
     if (f.ok() && !m_writeSession)
         f.problem = QStringLiteral("no write start before the frame");
-    m_commands.append({m_frameAtMs, CommandKind::Frame, bytes});
+    m_commands.append({m_frameEndUs / 1000, CommandKind::Frame, bytes, {}});
+    std::copy_n(f.carries, 3, m_frameCarries);
     m_frames.append(f);
     m_unansweredFrame = m_frames.size() - 1;
     note(Event::Kind::FrameTaken, m_frameAtMs,
@@ -334,24 +380,51 @@ void TerminalSimulator::takeFrame(const QByteArray& bytes)
          f.card);
 }
 
-void TerminalSimulator::followUp(qint64 nowMs)
+// Why ESC 'j' starting at escStartUs came too soon after its frame, or empty.
+QString TerminalSimulator::timingFaultOfFollowUp(qint64 escStartUs) const
+{
+    // Only a paced line has a timing to keep; instant bytes are for counting, not timing.
+    if (!m_line.paced || m_unansweredFrame < 0 || m_frameEndUs < 0)
+        return {};
+    const int needMs = pauseAfterFrameMs(m_frameCarries);
+    const qint64 gapUs = escStartUs - m_frameEndUs;
+    // Bytes are stamped when this side reads them: whole milliseconds, and a read
+    // that the scheduler delays stamps a frame late. A gap short by less than that
+    // slack is this side's error, not the program's.
+    if (gapUs >= needMs * 1000 - StampSlackUs)
+        return {};
+    return QStringLiteral("ESC 'j' %1 ms after the frame's last byte; the terminal needs %2 ms")
+        .arg(double(gapUs) / 1000, 0, 'f', 1)
+        .arg(needMs);
+}
+
+void TerminalSimulator::followUp(qint64 nowMs, const QString& timingFault)
 {
     WriteOutcome outcome;
-    const bool attempt = m_unansweredFrame >= 0 && m_frames[m_unansweredFrame].ok();
-    if (attempt) {
+    const bool attempt = m_unansweredFrame >= 0 && m_frames[m_unansweredFrame].ok() && timingFault.isEmpty();
+    if (!timingFault.isEmpty()) {
+        // Too soon: the terminal has not finished with the frame and refuses the card.
+        ++m_timingFaults;
+        m_commands.last().timingFault = timingFault;
+        note(Event::Kind::TimingFault, nowMs, QStringLiteral("timing-fault ") + timingFault);
+        outcome.answer = WriteOutcome::Answer::NotWritten;
+        outcome.letter = '!';
+    } else if (attempt) {
         outcome = m_writeScript.next();
+        outcome.delayMs += m_swipeMs; // the card is swiped through before the answer
     } else {
         // Nothing fit to write since the last answer: the terminal says so at once.
         outcome.answer = WriteOutcome::Answer::NotWritten;
         outcome.letter = '-';
     }
     m_answers.append(outcome);
-    if (attempt && outcome.encodes()) {
-        const SimCard& card = m_frames[m_unansweredFrame].card;
-        m_encoded.append(card);
-        note(Event::Kind::Encoded, nowMs, QStringLiteral("encoded ") + printable(card.toLine()), card);
-    }
+    // The stripe is written as the card goes through, just before the answer; a stop
+    // that comes first finds the card not yet swiped.
+    if (attempt && outcome.encodes())
+        m_swipes.push_back({nowMs + outcome.delayMs, m_frames[m_unansweredFrame].card});
+    encodeSwiped(nowMs);
     m_unansweredFrame = -1;
+    m_frameEndUs = -1;
 
     qint64 start = nowMs + outcome.delayMs;
     if (!outcome.noise.isEmpty()) {
@@ -390,8 +463,19 @@ bool TerminalSimulator::present(const SimCard& card, qint64 nowMs)
     return true;
 }
 
+void TerminalSimulator::encodeSwiped(qint64 nowMs)
+{
+    while (!m_swipes.empty() && m_swipes.front().atMs <= nowMs) {
+        const Swipe swipe = m_swipes.front();
+        m_swipes.pop_front();
+        m_encoded.append(swipe.card);
+        note(Event::Kind::Encoded, swipe.atMs, QStringLiteral("encoded ") + printable(swipe.card.toLine()), swipe.card);
+    }
+}
+
 void TerminalSimulator::runTimers(qint64 nowMs)
 {
+    encodeSwiped(nowMs);
     if (m_armed && m_presentAtMs >= 0 && nowMs >= m_presentAtMs)
         present(m_deck.next(), m_presentAtMs); // stamped when due, however late it is pulled
 }
@@ -400,11 +484,32 @@ void TerminalSimulator::send(const QByteArray& bytes, qint64 startMs)
 {
     qint64 t = std::max(startMs * 1000, m_lineFreeUs);
     for (char b : bytes) {
-        if (m_paced)
+        if (m_line.paced)
             t += ByteTimeUs;
-        m_output.push_back({t, b});
+        m_output.push_back({t, deliveryOf(t), b});
     }
     m_lineFreeUs = t;
+}
+
+// When the program's port hands over a byte that has passed the line at dueUs.
+// A USB adapter collects bytes and sends them on when its 16 ms latency timer
+// runs out, or at once when a packet (62 bytes) is full.
+qint64 TerminalSimulator::deliveryOf(qint64 dueUs)
+{
+    if (m_line.delivery == Delivery::Uart)
+        return dueUs;
+    if (dueUs <= m_burstDeliverUs && m_burstBytes < UsbBurstBytes) {
+        if (++m_burstBytes == UsbBurstBytes) {
+            for (auto it = m_output.rbegin(); it != m_output.rend() && it->deliverUs == m_burstDeliverUs; ++it)
+                it->deliverUs = dueUs;
+            m_burstDeliverUs = dueUs;
+        }
+        return m_burstDeliverUs;
+    }
+    constexpr qint64 tickUs = UsbLatencyMs * 1000;
+    m_burstDeliverUs = (dueUs + tickUs - 1) / tickUs * tickUs;
+    m_burstBytes = 1;
+    return m_burstDeliverUs;
 }
 
 void TerminalSimulator::sendInPieces(const QByteArray& bytes, qint64 startMs, int pieces, int gapMs)
@@ -426,7 +531,7 @@ QByteArray TerminalSimulator::takeOutput(qint64 nowMs)
     runTimers(nowMs);
     QByteArray out;
     const qint64 nowUs = nowMs * 1000;
-    while (!m_output.empty() && m_output.front().dueUs <= nowUs) {
+    while (!m_output.empty() && m_output.front().deliverUs <= nowUs) {
         out += m_output.front().byte;
         m_output.pop_front();
     }
@@ -437,7 +542,7 @@ qint64 TerminalSimulator::nextDueMs() const
 {
     qint64 next = -1;
     if (!m_output.empty())
-        next = (m_output.front().dueUs + 999) / 1000;
+        next = (m_output.front().deliverUs + 999) / 1000;
     if (m_armed && m_presentAtMs >= 0 && (next < 0 || m_presentAtMs < next))
         next = m_presentAtMs;
     return next;

@@ -27,7 +27,11 @@ struct AppFixture
         Platform::setMessageRecorder([this](const Platform::MessageRecord& r) { boxes.push_back(r); });
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        app = std::make_unique<Application>(qtSerialDeviceFactory(), [this](int ms) { sleeps.push_back(ms); });
+        // The far end may be the simulator on a real-paced line, so the pauses are kept.
+        app = std::make_unique<Application>(qtSerialDeviceFactory(), [this](int ms) {
+            sleeps.push_back(ms);
+            realSleeper()(ms);
+        });
         form1 = app->form1.get();
         ui = form1->ui;
     }

@@ -48,7 +48,7 @@ struct SimulatorProgram
         if (file.open(QIODevice::ReadOnly)) {
             for (const QByteArray& line : file.readAll().split('\n')) {
                 const qsizetype space = line.indexOf(' ');
-                if (space > 0)
+                if (space > 0 && !line.startsWith('#'))
                     hex += line.mid(space + 1).replace(' ', "");
             }
         }

@@ -30,7 +30,7 @@ private Q_SLOTS:
 
 void TestSimulatedDevice::readsThroughThePort()
 {
-    TerminalSimulator sim(CardDeck({{"B1^X^2", "1=2", "3"}}));
+    TerminalSimulator sim(CardDeck({{"B1^X^2", "1=2", "3"}}), TerminalSimulator::Line::instant());
     sim.setPresentAfterMs(1500);
     SimClock clock;
     ComPort port(simulatedDeviceFactory(sim, clock));
@@ -51,7 +51,7 @@ void TestSimulatedDevice::readsThroughThePort()
 
 void TestSimulatedDevice::purgeDropsOnlyWhatHasArrived()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.setReplyScript({0, 2, 100});
     SimClock clock;
     SimulatedDevice device(sim, clock);
@@ -67,7 +67,7 @@ void TestSimulatedDevice::purgeDropsOnlyWhatHasArrived()
 
 void TestSimulatedDevice::countSmallerThanTheReplyLeavesTheRest()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     SimClock clock;
     SimulatedDevice device(sim, clock);
     device.open();
@@ -82,7 +82,7 @@ void TestSimulatedDevice::countSmallerThanTheReplyLeavesTheRest()
 
 void TestSimulatedDevice::writeRunThroughThePort()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     WriteScript script;
     QVERIFY(WriteScript::fromPattern(QStringLiteral("NW"), {}, script, nullptr));
     sim.setWriteScript(script);
@@ -121,7 +121,7 @@ void TestSimulatedDevice::waitingReads()
     QFETCH(int, gapMs);
     QFETCH(int, firstRead);
     QFETCH(qint64, clockAfter);
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.setReplyScript({0, 2, gapMs});
     SimClock clock;
     SimulatedDevice device(sim, clock);
@@ -135,7 +135,7 @@ void TestSimulatedDevice::waitingReads()
     QCOMPARE(clock.now(), clockAfter);
 
     // Silence: the read gives up after its total time-out.
-    TerminalSimulator quiet;
+    TerminalSimulator quiet(CardDeck::sample(), TerminalSimulator::Line::instant());
     SimClock quietClock;
     SimulatedDevice idle(quiet, quietClock);
     idle.open();
@@ -147,7 +147,7 @@ void TestSimulatedDevice::waitingReads()
 
 void TestSimulatedDevice::factoryNamesAndUnplugging()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     SimClock clock;
     SimulatedDevice* device = nullptr;
     ComPort port(simulatedDeviceFactory(sim, clock, {QStringLiteral("COM1")}, &device));

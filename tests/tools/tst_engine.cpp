@@ -43,7 +43,7 @@ QByteArray frameOf(const QByteArray& body)
 
 TerminalSimulator writingSimulator(const QString& outcomes = {})
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     WriteScript script;
     if (!outcomes.isEmpty())
         WriteScript::fromPattern(outcomes, WriteTimings{}, script, nullptr);
@@ -120,7 +120,7 @@ void TestEngine::readReplies()
 {
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, reply);
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.receive(command, 10);
     QVERIFY(sim.present(Card, 20));
     QCOMPARE(sim.takeOutput(19), QByteArray());
@@ -140,7 +140,7 @@ void TestEngine::track2TakesAnyThirdByte_data()
 void TestEngine::track2TakesAnyThirdByte()
 {
     QFETCH(char, third);
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.receive(QByteArray("\x1b]") + third, 0);
     QCOMPARE(sim.armedFor(), std::optional<Choice>(Choice::Track2));
     QCOMPARE(sim.commands().size(), 1);
@@ -149,7 +149,7 @@ void TestEngine::track2TakesAnyThirdByte()
 
 void TestEngine::answersOnceAndOnlyWhenArmed()
 {
-    TerminalSimulator sim(CardDeck({Card}));
+    TerminalSimulator sim(CardDeck({Card}), TerminalSimulator::Line::instant());
     QVERIFY(!sim.present(0));
     sim.receive("\x1b"
                 "BM",
@@ -162,7 +162,7 @@ void TestEngine::answersOnceAndOnlyWhenArmed()
 
 void TestEngine::stopDisarmsAndDropsWhatIsNotSent()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.setReplyScript({100, 1, 0});
     sim.receive("\x1b"
                 "BM",
@@ -204,7 +204,7 @@ void TestEngine::commandsSplitOrJoined()
                               frameOf("1A2") + "\x1bj" + "\x1bT]" +
                               "\x1b"
                               "Bt";
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     const int step = chunk == 0 ? int(stream.size()) : chunk;
     for (int i = 0; i < stream.size(); i += step)
         sim.receive(stream.mid(i, step), i);
@@ -260,7 +260,7 @@ void TestEngine::unknownBytesAreSkipped()
 {
     QFETCH(QByteArray, stream);
     QFETCH(QByteArray, skipped);
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.receive(stream, 0);
     QCOMPARE(sim.skippedBytes(), skipped);
     QCOMPARE(sim.armedFor(), std::optional<Choice>(Choice::Track1));
@@ -269,7 +269,7 @@ void TestEngine::unknownBytesAreSkipped()
 
 void TestEngine::presentsAutomaticallyAfterArming()
 {
-    TerminalSimulator sim(CardDeck({Card, {"B2^X^1", "2", "3"}}));
+    TerminalSimulator sim(CardDeck({Card, {"B2^X^1", "2", "3"}}), TerminalSimulator::Line::instant());
     sim.setPresentAfterMs(1500);
     sim.receive("\x1b"
                 "BM",
@@ -289,7 +289,7 @@ void TestEngine::presentsAutomaticallyAfterArming()
 
 void TestEngine::replyDelayAndPieces()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.setReplyScript({100, 3, 50});
     sim.receive("\x1b]M", 0);
     sim.present({"", "123456789", ""}, 0); // reply: 1B 5D + 9 digits + ? = 12 bytes
@@ -300,8 +300,8 @@ void TestEngine::replyDelayAndPieces()
 
 void TestEngine::pacingAt9600Baud()
 {
-    TerminalSimulator sim;
-    sim.setPacing(true);
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
+    sim.setLine({true, TerminalSimulator::Delivery::Uart});
     sim.receive("\x1b]M", 0);
     sim.present({"", "123456789", ""}, 0);
     QCOMPARE(sim.takeOutput(5).size(), 4); // 1.042 ms a byte
@@ -311,7 +311,7 @@ void TestEngine::pacingAt9600Baud()
 
 void TestEngine::recordsEveryByteWithItsTime()
 {
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     sim.receive("\x1b", 7);
     sim.receive("B", 9);
     sim.receive("M\x1b"
@@ -403,7 +403,7 @@ void TestEngine::framesRefused()
     QFETCH(QByteArray, stream);
     QFETCH(bool, session);
     QFETCH(QString, problem);
-    TerminalSimulator sim;
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line::instant());
     if (session)
         sim.receive("\x1b%B", 0);
     sim.receive(stream, 1);

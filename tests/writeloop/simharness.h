@@ -26,7 +26,8 @@ struct SimulatedRun
         WriteScript script;
         WriteScript::fromPattern(outcomes, WriteTimings(), script, nullptr);
         engine.setWriteScript(std::move(script));
-        port = std::make_unique<ComPort>(simulatedDeviceFactory(engine, clock, {}, &device));
+        port = std::make_unique<ComPort>(simulatedDeviceFactory(engine, clock, {}, &device),
+                                         [this] { return clock.now(); });
         port->ConnectPort(QStringLiteral("COM1"));
         device->setReadWaits(true);
         loop = std::make_unique<WriteLoop>(*port, clock.sleeper());

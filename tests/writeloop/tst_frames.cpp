@@ -60,7 +60,7 @@ private:
 void TestFrames::init()
 {
     m_terminal = std::make_unique<FakeTerminal>();
-    m_port = std::make_unique<ComPort>(m_terminal->factory());
+    m_port = std::make_unique<ComPort>(m_terminal->factory(), [] { return qint64(0); });
     QVERIFY(m_port->ConnectPort(QStringLiteral("COM1")));
 }
 
@@ -135,24 +135,32 @@ void TestFrames::routinePausesThenSendsEscJ_data()
 {
     QTest::addColumn<int>("choice");
     QTest::addColumn<int>("delay");
+    QTest::addColumn<CardTexts>("texts");
+    QTest::addColumn<int>("wait"); // the frame's time on a 9600-baud line, rounded up, then the delay
     const char* names[] = {"track 1", "track 2", "track 3", "tracks 1 & 2", "tracks 2 & 3", "tracks 1 & 2 & 3"};
     const int delays[] = {200, 100, 100, 100, 10, 100};
+    const int waits[] = {8 + 200, 7 + 100, 8 + 100, 9 + 100, 9 + 10, 11 + 100};
+    const CardTexts small{QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("2")};
     for (int c = 0; c < 6; ++c)
-        QTest::newRow(names[c]) << c << delays[c];
+        QTest::newRow(names[c]) << c << delays[c] << small << waits[c];
+    const CardTexts full{QString(79, u'A'), QString(40, u'1'), QString(107, u'2')};
+    QTest::newRow("tracks 1 & 2 & 3 at capacity") << 5 << 100 << full << 243 + 100;
+    QTest::newRow("tracks 2 & 3 at capacity") << 4 << 10 << full << 160 + 10;
 }
 
 void TestFrames::routinePausesThenSendsEscJ()
 {
     QFETCH(int, choice);
     QFETCH(int, delay);
-    const CardTexts texts{QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("2")};
+    QFETCH(CardTexts, texts);
+    QFETCH(int, wait);
     m_port->ReceiveBuffer[0] = 0x1B;
     QList<SleepRecord> sleeps;
     const Sleeper sleeper = [&](int ms) { sleeps.append({ms, m_terminal->received, m_port->ReceiveBuffer[0]}); };
     QCOMPARE(delayAfterFrameMs(choice), delay);
     writeTrack(*m_port, sleeper, choice, false, texts, {});
     QCOMPARE(sleeps.size(), 1);
-    QCOMPARE(sleeps.at(0).ms, delay);
+    QCOMPARE(sleeps.at(0).ms, wait);
     const QByteArray frame = buildFrame(choice, texts);
     QCOMPARE(sleeps.at(0).receivedBefore.toHex(' '), frame.toHex(' '));
     QCOMPARE(sleeps.at(0).receive0, (unsigned char)0);

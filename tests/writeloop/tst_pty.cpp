@@ -56,8 +56,7 @@ void TestPty::runOfCardsOverThePty()
 
     ComPort port(qtSerialDeviceFactory());
     QVERIFY(port.ConnectPort(devicePath));
-    // The terminal takes ESC 'j' in order after the frame, so the pause is not needed here.
-    WriteLoop loop(port, [](int) {});
+    WriteLoop loop(port, realSleeper());
     WriteTab tab(loop);
     TemplateCards::PositionCells cells;
     TemplateSet committed = TemplateCards::make(cells);

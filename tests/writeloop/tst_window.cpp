@@ -114,8 +114,10 @@ void TestWindowRun::runOfCardsFromTheWindow()
     m_form1 = f.form1;
     m_form3 = f.app->form3;
     const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
+    // The ticks are driven by hand, one answer each: the card goes through at once.
     SimulatorProgram sim(f.dir.path(), {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
-                                        QStringLiteral("--encoded"), encoded});
+                                        QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
+                                        QStringLiteral("0")});
     QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("0\r\n");

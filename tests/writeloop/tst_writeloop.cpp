@@ -59,6 +59,7 @@ private:
     void runSteps(int steps, int choice = CommandSet::Track1);
 
     std::unique_ptr<FakeTerminal> m_terminal;
+    qint64 m_now = 0; // moved only by the loop's pauses
     std::unique_ptr<ComPort> m_port;
     std::unique_ptr<WriteLoop> m_loop;
     std::unique_ptr<WriteTab> m_tab;
@@ -69,10 +70,14 @@ private:
 void TestWriteLoop::init()
 {
     m_terminal = std::make_unique<FakeTerminal>();
-    m_port = std::make_unique<ComPort>(m_terminal->factory());
+    m_now = 0;
+    m_port = std::make_unique<ComPort>(m_terminal->factory(), [this] { return m_now; });
     QVERIFY(m_port->ConnectPort(QStringLiteral("COM1")));
     m_sleeps.clear();
-    m_loop = std::make_unique<WriteLoop>(*m_port, [this](int ms) { m_sleeps.append(ms); });
+    m_loop = std::make_unique<WriteLoop>(*m_port, [this](int ms) {
+        m_sleeps.append(ms);
+        m_now += ms;
+    });
     m_tab = std::make_unique<WriteTab>(*m_loop);
     m_counter = CounterComposer();
 }
@@ -92,7 +97,8 @@ void TestWriteLoop::firstStepSendsAtOnce()
     QVERIFY(m_loop->generateNext());
     runSteps(1);
     QCOMPARE(m_terminal->received, WriteStart + QByteArray::fromHex("1B7442311D1B5C") + "\x1Bj");
-    QCOMPARE(m_sleeps, QList<int>{200});
+    // The write start and the 7-byte frame on the line, then the terminal's pause.
+    QCOMPARE(m_sleeps, QList<int>{11 + 200});
     QCOMPARE(m_tab->edits.track1, QStringLiteral("1"));
 }
 
