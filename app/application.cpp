@@ -7,7 +7,8 @@
 #include "writing/tform3.h"
 
 
-Application::Application(SerialDeviceFactory devices, Sleeper sleeper) : port(std::move(devices))
+Application::Application(SerialDeviceFactory devices, Sleeper sleeper, ComPort::Clock clock)
+    : port(std::move(devices), std::move(clock))
 {
     // The dialogs are children of the main window, so they live and die with it.
     form1 = std::make_unique<TForm1>(port, std::move(sleeper));

@@ -16,7 +16,7 @@ class TForm6;
 class Application
 {
 public:
-    explicit Application(SerialDeviceFactory devices, Sleeper sleeper = realSleeper());
+    explicit Application(SerialDeviceFactory devices, Sleeper sleeper = realSleeper(), ComPort::Clock clock = {});
     ~Application();
 
     ComPort port;

@@ -281,10 +281,17 @@ void TForm1::SpeedButton4Click()
 
 void TForm1::Timer1Timer()
 {
-    if (m_port.ReadPort(150) == 0)
+    if (m_port.ReadPort(150) == 0) {
+        if (m_reply.stale(m_port.nowMs())) {
+            // A reply that broke off would leave the terminal unarmed for good.
+            m_reply.reset();
+            m_form2->ApplyTrackChoice();
+            m_port.WritePort(CommandSet::ReadCommandLength);
+        }
         return;
+    }
     // A reply still arriving is kept and joined with what the next polls read.
-    const QByteArray reply = m_reply.feed(m_port.lastRead());
+    const QByteArray reply = m_reply.feed(m_port.lastRead(), m_port.nowMs());
     if (reply.isEmpty())
         return;
     m_form2->ApplyTrackChoice();

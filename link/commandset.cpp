@@ -35,7 +35,9 @@ bool startsWithEsc(QByteArrayView reply)
 }
 
 // The two-track layout: first part up to the separator, second part after it
-// up to the first terminator seen anywhere from index 2.
+// up to the first terminator seen anywhere from index 2. The reply is complete
+// only once a terminator has come after the separator: the separator alone
+// arrives while the second track is still on the line.
 ParsedReply parseTwoTrack(QByteArrayView reply, char separator, bool secondIsTrack1)
 {
     ParsedReply result;
@@ -46,20 +48,23 @@ ParsedReply parseTwoTrack(QByteArrayView reply, char separator, bool secondIsTra
     bool firstPart = true;
     bool separatorSeen = false;
     bool ended = false;
+    bool terminatedAfterSeparator = false;
     for (qsizetype i = 2; i < reply.size(); ++i) {
         const char c = reply[i];
         if (c == separator)
             firstPart = false;
         if (firstPart)
             first.append(c);
-        if (c == Terminator)
+        if (c == Terminator) {
             ended = true;
+            terminatedAfterSeparator = terminatedAfterSeparator || separatorSeen;
+        }
         if (separatorSeen && !ended)
             second.append(c);
         if (c == separator)
             separatorSeen = true;
     }
-    if (!separatorSeen)
+    if (!terminatedAfterSeparator)
         return result;
     result.complete = true;
     result.track2 = first;
@@ -181,40 +186,28 @@ ParsedReply ParseTrack23Reply(QByteArrayView reply)
 
 ParsedReply ParseTrack123Reply(QByteArrayView reply)
 {
+    // The markers stand in the order the reply lays them out: track 2, "A", track 3,
+    // "B", track 1, "?". Tracks 2 and 3 hold no letters, so the first "A" and the
+    // first "B" after it are the markers; track 1 may hold both letters (IVANOV,
+    // BORISOV) and runs to the terminator.
     ParsedReply result;
     if (!startsWithEsc(reply))
         return result;
-    QByteArray t1, t2, t3;
-    bool inTrack1 = false, inTrack2 = true, inTrack3 = false, ended = false, complete = false;
-    for (qsizetype i = 2; i < reply.size(); ++i) {
-        const char c = reply[i];
-        const auto u = static_cast<unsigned char>(c);
-        if (c == Terminator) {
-            inTrack1 = false;
-            ended = true;
-            complete = true;
-        }
-        if (inTrack1 && !ended)
-            t1.append(c);
-        if (c == 'B') {
-            inTrack1 = true;
-            inTrack3 = false;
-        }
-        if (inTrack3 && (u < 0x41 || u > 0x59))
-            t3.append(c);
-        if (c == 'A') {
-            inTrack3 = true;
-            inTrack2 = false;
-        }
-        if (inTrack2)
-            t2.append(c);
-    }
-    if (!complete)
+    const qsizetype a = reply.indexOf('A', 2);
+    const qsizetype b = a < 0 ? -1 : reply.indexOf('B', a + 1);
+    const qsizetype end = b < 0 ? -1 : reply.indexOf(Terminator, b + 1);
+    if (end < 0)
         return result;
+    QByteArray t3;
+    for (const char c : reply.sliced(a + 1, b - a - 1)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x41 || u > 0x59) // letters are never track 3 data
+            t3.append(c);
+    }
     result.complete = true;
     result.clearAll = true;
-    result.track1 = t1;
-    result.track2 = t2;
+    result.track1 = reply.sliced(b + 1, end - b - 1).toByteArray();
+    result.track2 = reply.sliced(2, a - 2).toByteArray();
     result.track3 = t3;
     return result;
 }

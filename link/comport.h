@@ -58,6 +58,8 @@ public:
     // line, 10 bits a byte: a driver that reports its queue empty at once (a
     // pseudo-terminal) still cannot have put the bytes on the line any faster.
     int msUntilSent() const;
+    // The clock the port keeps its line time by; the read poll times replies by it too.
+    qint64 nowMs() const { return m_clock(); }
 
     // The bytes the last ReadPort call stored (a prefix of ReceiveBuffer).
     QByteArray lastRead() const;

@@ -103,7 +103,7 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
     // drains at once, so the frame's own line time is waited out as well.
     port.DrainPort();
     if (sleeper)
-        sleeper(port.msUntilSent() + delayAfterFrameMs(choice));
+        sleeper(port.msUntilSent() + delayAfterFrameMs(choice) + PauseMarginMs);
     port.SendBuffer[0] = Esc;
     port.SendBuffer[1] = 'j';
     port.WritePort(2);

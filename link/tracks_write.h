@@ -46,6 +46,9 @@ QByteArray numericTrackBytes(const QString& text);
 
 // The pause the terminal needs between a frame and ESC 'j'.
 int delayAfterFrameMs(int choice);
+// The pause is the terminal's least; the drain and the clock are good to a few
+// milliseconds, so it is kept with this much to spare.
+constexpr int PauseMarginMs = 5;
 
 // ESC '%' 'B': opens a run of cards.
 void sendWriteStart(ComPort& port);

@@ -14,6 +14,7 @@
 #include "ui_TForm4.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,10 +29,13 @@ struct AppFixture
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
         // The far end may be the simulator on a real-paced line, so the pauses are kept.
-        app = std::make_unique<Application>(qtSerialDeviceFactory(), [this](int ms) {
-            sleeps.push_back(ms);
-            realSleeper()(ms);
-        });
+        app = std::make_unique<Application>(
+            qtSerialDeviceFactory(),
+            [this](int ms) {
+                sleeps.push_back(ms);
+                realSleeper()(ms);
+            },
+            [this] { return clock.elapsed() + skippedMs; });
         form1 = app->form1.get();
         ui = form1->ui;
     }
@@ -40,6 +44,13 @@ struct AppFixture
         app.reset();
         QDir::setCurrent(previousDir);
         Platform::setMessageRecorder({});
+    }
+
+    static QElapsedTimer startedClock()
+    {
+        QElapsedTimer t;
+        t.start();
+        return t;
     }
 
     // Writes config.rwc choosing the position, with COM<n> linked to the pseudo-terminal.
@@ -74,6 +85,8 @@ struct AppFixture
         return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
     }
 
+    QElapsedTimer clock = startedClock();
+    qint64 skippedMs = 0; // moves the program's clock on without waiting
     QTemporaryDir dir;
     QString previousDir;
     PseudoTerminal pty;

@@ -9,12 +9,13 @@
 
 struct SimulatorProgram
 {
-    SimulatorProgram(const QString& dir, const QStringList& options)
+    SimulatorProgram(const QString& dir, const QStringList& options,
+                     const QByteArray& deckLines = "SMITH/J|4000123=2512|0123=45\n")
     {
         record = dir + QStringLiteral("/wire.log");
         QFile deck(dir + QStringLiteral("/deck.txt"));
         if (deck.open(QIODevice::WriteOnly))
-            deck.write("SMITH/J|4000123=2512|0123=45\n");
+            deck.write(deckLines);
         deck.close();
         process.start(QStringLiteral(STRIPEWELL_SIM_PATH),
                       QStringList{QStringLiteral("--link"), dir + QStringLiteral("/COM1"), QStringLiteral("--deck"),

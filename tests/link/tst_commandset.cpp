@@ -131,15 +131,19 @@ void TestCommandSet::parsers_data()
     QTest::newRow("t3 read like t2") << 2 << reply("98'7?") << true << none << none << Opt("98=7");
     QTest::newRow("t3 only terminator") << 2 << reply("?") << true << none << none << Opt("");
     QTest::newRow("12") << 3 << reply("123BABC?") << true << Opt("ABC") << Opt("123") << none;
-    QTest::newRow("12 ? in track 2") << 3 << reply("1?2BABC") << true << Opt("") << Opt("1?2") << none;
+    QTest::newRow("12 ? in track 2") << 3 << reply("1?2BABC?") << true << Opt("") << Opt("1?2") << none;
     QTest::newRow("12 no mapping") << 3 << reply("1'2BX?") << true << Opt("X") << Opt("1'2") << none;
-    QTest::newRow("12 separator only") << 3 << reply("123B") << true << Opt("") << Opt("123") << none;
+    // Track 1 is still on the line: a re-arm now would purge it.
+    QTest::newRow("12 separator only") << 3 << reply("123BAB") << false << none << none << none;
     QTest::newRow("12 no separator") << 3 << reply("123?") << false << none << none << none;
     QTest::newRow("23") << 4 << reply("55A66?") << true << none << Opt("55") << Opt("66");
     QTest::newRow("23 no separator") << 4 << reply("5566") << false << none << none << none;
+    QTest::newRow("23 separator only") << 4 << reply("55A66") << false << none << none << none;
     QTest::newRow("123") << 5 << reply("11A22B33?") << true << Opt("33") << Opt("11") << Opt("22");
     QTest::newRow("123 drops A..Y in t3") << 5 << reply("1A2CZ3B4?") << true << Opt("4") << Opt("1") << Opt("2Z3");
-    QTest::newRow("123 ? before B") << 5 << reply("1A2?B4") << true << Opt("") << Opt("1") << Opt("2?");
+    QTest::newRow("123 A and B inside track 1") << 5 << reply("11A22BIVANOV/BORIS A?") << true
+                                                << Opt("IVANOV/BORIS A") << Opt("11") << Opt("22");
+    QTest::newRow("123 ? before B") << 5 << reply("1A2?B4") << false << none << none << none;
     QTest::newRow("123 no terminator") << 5 << reply("1A2B3") << false << none << none << none;
     QTest::newRow("123 not ESC") << 5 << QByteArray("Z\x00" "1A2B3?", 8) << false << none << none << none;
     QTest::newRow("empty") << 5 << QByteArray() << false << none << none << none;

@@ -1,6 +1,7 @@
 #include "appfixture.h"
 
 #include "link/comport.h"
+#include "reading/replyassembler.h"
 
 namespace {
 
@@ -37,6 +38,10 @@ private Q_SLOTS:
     void boxChangeSendsStopAndPollGoesOn();
     void track2ReplyChangesOnlyItsEdit();
     void notAReplyIsIgnored();
+    void noiseBeforeTheReplyIsSkipped();
+    void brokenReplyIsGivenUpAndTheTerminalReArmed();
+    void assembler_data();
+    void assembler();
 };
 
 void TestReading::cardAfterCard_data()
@@ -212,6 +217,85 @@ void TestReading::notAReplyIsIgnored()
     f.form1->Timer1Timer();
     QCOMPARE(f.ui->Edit4->text(), QString());
     QCOMPARE(f.wire(), QByteArray());
+}
+
+void TestReading::noiseBeforeTheReplyIsSkipped()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    f.ui->SpeedButton3->click();
+    f.wire();
+    f.terminalSends(QByteArray("\x55\x00") + reply("%CARD?"));
+    f.form1->Timer1Timer();
+    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("CARD"));
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
+}
+
+void TestReading::brokenReplyIsGivenUpAndTheTerminalReArmed()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    chooseTracks(f.ui, true, true, true);
+    f.ui->SpeedButton3->click();
+    f.wire();
+    f.terminalSends(reply("1234A567")); // the rest never comes
+    f.form1->Timer1Timer();
+    f.skippedMs += ReplyAssembler::QuietLimitMs - 300; // a read that gets nothing takes 100 ms of it
+    f.form1->Timer1Timer();
+    QCOMPARE(f.wire(), QByteArray()); // still waiting for the rest
+    f.skippedMs += 300;
+    f.form1->Timer1Timer();
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
+    f.terminalSends(reply("11A22B33?")); // the next card reads whole
+    f.form1->Timer1Timer();
+    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("33"));
+    QCOMPARE(f.ui->Edit6->text(), QStringLiteral("22"));
+}
+
+void TestReading::assembler_data()
+{
+    // Pieces of one read each, a millisecond apart unless a row says otherwise: the
+    // reply so far after the last one, and whether it is given up at `checkMs`.
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QByteArray>("joined");
+    QTest::addColumn<qint64>("checkMs");
+    QTest::addColumn<bool>("stale");
+    const QByteArray esc("\x1B");
+    const QByteArray longest = esc + 'B' + QByteArray(40, '1') + 'A' + QByteArray(107, '2') + 'B' +
+                               QByteArray(79, 'N') + '?';
+    QTest::newRow("two pieces") << QList<QByteArray>{esc + "B12", "3B4"} << esc + "B123B4" << qint64(2) << false;
+    QTest::newRow("noise before ESC") << QList<QByteArray>{"\x55\xFF" + esc + "B1"} << esc + "B1" << qint64(1)
+                                      << false;
+    QTest::newRow("noise alone") << QList<QByteArray>{"\x55"} << QByteArray() << qint64(5000) << false;
+    QTest::newRow("ESC starts afresh") << QList<QByteArray>{esc + "B12", "3" + esc + "B9"} << esc + "B9"
+                                       << qint64(2) << false;
+    QTest::newRow("longest reply, in three reads")
+        << QList<QByteArray>{longest.left(96), longest.mid(96, 96), longest.mid(192)} << longest << qint64(3) << false;
+    QTest::newRow("quiet just under a second") << QList<QByteArray>{esc + "B12"} << esc + "B12"
+                                               << qint64(ReplyAssembler::QuietLimitMs - 1) << false;
+    QTest::newRow("quiet a second") << QList<QByteArray>{esc + "B12"} << esc + "B12"
+                                    << qint64(ReplyAssembler::QuietLimitMs) << true;
+    QTest::newRow("past the limit: given up once quiet")
+        << QList<QByteArray>{esc + QByteArray(300, '1'), QByteArray(300, '2'), QByteArray(10, '3')} << QByteArray()
+        << qint64(3 + ReplyAssembler::QuietLimitMs) << true;
+}
+
+void TestReading::assembler()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QByteArray, joined);
+    QFETCH(qint64, checkMs);
+    QFETCH(bool, stale);
+    ReplyAssembler assembler;
+    QByteArray last;
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        last = assembler.feed(pieces[i], i);
+    QCOMPARE(last, joined);
+    QCOMPARE(assembler.stale(checkMs), stale);
+    assembler.reset();
+    QVERIFY(!assembler.stale(checkMs + ReplyAssembler::QuietLimitMs));
 }
 
 int runReadingTests(int argc, char** argv)

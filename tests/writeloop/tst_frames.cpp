@@ -160,7 +160,7 @@ void TestFrames::routinePausesThenSendsEscJ()
     QCOMPARE(delayAfterFrameMs(choice), delay);
     writeTrack(*m_port, sleeper, choice, false, texts, {});
     QCOMPARE(sleeps.size(), 1);
-    QCOMPARE(sleeps.at(0).ms, wait);
+    QCOMPARE(sleeps.at(0).ms, wait + PauseMarginMs);
     const QByteArray frame = buildFrame(choice, texts);
     QCOMPARE(sleeps.at(0).receivedBefore.toHex(' '), frame.toHex(' '));
     QCOMPARE(sleeps.at(0).receive0, (unsigned char)0);

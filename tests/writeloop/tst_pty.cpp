@@ -18,16 +18,62 @@ constexpr int Cards = 10;
 // A step whose read gets nothing waits the port's 100 ms read time-out.
 constexpr int MaxSteps = 300;
 
+// The simulator program on its own pseudo-terminal; everything it reports is kept.
+struct SimulatorOnPty
+{
+    SimulatorOnPty(const QString& encodedPath, const QStringList& options)
+    {
+        process.setProgram(QStringLiteral(STRIPEWELL_SIM_PROGRAM));
+        process.setArguments(QStringList{QStringLiteral("--encoded"), encodedPath, QStringLiteral("--present-after"),
+                                         QStringLiteral("0"), QStringLiteral("--stdin-quit")} +
+                             options);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start();
+        if (!process.waitForStarted(5000))
+            return;
+        while (devicePath.isEmpty() && process.waitForReadyRead(5000)) {
+            while (process.canReadLine()) {
+                const QString line = QString::fromLocal8Bit(process.readLine()).trimmed();
+                if (line.startsWith(QLatin1String("device ")))
+                    devicePath = line.mid(7);
+            }
+        }
+    }
+    // Ends the simulator and returns all it reported after the device line.
+    QByteArray finish()
+    {
+        process.closeWriteChannel();
+        process.waitForFinished(5000);
+        return report += process.readAll();
+    }
+
+    QProcess process;
+    QString devicePath;
+    QByteArray report;
+};
+
+// Every carried track full to its capacity, with the card's number in front; track
+// 1 holds the letters that mark the other tracks in a frame.
+Tracks_Write::CardTexts fullCard(int n)
+{
+    const QString number = QString::number(n).rightJustified(6, u'0');
+    return {(number + QStringLiteral(" IVANOV/BORIS A B")).leftJustified(Tracks_Write::Capacity[1], u'Z'),
+            (number + u'=').leftJustified(Tracks_Write::Capacity[2], u'7'),
+            (number + QStringLiteral("=>")).leftJustified(Tracks_Write::Capacity[3], u'3')};
+}
+
 } // namespace
 
-// A run across a real pseudo-terminal against the simulator program, with the
-// real port and templates; the steps are driven directly, without the 500 ms timer.
+// Runs across a real pseudo-terminal against the simulator program on its real-paced
+// line, with the real port; the steps are driven directly, without the 500 ms timer.
 class TestPty : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void runOfCardsOverThePty();
+    void everyChoiceAtCapacityKeepsThePause_data();
+    void everyChoiceAtCapacityKeepsThePause();
 };
 
 void TestPty::runOfCardsOverThePty()
@@ -35,27 +81,13 @@ void TestPty::runOfCardsOverThePty()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString encodedPath = dir.filePath(QStringLiteral("encoded.txt"));
-    QProcess sim;
-    sim.setProgram(QStringLiteral(STRIPEWELL_SIM_PROGRAM));
-    sim.setArguments({QStringLiteral("--encoded"), encodedPath, QStringLiteral("--write-outcomes"),
-                      QString::fromLatin1(Outcomes), QStringLiteral("--slow-delay"), QStringLiteral("300"),
-                      QStringLiteral("--piece-gap"), QStringLiteral("60"), QStringLiteral("--present-after"),
-                      QStringLiteral("0"), QStringLiteral("--stdin-quit")});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start();
-    QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-    QString devicePath;
-    while (devicePath.isEmpty() && sim.waitForReadyRead(5000)) {
-        while (sim.canReadLine()) {
-            const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
-            if (line.startsWith(QLatin1String("device ")))
-                devicePath = line.mid(7);
-        }
-    }
-    QVERIFY(!devicePath.isEmpty());
+    SimulatorOnPty sim(encodedPath, {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
+                                     QStringLiteral("--slow-delay"), QStringLiteral("300"),
+                                     QStringLiteral("--piece-gap"), QStringLiteral("60")});
+    QVERIFY(!sim.devicePath.isEmpty());
 
     ComPort port(qtSerialDeviceFactory());
-    QVERIFY(port.ConnectPort(devicePath));
+    QVERIFY(port.ConnectPort(sim.devicePath));
     WriteLoop loop(port, realSleeper());
     WriteTab tab(loop);
     TemplateCards::PositionCells cells;
@@ -66,11 +98,10 @@ void TestPty::runOfCardsOverThePty()
     for (int step = 0; loop.cardsWritten() < Cards && step < MaxSteps; ++step) {
         const WriteLoop::Tick t = tab.Timer2Timer(CommandSet::Track123, compose);
         QCOMPARE(t.stop, WriteLoop::Tick::Stop::None);
-        sim.readAll(); // the program's event lines are not needed; keep its pipe from filling
+        sim.report += sim.process.readAll(); // keep its pipe from filling
     }
     loop.stop();
-    sim.closeWriteChannel();
-    QVERIFY(sim.waitForFinished(5000));
+    QVERIFY(sim.finish().contains("timing-faults 0\n"));
 
     QCOMPARE(tab.log, (QStringList{writtenLine(1), refusedLine(2), writtenLine(2), refusedLine(3), writtenLine(3),
                                    writtenLine(4), writtenLine(5), writtenLine(6), refusedLine(7), writtenLine(7),
@@ -81,6 +112,55 @@ void TestPty::runOfCardsOverThePty()
     QByteArray expected;
     for (int n = 1; n <= Cards; ++n)
         expected += TemplateCards::cardOf(n).toLine() + '\n';
+    QCOMPARE(encoded.readAll(), expected);
+}
+
+void TestPty::everyChoiceAtCapacityKeepsThePause_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QString>("delivery");
+    const char* const names[] = {"Track 1", "Track 2", "Track 3", "Track 1 & 2", "Track 2 & 3", "Track 1 & 2 & 3"};
+    for (int choice = 0; choice < CommandSet::TrackChoiceCount; ++choice)
+        QTest::newRow(names[choice]) << choice << (choice % 2 ? QStringLiteral("uart") : QStringLiteral("usb"));
+}
+
+// The longest frame of each combination on a 9600-baud line: the terminal sees
+// every ESC 'j' its pause after the frame's last byte, and writes every card.
+void TestPty::everyChoiceAtCapacityKeepsThePause()
+{
+    QFETCH(int, choice);
+    QFETCH(QString, delivery);
+    QTemporaryDir dir;
+    const QString encodedPath = dir.filePath(QStringLiteral("encoded.txt"));
+    SimulatorOnPty sim(encodedPath, {QStringLiteral("--write-outcomes"), QStringLiteral("WNW"),
+                                     QStringLiteral("--delivery"), delivery});
+    QVERIFY(!sim.devicePath.isEmpty());
+    ComPort port(qtSerialDeviceFactory());
+    QVERIFY(port.ConnectPort(sim.devicePath));
+    WriteLoop loop(port, realSleeper());
+    WriteTab tab(loop);
+    int next = 1;
+    const WriteLoop::Composer compose = [&next](int) {
+        return WriteLoop::StagedCard{fullCard(next), [&next] { ++next; }};
+    };
+    constexpr int cards = 3;
+    tab.SpeedButton5Click();
+    for (int step = 0; loop.cardsWritten() < cards && step < 20; ++step)
+        tab.Timer2Timer(choice, compose);
+    loop.stop();
+    const QByteArray report = sim.finish();
+    QVERIFY2(report.contains("timing-faults 0\n"), report.constData());
+    QCOMPARE(tab.log, (QStringList{writtenLine(1), refusedLine(2), writtenLine(2), writtenLine(3)}));
+    QFile encoded(encodedPath);
+    QVERIFY(encoded.open(QIODevice::ReadOnly));
+    QByteArray expected;
+    for (int n = 1; n <= cards; ++n) {
+        const Tracks_Write::CardTexts full = fullCard(n);
+        const SimCard card{CommandSet::choiceCarries(choice, 1) ? full.track1.toLatin1() : QByteArray(),
+                           CommandSet::choiceCarries(choice, 2) ? full.track2.toLatin1() : QByteArray(),
+                           CommandSet::choiceCarries(choice, 3) ? full.track3.toLatin1() : QByteArray()};
+        expected += card.toLine() + '\n';
+    }
     QCOMPARE(encoded.readAll(), expected);
 }
 

@@ -98,7 +98,7 @@ void TestWriteLoop::firstStepSendsAtOnce()
     runSteps(1);
     QCOMPARE(m_terminal->received, WriteStart + QByteArray::fromHex("1B7442311D1B5C") + "\x1Bj");
     // The write start and the 7-byte frame on the line, then the terminal's pause.
-    QCOMPARE(m_sleeps, QList<int>{11 + 200});
+    QCOMPARE(m_sleeps, QList<int>{11 + 200 + Tracks_Write::PauseMarginMs});
     QCOMPARE(m_tab->edits.track1, QStringLiteral("1"));
 }
 
