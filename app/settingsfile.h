@@ -49,7 +49,12 @@ public:
     void save(const PortSetting& setting);
 
     const QString& path() const { return m_path; }
-    void setPath(const QString& path) { m_path = path; }
+    // Another file: nothing of it was read, so nothing is kept.
+    void setPath(const QString& path)
+    {
+        m_path = path;
+        m_keepFile = false;
+    }
 
 private:
     QString m_path;

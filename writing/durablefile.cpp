@@ -156,8 +156,8 @@ void overwriteInPlace(const QString& path, const QByteArray& encoded, const QByt
         if (n != ssize_t(old.size()))
             readable = false;
     }
-    if (writeAll(fd.get(), content.constData(), content.size(), 0) && ::ftruncate(fd.get(), content.size()) == 0
-        && syncAll(fd.get()) && fd.close())
+    if (writeAll(fd.get(), content.constData(), content.size(), 0) && ::ftruncate(fd.get(), content.size()) == 0 &&
+        syncAll(fd.get()) && fd.close())
         return;
     const int error = errno;
     if (readable && fd.get() >= 0) {
@@ -172,7 +172,9 @@ void overwriteInPlace(const QString& path, const QByteArray& encoded, const QByt
 int createTemporary(const QString& target, QString* name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = QStringLiteral("%1.%2.tmp").arg(target).arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        *name = QStringLiteral("%1.%2.tmp")
+                    .arg(target)
+                    .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         const int fd = ::open(QFile::encodeName(*name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -209,9 +211,9 @@ void replace(const QString& path, const QByteArray& content)
     }
     const QByteArray temporaryEncoded = QFile::encodeName(temporary);
     // The old file's permissions carry over to the new one.
-    bool ok = (!exists || ::fchmod(fd.get(), st.st_mode & 07777) == 0 || errno == EPERM)
-              && writeAll(fd.get(), content.constData(), content.size()) && syncAll(fd.get()) && fd.close()
-              && ::rename(temporaryEncoded.constData(), encoded.constData()) == 0;
+    bool ok = (!exists || ::fchmod(fd.get(), st.st_mode & 07777) == 0 || errno == EPERM) &&
+              writeAll(fd.get(), content.constData(), content.size()) && syncAll(fd.get()) && fd.close() &&
+              ::rename(temporaryEncoded.constData(), encoded.constData()) == 0;
     if (!ok) {
         const int error = errno;
         if (fd.get() >= 0)

@@ -77,10 +77,13 @@ void TestApp::settingsFileFailures_data()
     // What is not a file fails at once (a pipe would block a plain open for ever); %1 is the file's path.
     QTest::newRow("named pipe") << QByteArray("<fifo>")
                                 << QStringLiteral("Cannot open file \"%1\". It is a named pipe, not a file.");
-    QTest::newRow("folder") << QByteArray("<folder>") << QStringLiteral("Cannot open file \"%1\". It is a folder, not a file.");
-    QTest::newRow("device") << QByteArray("<device>") << QStringLiteral("Cannot open file \"%1\". It is a device, not a file.");
-    QTest::newRow("100 MB line") << QByteArray(100 * 1024 * 1024, '9')
-                                 << QStringLiteral("'%1…' is not a valid integer value.").arg(QString(40, QLatin1Char('9')));
+    QTest::newRow("folder") << QByteArray("<folder>")
+                            << QStringLiteral("Cannot open file \"%1\". It is a folder, not a file.");
+    QTest::newRow("device") << QByteArray("<device>")
+                            << QStringLiteral("Cannot open file \"%1\". It is a device, not a file.");
+    QTest::newRow("100 MB line")
+        << QByteArray(100 * 1024 * 1024, '9')
+        << QStringLiteral("'%1…' is not a valid integer value.").arg(QString(40, QLatin1Char('9')));
     QTest::newRow("binary") << QByteArray("PK\x03\x04\x14\x00\x06\x00", 8)
                             << QStringLiteral("'PK\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD' is not a valid integer value.");
 }

@@ -116,19 +116,21 @@ void TestSettings::badContentGetsAShortMessage_data()
     QTest::newRow("blank second line") << QByteArray("5\r\n\r\n") << QString() << 5;
     QTest::newRow("100 MB first line")
         << huge << QStringLiteral("'%1…' is not a valid integer value.").arg(QString(40, QLatin1Char('7'))) << 0;
-    QTest::newRow("1 MB after the lines") << QByteArray("4\r\n/dev/ttyUSB0\r\n") + QByteArray(1024 * 1024, 'z') << QString() << 4;
-    QTest::newRow("binary") << QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00\x00", 10)
-                            << QStringLiteral("'\uFFFDELF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD' is not a valid integer value.")
+    QTest::newRow("1 MB after the lines")
+        << QByteArray("4\r\n/dev/ttyUSB0\r\n") + QByteArray(1024 * 1024, 'z') << QString() << 4;
+    QTest::newRow("binary") << QByteArray::fromHex("7f454c46020101000000")
+                            << QStringLiteral(
+                                   "'\uFFFDELF\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD' is not a valid integer value.")
                             << 0;
-    QTest::newRow("not UTF-8") << QByteArray("\xFF\xFE" "1") << QStringLiteral("'\uFFFD\uFFFD1' is not a valid integer value.")
-                               << 0;
+    QTest::newRow("not UTF-8") << QByteArray::fromHex("fffe31")
+                               << QStringLiteral("'\uFFFD\uFFFD1' is not a valid integer value.") << 0;
     QTest::newRow("too big") << QByteArray("99999999999\r\n")
                              << QStringLiteral("'99999999999' is not a valid integer value.") << 0;
-    QTest::newRow("device name with a control") << QByteArray("8\r\n/dev/tty\x01USB0\r\n")
-                                                << QStringLiteral("'/dev/tty\uFFFDUSB0' is not a device name.") << 0;
-    QTest::newRow("device name too long") << QByteArray("8\r\n") + QByteArray(5000, 'd')
-                                          << QStringLiteral("'%1…' is not a device name.").arg(QString(40, QLatin1Char('d')))
-                                          << 0;
+    QTest::newRow("device name with a control")
+        << QByteArray("8\r\n/dev/tty\x01USB0\r\n") << QStringLiteral("'/dev/tty\uFFFDUSB0' is not a device name.") << 0;
+    QTest::newRow("device name too long")
+        << QByteArray("8\r\n") + QByteArray(5000, 'd')
+        << QStringLiteral("'%1…' is not a device name.").arg(QString(40, QLatin1Char('d'))) << 0;
 }
 
 void TestSettings::badContentGetsAShortMessage()
@@ -287,7 +289,9 @@ void TestSettings::readOnlyFolderOverwritesInPlace()
     QString failure;
     {
         OrdinaryUser user;
-        failure = failureOf([&] { SettingsFile::writePortSetting(path, PortSetting{11, QStringLiteral("/dev/ttyACM0")}); });
+        failure = failureOf([&] {
+            SettingsFile::writePortSetting(path, PortSetting{11, QStringLiteral("/dev/ttyACM0")});
+        });
     }
     QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
     if (message.isEmpty()) {

@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const QString path = scratchFolder() + QStringLiteral("/config.rwc");
     {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
             __builtin_trap();
     }
     SettingsFile::PortSetting setting;
