@@ -81,7 +81,7 @@ void TForm1::startNewJob()
 {
     JobSession& job = jobSession();
     const QString place = job.defaultPath();
-    if (QFileInfo::exists(place)) {
+    if (QFileInfo(place).isFile()) {
         const JobRead old = JobFile::read(place);
         if (!old.job)
             JobFile::keepAside(place, JobFile::asideReason(old.problem));
@@ -139,7 +139,8 @@ void TForm1::reopenJob()
     Platform::guarded(this, [this] {
         JobSession& job = jobSession();
         const QString path = job.lastJobPath();
-        if (!QFileInfo::exists(path)) {
+        // A folder in the job's place is no job either, and is left alone.
+        if (!QFileInfo(path).isFile()) {
             m_jobReady = true;
             job.setSaved(job.jobOf(TemplateSet{}, m_form2->trackChoice()));
             if (path != job.defaultPath()) {
