@@ -114,6 +114,7 @@ private:
     void applyJob(const Job& job, const QString& path);
     void showJobTrackChoice(int choice);
     QString jobDialogFolder();
+    QString askJobFile(bool saving);
 
     ComPort& m_port;
     TForm2* m_form2 = nullptr;

@@ -95,18 +95,33 @@ void TForm1::startNewJob()
     job.saveAs(place, job.jobOf(TemplateSet{}, m_form2->trackChoice(), place));
 }
 
+// The job being left is saved as it safely stood; where that fails (its folder
+// gone with a removed stick) the operator is told and may still go on.
 void TForm1::N6Click()
 {
     stopRunForJobChange();
-    saveJobAtClose();
+    Platform::guarded(this, [this] { saveJobAtClose(); });
     startNewJob();
+}
+
+QString TForm1::askJobFile(bool saving)
+{
+    if (chooseJobFile)
+        return chooseJobFile(this, saving);
+    QFileDialog dialog(this, saving ? QStringLiteral("Сохранить задание как") : QStringLiteral("Открыть задание"),
+                       jobDialogFolder(), JobFormat::fileDialogFilter());
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Added before the dialog asks whether to replace a file, so it asks about the right one.
+    dialog.setDefaultSuffix(QLatin1String(JobFormat::Extension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 void TForm1::N7Click()
 {
-    const QString path = chooseJobFile ? chooseJobFile(this, false)
-                                       : QFileDialog::getOpenFileName(this, QStringLiteral("Открыть задание"),
-                                                                      jobDialogFolder(), JobFormat::fileDialogFilter());
+    const QString path = askJobFile(false);
     if (path.isEmpty())
         return;
     const JobRead read = JobFile::read(path);
@@ -115,16 +130,14 @@ void TForm1::N7Click()
         return;
     }
     stopRunForJobChange();
-    saveJobAtClose();
+    Platform::guarded(this, [this] { saveJobAtClose(); });
     jobSession().setPath(path);
     applyJob(*read.job, path);
 }
 
 void TForm1::N8Click()
 {
-    QString path = chooseJobFile ? chooseJobFile(this, true)
-                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить задание как"),
-                                                                jobDialogFolder(), JobFormat::fileDialogFilter());
+    QString path = askJobFile(true);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())

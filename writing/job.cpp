@@ -109,6 +109,9 @@ void slotFromJson(const QJsonValue& value, TrackTemplate& t, int track, int slot
     t.SegmentKind[slot] = kind;
     t.slotText[slot] = text;
     const QJsonValue excel = object.value(QStringLiteral("excel"));
+    // A worksheet slot always has its column and row: the Excel add sets them with the kind.
+    if (excel.isUndefined() && kind == ExcelSegment)
+        throw BadField{place + QStringLiteral(": слот Excel без поля «excel»")};
     if (excel.isUndefined())
         return;
     if (!excel.isObject())

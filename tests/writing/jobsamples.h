@@ -151,6 +151,8 @@ inline QList<Refused> refusedFiles()
         {"row a fraction", slotField(1, 2, S("row"), 2.5, true), JobProblem::Broken, S("«row» не целое")},
         {"step 1000", slotField(1, 2, S("step"), 1000, true), JobProblem::Broken, S("«step» = 1000 вне пределов 0..999")},
         {"step -1", slotField(1, 2, S("step"), -1, true), JobProblem::Broken, S("«step» = -1 вне пределов 0..999")},
+        {"worksheet slot without its column", slotField(1, 2, S("excel"), QJsonValue::Undefined), JobProblem::Broken,
+         S("дорожка 1, слот 2: слот Excel без поля «excel»")},
         {"direction x", slotField(1, 2, S("direction"), S("x"), true), JobProblem::Broken, S("направление «x»")},
         {"digit count 0", trackField(2, S("digitCount"), 0), JobProblem::Broken, S("дорожка 2: «digitCount» = 0 вне пределов 1..10")},
         {"digit count 11", trackField(3, S("digitCount"), 11), JobProblem::Broken, S("«digitCount» = 11 вне пределов 1..10")},
