@@ -162,7 +162,8 @@ Job jobFromObject(const QJsonObject& object)
     if (workbook.isObject()) {
         const QJsonObject w = workbook.toObject();
         job.workbook = textField(w, "path", QStringLiteral("книга"));
-        if (w.contains(QStringLiteral("besideJob")))
+        // Without a path there is no workbook to look for beside the job.
+        if (!job.workbook.isEmpty() && w.contains(QStringLiteral("besideJob")))
             job.workbookBesideJob = textField(w, "besideJob", QStringLiteral("книга"));
     } else if (!workbook.isUndefined() && !workbook.isNull()) {
         throw BadField{QStringLiteral("поле «workbook» не объект")};
