@@ -88,11 +88,15 @@ void TForm1::startNewJob()
         else if (!JobFile::isEmpty(*old.job))
             JobFile::keepAsJob(place);
     }
+    // The empty job is on file before the live one is dropped: should this
+    // fail, the templates and the file they are saved to still belong together.
+    Job empty;
+    empty.trackChoice = m_form2->trackChoice();
+    job.saveAs(place, empty);
     m_form3->setTemplates(TemplateSet{});
     m_form3->ExcelApplication1.release();
     job.setWorkbook(QString(), QString());
     m_jobReady = true;
-    job.saveAs(place, job.jobOf(TemplateSet{}, m_form2->trackChoice(), place));
 }
 
 // The job being left is saved as it safely stood; where that fails (its folder

@@ -375,13 +375,15 @@ QString JobSession::lastJobPath() const
 
 void JobSession::setPath(const QString& path)
 {
+    // The pointer first: when it cannot be written the open job's file stays
+    // the one its templates belong to.
+    if (!path.isEmpty()) {
+        const QDir work(m_workDir);
+        const QString relative = work.relativeFilePath(QFileInfo(path).absoluteFilePath());
+        const bool inside = !relative.startsWith(QLatin1String("..")) && QDir::isRelativePath(relative);
+        DurableFile::replace(pointerPath(), (inside ? relative : QFileInfo(path).absoluteFilePath()).toUtf8() + '\n');
+    }
     m_path = path;
-    if (path.isEmpty())
-        return;
-    const QDir work(m_workDir);
-    const QString relative = work.relativeFilePath(QFileInfo(path).absoluteFilePath());
-    const bool inside = !relative.startsWith(QLatin1String("..")) && QDir::isRelativePath(relative);
-    DurableFile::replace(pointerPath(), (inside ? relative : QFileInfo(path).absoluteFilePath()).toUtf8() + '\n');
 }
 
 void JobSession::setWorkbook(const QString& given, const QString& opened)
@@ -418,6 +420,6 @@ void JobSession::save(const Job& job)
 void JobSession::saveAs(const QString& path, const Job& job)
 {
     JobFile::write(path, job);
+    setPath(path); // may throw: then the open job, its file and what was saved stay together
     m_saved = job;
-    setPath(path);
 }

@@ -106,7 +106,7 @@ public:
     // could not be read and could not be renamed either).
     const QString& path() const { return m_path; }
     // Makes `path` the open job's file and records it in the pointer file.
-    // Throws Failure when the pointer cannot be written.
+    // Throws Failure when the pointer cannot be written, and then changes nothing.
     void setPath(const QString& path);
 
     // The job as last written or read: what a restart would find. It holds no

@@ -151,6 +151,7 @@ private Q_SLOTS:
     void refusedOnOpenChangesNothing();
     void saveAsNewAndOpen();
     void workbookMovedOrMissing();
+    void jobChangeThatFailsChangesNothing();
 };
 
 void TestJobWindow::fileMenuItems()
@@ -364,6 +365,39 @@ void TestJobWindow::workbookMovedOrMissing()
     restart(f); // the workbook stayed the job's while it was away
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
     QCOMPARE(texts(f.app->form3->stageCard(0).texts), expected);
+}
+
+// When the working directory cannot record which job is open, opening or
+// starting a job fails with a message, and the open job goes on being saved to
+// its own file: never the templates of one job into another's file.
+void TestJobWindow::jobChangeThatFailsChangesNothing()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    Composer composer{f.app->form3};
+    composer.text(2, 0, u"11"_s);
+    const QString other = f.dir.filePath(u"other.swj"_s);
+    Job otherJob;
+    otherJob.templates.track(3).slotText[0] = u"33"_s;
+    JobFile::write(other, otherJob);
+    const QByteArray otherBytes = readFile(other);
+    QVERIFY(QDir(f.dir.path()).mkdir(u"lastjob.txt"_s)); // a folder where the pointer file goes
+
+    TForm1::chooseJobFile = [other](QWidget*, bool) { return other; };
+    f.ui->N7->trigger();
+    f.ui->N6->trigger();
+    TForm1::chooseJobFile = nullptr;
+    QCOMPARE(int(f.boxes.size()), 2);
+    QCOMPARE(f.app->form3->templates().track(2).slotText[0], u"11"_s);
+    QCOMPARE(f.form1->jobSession().path(), f.dir.filePath(u"job.swj"_s));
+
+    composer.text(2, 1, u"22"_s);
+    f.form1->close();
+    QCOMPARE(readFile(other), otherBytes);
+    const JobRead own = JobFile::read(f.dir.filePath(u"job.swj"_s));
+    QVERIFY2(own.job, qPrintable(own.message));
+    QCOMPARE(own.job->templates.track(2).slotText[1], u"22"_s);
 }
 
 int runJobWindowTests(int argc, char** argv)
