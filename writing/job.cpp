@@ -377,7 +377,7 @@ void JobSession::setPath(const QString& path)
 {
     // The pointer first: when it cannot be written the open job's file stays
     // the one its templates belong to.
-    if (!path.isEmpty()) {
+    if (!path.isEmpty() && QDir::cleanPath(QFileInfo(path).absoluteFilePath()) != QDir::cleanPath(QFileInfo(lastJobPath()).absoluteFilePath())) {
         const QDir work(m_workDir);
         const QString relative = work.relativeFilePath(QFileInfo(path).absoluteFilePath());
         const bool inside = !relative.startsWith(QLatin1String("..")) && QDir::isRelativePath(relative);
