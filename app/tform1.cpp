@@ -70,6 +70,7 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form3 = form3;
     m_form4 = form4;
     m_form6 = form6;
+    connectJobHandlers();
 }
 
 void TForm1::setUpButtons()
@@ -155,6 +156,7 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
+    reopenJob();
     const int position = SettingsFile::readPortPosition(m_settingsPath);
     m_form4->selectPortPosition(position);
     CommandSet::putDefaultReadCommand(m_port.SendBuffer);
@@ -175,6 +177,8 @@ void TForm1::FormClose()
     Timer1.stop();
     Timer2.stop();
     sendStop();
+    // A job that cannot be saved is reported on its own and does not keep the settings file from being written.
+    Platform::guarded(this, [this] { saveJobAtClose(); });
     SettingsFile::writePortPosition(m_settingsPath, m_form4->portPosition());
 }
 
