@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/settingsfile.h"
 #include "link/sleeper.h"
 #include "reading/replyassembler.h"
 #include "writing/job.h"
@@ -33,7 +34,7 @@ public:
 
     // The other windows, created after this one.
     void setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6);
-    void setSettingsPath(const QString& path) { m_settingsPath = path; }
+    void setSettingsPath(const QString& path) { m_settings.setPath(path); }
 
     // The page whose commands are in force: during a tab change, the page being left.
     int commandPage() const { return m_commandPage; }
@@ -123,7 +124,7 @@ private:
     TForm6* m_form6 = nullptr;
     WriteLoop m_writeLoop;
     ReplyAssembler m_reply;
-    QString m_settingsPath;
+    SettingsFile::Store m_settings;
     int m_commandPage = 0;
     bool m_shown = false;
     std::unique_ptr<JobSession> m_job;

@@ -20,7 +20,7 @@ JobSession& TForm1::jobSession()
 {
     // Beside config.rwc, so a test that moves the settings file moves the job with it.
     if (!m_job)
-        m_job = std::make_unique<JobSession>(QFileInfo(m_settingsPath).absolutePath());
+        m_job = std::make_unique<JobSession>(QFileInfo(m_settings.path()).absolutePath());
     return *m_job;
 }
 
@@ -72,7 +72,7 @@ void TForm1::stopRunForJobChange()
 QString TForm1::jobDialogFolder()
 {
     const QString path = jobSession().path();
-    return path.isEmpty() ? QFileInfo(m_settingsPath).absolutePath() : QFileInfo(path).absolutePath();
+    return path.isEmpty() ? QFileInfo(m_settings.path()).absolutePath() : QFileInfo(path).absolutePath();
 }
 
 // An empty job in the place of the job never given a name. A job that was
