@@ -19,6 +19,7 @@
 #endif
 
 #include <exception>
+#include <utility>
 
 namespace Platform {
 
@@ -55,6 +56,32 @@ void showMessage(QWidget* owner, const QString& text, const QString& title, Mess
     ++s_openBoxes;
     box.exec();
     --s_openBoxes;
+}
+
+namespace {
+bool s_nextAnswer = true;
+} // namespace
+
+void setNextAnswer(bool yes)
+{
+    s_nextAnswer = yes;
+}
+
+bool askYesNo(QWidget* owner, const QString& text, const QString& title)
+{
+    if (recorder()) {
+        ++s_openBoxes;
+        recorder()({owner ? owner->objectName() : QString(), text, title, MessageIcon::Warning});
+        --s_openBoxes;
+        return std::exchange(s_nextAnswer, true);
+    }
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No,
+                    owner ? owner->window() : nullptr);
+    box.setDefaultButton(QMessageBox::Yes);
+    ++s_openBoxes;
+    const int answer = box.exec();
+    --s_openBoxes;
+    return answer == QMessageBox::Yes;
 }
 
 void reportError(QWidget* owner, const QString& text)

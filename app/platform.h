@@ -32,6 +32,11 @@ inline void errorBox(QWidget* owner, const QString& text) { showMessage(owner, t
 inline void warningBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Внимание!"), MessageIcon::Warning); }
 inline void failureBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Ошибка"), MessageIcon::Error); }
 
+// A question with "Да" and "Нет", owned by `owner`, with the warning icon. True for "Да".
+bool askYesNo(QWidget* owner, const QString& text, const QString& title);
+// Test hook: the answer a recorded question gets (the next one only; then "Да" again).
+void setNextAnswer(bool yes);
+
 // The common error report: the error's text, the application's title as caption, the error icon.
 void reportError(QWidget* owner, const QString& text);
 

@@ -71,6 +71,8 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form4 = form4;
     m_form6 = form6;
     connectJobHandlers();
+    // The job is kept as each card goes out and as each is written, with the card in flight.
+    m_writeLoop.setPersist([this](const std::optional<WriteLoop::SentCard>&) { saveJob(); });
     connect(m_form4, &TForm4::portConfirmed, this, [this] { m_settings.portChosen(); });
 }
 
@@ -203,8 +205,8 @@ void TForm1::sendStop()
 void TForm1::endWriteRun()
 {
     m_reply.reset();
-    m_writeLoop.stop();
     Timer2.stop();
+    showStep(m_writeLoop.stop());
 }
 
 void TForm1::ShowTrackChoice()

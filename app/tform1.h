@@ -104,6 +104,10 @@ private:
     void endWriteRun();
     void FormClose();
     void stopWriteRunForOverLongText();
+    void showStep(const WriteLoop::Tick& step);
+    void endRunAfterStep(const WriteLoop::Tick& step);
+    bool keepPendingCard();
+    Journal& journal();
     void openComposer(int track);
     Tracks_Write::CardTexts textsInHand() const;
     void clearTrackTexts();
@@ -129,4 +133,6 @@ private:
     bool m_shown = false;
     std::unique_ptr<JobSession> m_job;
     bool m_jobReady = false; // nothing is saved before the open job has been read
+    std::unique_ptr<Journal> m_journal;
+    int m_templateVersion = 0; // the composer's edits so far: a card in flight made before one is asked about
 };

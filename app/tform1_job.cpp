@@ -38,11 +38,15 @@ void TForm1::saveJob()
     if (!m_jobReady)
         return;
     JobSession& job = jobSession();
-    job.save(job.jobOf(m_form3->templates(), m_form2->trackChoice()));
+    Job current = job.jobOf(m_form3->templates(), m_form2->trackChoice());
+    if (const auto& pending = m_writeLoop.pendingCard())
+        current.inFlight = Job::CardInFlight{pending->choice, pending->texts};
+    job.save(current);
 }
 
 void TForm1::composerChanged()
 {
+    ++m_templateVersion;
     JobSession& job = jobSession();
     const QString open = m_form3->ExcelApplication1.workbookPath();
     // A workbook the operator chose (or dropped) becomes the job's; one that was
@@ -52,14 +56,11 @@ void TForm1::composerChanged()
     saveJob();
 }
 
-// The templates as last saved: a card composed and sent but not yet answered
-// "written" is not in them, so after a restart it is composed again, never skipped.
+// The templates as they stand, with the card in flight: a card composed and sent
+// but not yet answered "written" goes out first after a restart, never skipped.
 void TForm1::saveJobAtClose()
 {
-    if (!m_jobReady)
-        return;
-    JobSession& job = jobSession();
-    job.save(job.jobOf(job.saved().templates, m_form2->trackChoice()));
+    saveJob();
 }
 
 void TForm1::stopRunForJobChange()
@@ -94,6 +95,7 @@ void TForm1::startNewJob()
     empty.trackChoice = m_form2->trackChoice();
     job.saveAs(place, empty);
     m_form3->setTemplates(TemplateSet{});
+    m_writeLoop.restorePendingCard(std::nullopt); // the old job's file keeps its card in flight
     m_form3->ExcelApplication1.release();
     job.setWorkbook(QString(), QString());
     m_jobReady = true;
@@ -203,6 +205,10 @@ void TForm1::applyJob(const Job& loaded, const QString& path)
     job.setWorkbook(loaded.workbook, QString());
     job.setSaved(loaded);
     m_jobReady = true;
+    std::optional<WriteLoop::SentCard> pending;
+    if (loaded.inFlight)
+        pending = WriteLoop::SentCard{loaded.inFlight->choice, loaded.inFlight->texts, m_templateVersion};
+    m_writeLoop.restorePendingCard(pending);
     showJobTrackChoice(loaded.trackChoice);
     if (loaded.workbook.isEmpty())
         return;

@@ -14,3 +14,11 @@ public:
 private:
     QString m_text;
 };
+
+// A card that must not go out as it is: a text its track cannot hold, or no data
+// for it. It stops a run of cards with a message, and nothing of the card advances.
+class Refusal : public Failure
+{
+public:
+    using Failure::Failure;
+};

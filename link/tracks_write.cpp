@@ -30,6 +30,22 @@ qsizetype firstCharacterNotHeld(int track, const QString& text)
     return -1;
 }
 
+QString characterName(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+        return QStringLiteral("с кодом 0x") + QString::number(u, 16).toUpper().rightJustified(2, u'0');
+    return QStringLiteral("«%1»").arg(c);
+}
+
+QString characterProblem(int track, const QString& text)
+{
+    const qsizetype at = firstCharacterNotHeld(track, text);
+    if (at < 0)
+        return {};
+    return QStringLiteral("дорожка %1 не может нести символ %2").arg(track).arg(characterName(text[at]));
+}
+
 bool overCapacity(const CardTexts& texts)
 {
     for (int t = 1; t <= 3; ++t) {
@@ -112,7 +128,7 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
 } // namespace
 
 WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
-                       const Composer& compose)
+                       const Composer& compose, const std::function<void(const CardTexts&)>& beforeSend)
 {
     WriteResult result;
     result.texts = inHand;
@@ -132,6 +148,16 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
             return result;
         }
     }
+    // Only what a track's stripe holds goes into a frame: a "B" on track 2 would
+    // open track 1 there, an ESC or GS would cut the frame short.
+    for (int t = 1; t <= 3; ++t) {
+        const QString problem = CommandSet::choiceCarries(choice, t) ? characterProblem(t, result.texts.track(t)) : QString();
+        if (!problem.isEmpty()) {
+            result.outcome = WriteResult::Outcome::Refused;
+            result.problem = QStringLiteral("Карточка не отправлена: %1.").arg(problem);
+            return result;
+        }
+    }
     const QByteArray frame = buildFrame(choice, result.texts);
     if (frame.isEmpty()) {
         result.outcome = WriteResult::Outcome::NothingSent;
@@ -139,6 +165,8 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
     }
     if (generateNext && staged.commit)
         staged.commit();
+    if (beforeSend)
+        beforeSend(result.texts);
     sendFrame(port, sleeper, choice, frame);
     result.outcome = WriteResult::Outcome::Sent;
     return result;

@@ -34,6 +34,11 @@ bool trackHolds(int track, char16_t c);
 // The index of the first character of `text` that the track cannot hold, or -1.
 qsizetype firstCharacterNotHeld(int track, const QString& text);
 
+// A character as a message names it: «B», or its code when it does not print.
+QString characterName(QChar c);
+// Why the track cannot hold `text`, naming the character; empty when it can.
+QString characterProblem(int track, const QString& text);
+
 // True when any of the three texts is longer than its track holds, carried or not.
 bool overCapacity(const CardTexts& texts);
 
@@ -70,8 +75,10 @@ struct WriteResult
         Sent,        // frame and ESC 'j' have gone out
         NothingSent, // a carried text is empty
         OverLong,    // a composed text does not fit its track; nothing sent, nothing committed
+        Refused,     // a carried text holds a character its track cannot; nothing sent, nothing committed
     };
     Outcome outcome = Outcome::NothingSent;
+    QString problem;       // with Refused: what is wrong, for the operator
     CardTexts texts;       // what the card carries: composed, or the texts in hand
     bool composed = false; // `texts` are new and belong in the track edits
 };
@@ -79,8 +86,10 @@ struct WriteResult
 // One run of the write routine of `choice`. With `generateNext` the card is
 // composed first; otherwise the texts in hand are sent again. The templates
 // advance only for a card that goes out. A Failure from the composer propagates.
+// `beforeSend` runs once the card is committed and before its frame goes out (the
+// program records the card there); an error it throws stops the card going out.
 WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
-                       const Composer& compose);
+                       const Composer& compose, const std::function<void(const CardTexts&)>& beforeSend = {});
 
 // The terminal's verdict on a card, taken from the first four bytes of its answer.
 enum class Verdict { Written, NotWritten, NoVerdict };

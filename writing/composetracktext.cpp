@@ -48,7 +48,32 @@ QString advanceCounter(QString& slotText, int track, int digits)
     return fillToDigits(valueText, digits);
 }
 
-QString advanceExcelSlot(TrackTemplate& t, int slot, int track, int digits, CellSource& cells)
+QString cellName(int row, int column)
+{
+    return TemplateRules::columnLetter(column) + QString::number(row);
+}
+
+// The text of the cell a worksheet slot reads for this card. An empty cell is the
+// end of the data: a card made of it would carry zeros, so it is refused.
+QString readSlotCell(int row, int column, int track, CellSource& cells, bool forStripe)
+{
+    if (!forStripe)
+        return cells.ReadCellText(row, column);
+    QString text;
+    try {
+        text = cells.ReadCellText(row, column);
+    } catch (const Failure& failure) {
+        throw Refusal(QStringLiteral("Карточка не отправлена: ячейка %1 не читается. %2")
+                          .arg(cellName(row, column), failure.text()));
+    }
+    if (text.isEmpty())
+        throw Refusal(QStringLiteral("Карточка не отправлена: ячейка %1 пуста, данные для дорожки %2 кончились.")
+                          .arg(cellName(row, column))
+                          .arg(track));
+    return text;
+}
+
+QString advanceExcelSlot(TrackTemplate& t, int slot, int track, int digits, CellSource& cells, bool forStripe)
 {
     qint64 row = t.ExcelRow[slot];
     const qint64 step = t.ExcelStep[slot];
@@ -60,8 +85,14 @@ QString advanceExcelSlot(TrackTemplate& t, int slot, int track, int digits, Cell
         row = row - step <= 1 ? 1 : row - step;
     }
     t.ExcelRow[slot] = qint32(row);
-    t.slotText[slot] = TemplateRules::firstLine(cells.ReadCellText(int(row), t.ExcelColumn[slot]));
-    return fillToDigits(t.slotText[slot], digits);
+    t.slotText[slot] = TemplateRules::firstLine(readSlotCell(int(row), t.ExcelColumn[slot], track, cells, forStripe));
+    const QString output = fillToDigits(t.slotText[slot], digits);
+    const QString problem =
+        forStripe ? Tracks_Write::characterProblem(track, track == 1 ? output.toUpper() : output) : QString();
+    if (!problem.isEmpty())
+        throw Refusal(QStringLiteral("Карточка не отправлена: %1 (ячейка %2).")
+                          .arg(problem, cellName(int(row), t.ExcelColumn[slot])));
+    return output;
 }
 
 } // namespace
@@ -73,7 +104,7 @@ QString fillToDigits(const QString& text, int digits)
     return QString(digits - text.size(), QLatin1Char('0')) + text;
 }
 
-TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells)
+TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells, bool forStripe)
 {
     TrackTemplate& t = templates.track(track);
     TrackText out;
@@ -87,11 +118,17 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells)
             out.text += advanceCounter(t.slotText[slot], track, out.digitCount);
             break;
         case ExcelSegment:
-            out.text += advanceExcelSlot(t, slot, track, out.digitCount, cells);
+            out.text += advanceExcelSlot(t, slot, track, out.digitCount, cells, forStripe);
             break;
-        default:
-            out.text += t.slotText[slot];
+        default: {
+            const QString& text = t.slotText[slot];
+            const QString problem =
+                forStripe ? Tracks_Write::characterProblem(track, track == 1 ? text.toUpper() : text) : QString();
+            if (!problem.isEmpty())
+                throw Refusal(QStringLiteral("Карточка не отправлена: %1 (слот %2).").arg(problem).arg(slot + 1));
+            out.text += text;
             break;
+        }
         }
     }
     // Track 1's field on the write tab is an upper-case field; the text is
@@ -101,11 +138,11 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells)
     return out;
 }
 
-ComposedCard composeCard(const TemplateSet& committed, const QList<int>& tracks, CellSource& cells)
+ComposedCard composeCard(const TemplateSet& committed, const QList<int>& tracks, CellSource& cells, bool forStripe)
 {
     ComposedCard card{{}, committed, 1};
     for (const int track : tracks) {
-        const TrackText composed = ComposeTrackText(card.advanced, track, cells);
+        const TrackText composed = ComposeTrackText(card.advanced, track, cells, forStripe);
         card.texts.track(track) = composed.text;
         card.digitCount = composed.digitCount;
     }

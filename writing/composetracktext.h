@@ -23,7 +23,11 @@ struct TrackText
 // row that would outgrow 2147483647; the slots before it have then advanced.
 // The generator takes its track as an argument and leaves CurrentTrack to the
 // composer, so a run going on while the composer is open never retargets Add.
-TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells);
+//
+// With `forStripe` the card is made to be encoded: a slot whose output its track
+// cannot hold, an empty worksheet cell (the end of the data) and a cell that
+// cannot be read throw Refusal, naming the track, the character and the cell.
+TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells, bool forStripe = false);
 
 struct ComposedCard
 {
@@ -35,7 +39,8 @@ struct ComposedCard
 // Composes the card's tracks, in the order given, on a copy of `committed`.
 // Nothing of `committed` changes, whether composing succeeds or throws; the
 // caller makes the card count by assigning `advanced` to its template.
-ComposedCard composeCard(const TemplateSet& committed, const QList<int>& tracks, CellSource& cells);
+ComposedCard composeCard(const TemplateSet& committed, const QList<int>& tracks, CellSource& cells,
+                         bool forStripe = false);
 
 // The tracks a track choice (0 "Track 1" .. 5 "Track 1 & 2 & 3") carries, in order.
 QList<int> tracksOfChoice(int choice);

@@ -168,6 +168,23 @@ Job jobFromObject(const QJsonObject& object)
     } else if (!workbook.isUndefined() && !workbook.isNull()) {
         throw BadField{QStringLiteral("поле «workbook» не объект")};
     }
+    const QJsonValue inFlight = object.value(QStringLiteral("inFlight"));
+    if (inFlight.isObject()) {
+        const QJsonObject card = inFlight.toObject();
+        const QString place = QStringLiteral("карточка без ответа");
+        Job::CardInFlight pending;
+        pending.choice = int(integerField(card, "choice", 0, CommandSet::TrackChoiceCount - 1, place));
+        for (int track = 1; track <= TrackCount; ++track) {
+            const QByteArray key = "track" + QByteArray::number(track);
+            QString& text = pending.texts.track(track);
+            text = textField(card, key.constData(), place);
+            if (text.size() > Tracks_Write::Capacity[track] || !Tracks_Write::characterProblem(track, text).isEmpty())
+                throw BadField{place + QStringLiteral(": дорожка %1 не может нести «%2»").arg(track).arg(text)};
+        }
+        job.inFlight = pending;
+    } else if (!inFlight.isUndefined() && !inFlight.isNull()) {
+        throw BadField{QStringLiteral("поле «inFlight» не объект")};
+    }
     const QJsonValue tracks = object.value(QStringLiteral("tracks"));
     if (!tracks.isArray() || tracks.toArray().size() != TrackCount)
         throw BadField{QStringLiteral("нужен список «tracks» из %1 дорожек").arg(TrackCount)};
@@ -218,6 +235,12 @@ QByteArray toJson(const Job& job)
         if (!job.workbookBesideJob.isEmpty())
             workbook.insert(QStringLiteral("besideJob"), job.workbookBesideJob);
         root.insert(QStringLiteral("workbook"), workbook);
+    }
+    if (job.inFlight) {
+        root.insert(QStringLiteral("inFlight"), QJsonObject{{QStringLiteral("choice"), job.inFlight->choice},
+                                                           {QStringLiteral("track1"), job.inFlight->texts.track1},
+                                                           {QStringLiteral("track2"), job.inFlight->texts.track2},
+                                                           {QStringLiteral("track3"), job.inFlight->texts.track3}});
     }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/tracks_write.h"
 #include "writing/tracktemplate.h"
 
 #include <QByteArray>
@@ -20,6 +21,16 @@ struct Job
     // that a folder moved with both still finds it; empty when unknown.
     QString workbookBesideJob;
     int trackChoice = 0; // 0 "Track 1" .. 5 "Track 1 & 2 & 3"
+
+    // A card that went out and has not been answered "written": the templates
+    // above have already moved past it, so it is sent again first, never lost.
+    struct CardInFlight
+    {
+        int choice = 0;
+        Tracks_Write::CardTexts texts;
+        friend bool operator==(const CardInFlight&, const CardInFlight&) = default;
+    };
+    std::optional<CardInFlight> inFlight;
 
     friend bool operator==(const Job&, const Job&) = default;
 };

@@ -158,7 +158,7 @@ void TForm3::showRemainingCapacity(int track)
 
 Tracks_Write::StagedCard TForm3::stageCard(int choice)
 {
-    ComposedCard card = composeCard(m_templates, tracksOfChoice(choice), cells());
+    ComposedCard card = composeCard(m_templates, tracksOfChoice(choice), cells(), true);
     Tracks_Write::StagedCard staged;
     staged.texts = card.texts;
     staged.commit = [this, advanced = std::move(card.advanced), digits = card.digitCount] {

@@ -6,10 +6,10 @@
 
 #include <utility>
 
+using Tracks_Write::AnswerLength;
 using Tracks_Write::CardTexts;
 using Tracks_Write::Verdict;
 using Tracks_Write::WriteResult;
-using Tracks_Write::AnswerLength;
 
 WriteLoop::WriteLoop(ComPort& port, Sleeper sleeper) : m_port(port), m_sleeper(std::move(sleeper)) {}
 
@@ -28,9 +28,54 @@ QString WriteLoop::noVerdictLine()
     return QStringLiteral("  Нет результата записи, карточка будет отправлена снова");
 }
 
+QString WriteLoop::unansweredAtStopLine()
+{
+    return QStringLiteral("  Запись остановлена до ответа терминала: карточка будет отправлена первой");
+}
+
+QString WriteLoop::sentAgainLine()
+{
+    return QStringLiteral("  Карточка, оставшаяся без ответа, отправлена снова");
+}
+
 QString WriteLoop::overLongMessage()
 {
     return QStringLiteral("Запись невозможна. Очень длинная строка!");
+}
+
+void WriteLoop::journal(Journal::Outcome outcome, const CardTexts& texts, const QString& note)
+{
+    if (m_journal)
+        m_journal->append({{}, m_run, m_cardsWritten + 1, texts, outcome, note});
+}
+
+// Journal and job failures (a full disk) end the run with the common error
+// report; what the step did before them is still shown.
+void WriteLoop::recordSafely(Tick& out, const std::function<void()>& record)
+{
+    try {
+        record();
+    } catch (const Failure& failure) {
+        if (out.stop == Tick::Stop::None) {
+            out.stop = Tick::Stop::Failed;
+            out.error = failure.text();
+        }
+        m_running = false;
+    }
+}
+
+QString WriteLoop::dropPendingCard()
+{
+    if (!m_unconfirmed)
+        return {};
+    const SentCard card = *m_unconfirmed;
+    m_unconfirmed.reset();
+    m_resendUnconfirmed = false;
+    journal(Journal::Outcome::Dropped, card.texts, QStringLiteral("не отправлена снова по выбору оператора"));
+    if (m_persist)
+        m_persist(std::nullopt);
+    return QStringLiteral("Карточка без ответа (%1) не отправлена снова по выбору оператора")
+        .arg(QStringList{card.texts.track1, card.texts.track2, card.texts.track3}.join(QLatin1Char('|')));
 }
 
 void WriteLoop::start()
@@ -42,19 +87,32 @@ void WriteLoop::start()
     m_awaitingAnswer = false;
     m_answer.clear();
     m_resendUnconfirmed = m_unconfirmed.has_value();
+    m_run = m_journal ? m_journal->nextRun() : m_run + 1;
     m_running = true;
 }
 
-void WriteLoop::stop()
+WriteLoop::Tick WriteLoop::stop()
 {
+    Tick out;
+    if (m_running && m_awaitingAnswer) {
+        // The stop command's purge would throw away an answer that has already come.
+        m_port.ReadPort(AnswerLength);
+        takeAnswerBytes(m_port.lastRead());
+        judgeAnswer(out);
+    }
+    if (m_running && m_awaitingAnswer && m_unconfirmed) {
+        out.logLines.append(QString::number(m_cardsWritten + 1) + unansweredAtStopLine());
+        recordSafely(out, [&] { journal(Journal::Outcome::UnansweredAtStop, m_unconfirmed->texts); });
+    }
     CommandSet::putStopCommand(m_port.SendBuffer);
     m_port.WritePort(CommandSet::StopCommandLength);
     m_running = false;
     m_awaitingAnswer = false;
     m_answer.clear();
+    return out;
 }
 
-WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Composer& compose)
+WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Composer& compose, int templateVersion)
 {
     Tick out;
     if (!m_running)
@@ -67,23 +125,29 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
     if (m_sendDue) {
         WriteResult sent;
         try {
-            sent = send(choice, inHand, compose, out);
+            sent = send(choice, inHand, compose, templateVersion, out);
+        } catch (const Refusal& refusal) {
+            // Nothing was committed: after the operator mends the data, "Записать" goes on with this card.
+            out.stop = Tick::Stop::Refused;
+            out.error = refusal.text();
         } catch (const Failure& failure) {
-            // Nothing was committed, so the next start composes this same card again.
-            out.stop = Tick::Stop::ComposeFailed;
+            out.stop = Tick::Stop::Failed;
             out.error = failure.text();
-            m_running = false;
-            return out;
         }
-        if (sent.outcome == WriteResult::Outcome::OverLong) {
-            out.stop = Tick::Stop::OverLong;
+        if (sent.outcome == WriteResult::Outcome::Refused) {
+            out.stop = Tick::Stop::Refused;
+            out.error = sent.problem;
+        }
+        if (out.stop == Tick::Stop::Refused)
+            recordSafely(out, [&] { journal(Journal::Outcome::Refused, sent.texts, out.error); });
+        if (out.stop != Tick::Stop::None || sent.outcome == WriteResult::Outcome::OverLong) {
+            if (out.stop == Tick::Stop::None)
+                out.stop = Tick::Stop::OverLong;
             m_running = false;
             return out;
         }
         if (sent.composed)
             out.newTexts = sent.texts;
-        if (sent.outcome == WriteResult::Outcome::Sent)
-            m_unconfirmed = SentCard{choice, sent.texts};
         m_sendDue = false;
         m_answer.clear();
         m_awaitingAnswer = sent.outcome == WriteResult::Outcome::Sent;
@@ -94,16 +158,35 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
     return out;
 }
 
-WriteResult WriteLoop::send(int choice, const CardTexts& inHand, const Composer& compose, Tick& out)
+// Before a frame goes out the card becomes the card in flight, is kept with the
+// job and journalled "sent": whatever happens next, a restart knows of it.
+std::function<void(const CardTexts&)> WriteLoop::recordSending(int choice, int templateVersion)
 {
-    if (std::exchange(m_resendUnconfirmed, false)) {
-        if (m_unconfirmed->choice == choice) {
-            out.newTexts = m_unconfirmed->texts;
-            return Tracks_Write::writeTrack(m_port, m_sleeper, choice, false, m_unconfirmed->texts, compose);
-        }
-        m_unconfirmed.reset(); // other tracks now: that card cannot be sent as it was
+    return [this, choice, templateVersion](const CardTexts& texts) {
+        if (!m_unconfirmed || m_unconfirmed->texts != texts || m_unconfirmed->choice != choice)
+            m_unconfirmed = SentCard{choice, texts, templateVersion};
+        if (m_persist)
+            m_persist(m_unconfirmed);
+        journal(Journal::Outcome::Sent, texts);
+    };
+}
+
+WriteResult WriteLoop::send(int choice, const CardTexts& inHand, const Composer& compose, int templateVersion,
+                            Tick& out)
+{
+    if (std::exchange(m_resendUnconfirmed, false) && m_unconfirmed) {
+        const SentCard card = *m_unconfirmed;
+        out.logLines.append(QString::number(m_cardsWritten + 1) + sentAgainLine());
+        out.newTexts = card.texts;
+        m_generateNext = false;
+        return Tracks_Write::writeTrack(m_port, m_sleeper, card.choice, false, card.texts, compose,
+                                        recordSending(card.choice, card.templateVersion));
     }
-    return Tracks_Write::writeTrack(m_port, m_sleeper, choice, m_generateNext, inHand, compose);
+    // A card sent again goes with the tracks it first went with.
+    const int sendChoice = !m_generateNext && m_unconfirmed ? m_unconfirmed->choice : choice;
+    const int version = !m_generateNext && m_unconfirmed ? m_unconfirmed->templateVersion : templateVersion;
+    return Tracks_Write::writeTrack(m_port, m_sleeper, sendChoice, m_generateNext, inHand, compose,
+                                    recordSending(sendChoice, version));
 }
 
 void WriteLoop::takeAnswerBytes(const QByteArray& bytes)
@@ -129,22 +212,30 @@ void WriteLoop::judgeAnswer(Tick& out)
     m_awaitingAnswer = false;
     m_sendDue = true;
     const QString number = QString::number(m_cardsWritten + 1);
+    const CardTexts texts = m_unconfirmed ? m_unconfirmed->texts : CardTexts{};
     switch (verdict) {
     case Verdict::Written:
         out.logLines.append(number + QStringLiteral("  Карточка записана"));
+        recordSafely(out, [&] { journal(Journal::Outcome::Written, texts); });
         ++m_cardsWritten;
         m_generateNext = true;
         m_unconfirmed.reset();
         out.countLabel = countLabel(m_cardsWritten);
+        recordSafely(out, [&] {
+            if (m_persist)
+                m_persist(std::nullopt);
+        });
         break;
     case Verdict::NotWritten:
         out.logLines.append(number + QStringLiteral("  Карточка НЕ записана!"));
+        recordSafely(out, [&] { journal(Journal::Outcome::NotWritten, texts); });
         m_generateNext = false;
         break;
     case Verdict::NoVerdict:
         // Not known to be written: the same card goes again, so that its values
         // are not skipped.
         out.logLines.append(number + noVerdictLine());
+        recordSafely(out, [&] { journal(Journal::Outcome::NoVerdict, texts); });
         m_generateNext = false;
         break;
     }

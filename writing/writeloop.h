@@ -2,11 +2,13 @@
 
 #include "link/sleeper.h"
 #include "link/tracks_write.h"
+#include "writing/journal.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class ComPort;
@@ -15,69 +17,103 @@ class ComPort;
 // no widgets: the main window passes the texts of its track edits in and shows
 // what a step returns. A verdict is taken only from a whole four-byte answer
 // that came after this card's ESC 'j', however many reads it took to arrive.
+//
+// No card is lost or repeated unseen: a card that went out stays the card in
+// flight until the terminal answers "written". A run stopped before that names
+// it in the log and the journal, and the next run sends it first; the program
+// keeps it with the job, so a restart does the same.
 class WriteLoop
 {
 public:
     using StagedCard = Tracks_Write::StagedCard;
     using Composer = Tracks_Write::Composer;
 
+    // A card that went out and has not been answered "written".
+    struct SentCard
+    {
+        int choice = 0;
+        Tracks_Write::CardTexts texts;
+        int templateVersion = 0; // the composer's edit count when it was composed
+    };
+    // Called with the card about to go out (its template already moved past it)
+    // and with nothing once it is written or dropped: the program keeps its job
+    // there. An error it throws stops the card going out.
+    using Persist = std::function<void(const std::optional<SentCard>&)>;
+
     WriteLoop(ComPort& port, Sleeper sleeper);
 
+    void setJournal(Journal* journal) { m_journal = journal; }
+    void setPersist(Persist persist) { m_persist = std::move(persist); }
+
+    // The card in flight that an earlier run (or an earlier start of the program) left.
+    const std::optional<SentCard>& pendingCard() const { return m_unconfirmed; }
+    // The card in flight of a job opened (or reopened at start); a job's own, so
+    // another job's card never goes out in its batch.
+    void restorePendingCard(const std::optional<SentCard>& card) { m_unconfirmed = card; }
+    // The operator chose not to send the pending card again. Returns the log line.
+    QString dropPendingCard();
+
     // "Записать": write start command, count 0, a card due at the first step: the
-    // card an earlier run sent and never saw written, when the track choice is
-    // still the same, otherwise a new one.
+    // card in flight, when there is one, otherwise a new one.
     void start();
 
     // What the window shows after one step.
     struct Tick
     {
-        enum class Stop { None, OverLong, ComposeFailed };
+        enum class Stop {
+            None,
+            OverLong,
+            Refused, // a card that must not go out: shown in an "Ошибка" box
+            Failed,  // composing or recording failed: the common error report
+        };
         Stop stop = Stop::None;
         QStringList logLines;
         std::optional<QString> countLabel;
         std::optional<Tracks_Write::CardTexts> newTexts; // for Edit1 .. Edit3
-        QString error;                                   // with ComposeFailed
+        QString error;                                   // with Refused and Failed
     };
     // One step. On a stop the run is over; the window disables its timer and
     // calls stop() to send the stop command. Does nothing while no run is going on.
-    Tick tick(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose);
+    Tick tick(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose, int templateVersion = 0);
 
-    // Sends the stop command and ends the run (cancel, a stop of a step, a track
-    // box change, leaving the tab). Count and flags keep their values.
-    void stop();
+    // Ends the run (cancel, a stop of a step, a track box change, leaving the tab):
+    // judges an answer that has already come, names a card still unanswered, then
+    // sends the stop command. Count and flags keep their values.
+    Tick stop();
 
     bool running() const { return m_running; }
     bool generateNext() const { return m_generateNext; }
     int cardsWritten() const { return m_cardsWritten; }
+    int run() const { return m_run; }
 
     static QString countLabelAtStart();
     static QString countLabel(int cardsWritten);
-    static QString noVerdictLine(); // after the card's number
+    static QString noVerdictLine();          // after the card's number
+    static QString unansweredAtStopLine();   // after the card's number
+    static QString sentAgainLine();          // after the card's number
     static QString overLongMessage();
 
 private:
     Tracks_Write::WriteResult send(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose,
-                                   Tick& out);
+                                   int templateVersion, Tick& out);
+    std::function<void(const Tracks_Write::CardTexts&)> recordSending(int choice, int templateVersion);
     void takeAnswerBytes(const QByteArray& bytes);
     void judgeAnswer(Tick& out);
+    void journal(Journal::Outcome outcome, const Tracks_Write::CardTexts& texts, const QString& note = {});
+    void recordSafely(Tick& out, const std::function<void()>& record);
 
     ComPort& m_port;
     Sleeper m_sleeper;
+    Journal* m_journal = nullptr;
+    Persist m_persist;
     bool m_running = false;
     bool m_generateNext = false;
     bool m_sendDue = false;
     bool m_awaitingAnswer = false; // a card went out and has had no verdict yet
     int m_cardsWritten = 0;
+    int m_run = 0;
     QByteArray m_answer; // the answer to the last card sent, from its ESC on
 
-    // The last card sent, until the terminal answers "written". A run stopped
-    // before that hands it to the next run, so its values are neither lost nor
-    // given to a second card.
-    struct SentCard
-    {
-        int choice = 0;
-        Tracks_Write::CardTexts texts;
-    };
     std::optional<SentCard> m_unconfirmed;
     bool m_resendUnconfirmed = false;
 };

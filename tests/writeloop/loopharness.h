@@ -67,7 +67,7 @@ struct WriteTab
             loop.stop();
             ++overLongStops;
             edits = {};
-        } else if (t.stop == WriteLoop::Tick::Stop::ComposeFailed) {
+        } else if (t.stop == WriteLoop::Tick::Stop::Failed) {
             loop.stop();
             errors.append(t.error);
         }

@@ -215,10 +215,17 @@ void TestFrames::composedCardIsCommittedWhenSent()
 void TestFrames::composedTrack1IsUpperCase()
 {
     int commits = 0;
-    const Composer compose = [&](int) { return staged({QStringLiteral("ab жё")}, &commits); };
+    const Composer compose = [&](int) { return staged({QStringLiteral("ab/cd")}, &commits); };
     const WriteResult r = writeTrack(*m_port, {}, CommandSet::Track1, true, {}, compose);
-    QCOMPARE(r.texts.track1, QStringLiteral("AB ЖЁ"));
-    QCOMPARE(m_terminal->frames.at(0), buildFrame(CommandSet::Track1, {QStringLiteral("AB ЖЁ")}));
+    QCOMPARE(r.texts.track1, QStringLiteral("AB/CD"));
+    QCOMPARE(m_terminal->frames.at(0), buildFrame(CommandSet::Track1, {QStringLiteral("AB/CD")}));
+    // Letters the stripe cannot hold never reach a frame, whatever the case.
+    const Composer cyrillic = [&](int) { return staged({QStringLiteral("ab жё")}, &commits); };
+    const WriteResult refused = writeTrack(*m_port, {}, CommandSet::Track1, true, {}, cyrillic);
+    QCOMPARE(refused.outcome, WriteResult::Outcome::Refused);
+    QCOMPARE(refused.problem, QStringLiteral("Карточка не отправлена: дорожка 1 не может нести символ «Ж»."));
+    QCOMPARE(m_terminal->frames.size(), 1);
+    QCOMPARE(commits, 1);
 }
 
 void TestFrames::composedOverLongCardIsNeitherSentNorCommitted()

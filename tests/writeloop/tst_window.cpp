@@ -164,7 +164,8 @@ void TestWindowRun::runOfCardsFromTheWindow()
     tick(4); // card 3 without verdict, card 3 again, cards 4 and 5
     f.ui->SpeedButton9->click();
     QCOMPARE(f.ui->Memo4->toPlainText(),
-             QStringLiteral("1  Карточка записана\n"
+             QStringLiteral("1  Карточка, оставшаяся без ответа, отправлена снова\n"
+                            "1  Карточка записана\n"
                             "2  Нет результата записи, карточка будет отправлена снова\n"
                             "2  Карточка записана\n"
                             "3  Карточка записана\n"

@@ -65,6 +65,8 @@ private Q_SLOTS:
     void excelValues_data();
     void excelValues();
     void emptyExcelCellGivesZerosThenIsSkipped();
+    void cardForTheStripeIsRefused_data();
+    void cardForTheStripeIsRefused();
     void slotOrderHoldsWhateverTheKinds();
     void upperCaseOnTrack1Only_data();
     void upperCaseOnTrack1Only();
@@ -191,6 +193,50 @@ void TestGeneration::emptyExcelCellGivesZerosThenIsSkipped()
     QCOMPARE(cells.reads.size(), 1);
     QCOMPARE(set.track(3).ExcelRow[0], 2);
     QCOMPARE(set.track(3).slotText[0], QString());
+}
+
+void TestGeneration::cardForTheStripeIsRefused_data()
+{
+    QTest::addColumn<int>("track");
+    QTest::addColumn<QString>("cell");    // the worksheet value the card reads, at C2
+    QTest::addColumn<QString>("text");    // a text slot after it
+    QTest::addColumn<QString>("message"); // empty: the card is fine
+    QTest::newRow("digits on track 2") << 2 << u"12=34"_s << u";"_s << QString();
+    QTest::newRow("B on track 2") << 2 << u"12B34"_s << QString()
+                                  << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка C2)."_s;
+    QTest::newRow("ESC on track 3") << 3 << u"12\x1b"_s << QString()
+                                    << u"Карточка не отправлена: дорожка 3 не может нести символ с кодом 0x1B (ячейка C2)."_s;
+    QTest::newRow("GS on track 1") << 1 << u"AB\x1d"_s << QString()
+                                   << u"Карточка не отправлена: дорожка 1 не может нести символ с кодом 0x1D (ячейка C2)."_s;
+    QTest::newRow("Cyrillic on track 1") << 1 << u"ИВАНОВ"_s << QString()
+                                         << u"Карточка не отправлена: дорожка 1 не может нести символ «И» (ячейка C2)."_s;
+    QTest::newRow("sentinel in a text slot") << 1 << u"IVANOV"_s << u"%"_s
+                                             << u"Карточка не отправлена: дорожка 1 не может нести символ «%» (слот 2)."_s;
+    QTest::newRow("empty cell: the end of the data")
+        << 2 << QString() << QString() << u"Карточка не отправлена: ячейка C2 пуста, данные для дорожки 2 кончились."_s;
+}
+
+// A card made to be encoded carries only what its track's stripe can hold, and an
+// empty cell ends the data instead of giving zeros; nothing of the template moves.
+void TestGeneration::cardForTheStripeIsRefused()
+{
+    QFETCH(int, track);
+    QFETCH(QString, cell);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    FakeCells cells;
+    cells.set(2, 3, cell);
+    TemplateSet set = excelSlot(track, ExcelRowRises, 1, 1, 1);
+    set.track(track).slotText[1] = text;
+    const TemplateSet before = set;
+    QString refusal;
+    try {
+        composeCard(set, {track}, cells, true);
+    } catch (const Refusal& r) {
+        refusal = r.text();
+    }
+    QCOMPARE(refusal, message);
+    QCOMPARE(set, before);
 }
 
 void TestGeneration::slotOrderHoldsWhateverTheKinds()

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "link/tracks_write.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class DurableAppender;
+
+// The record of every card attempt, kept across runs and restarts: one CSV line
+// (UTF-8, a header line first) per event, each on disk before the next card is
+// composed, so a crash or a power cut loses at most the line being written.
+//
+// A card's frame is journalled as "sent" before it goes out; its verdict, or
+// what became of it, follows as a line of its own. A "sent" line with nothing
+// after it for that card is a card that was in flight when the program ended.
+class Journal
+{
+public:
+    enum class Outcome {
+        Sent,             // the frame is about to go out
+        Written,          // answered "written"
+        NotWritten,       // answered "not written": it goes again
+        NoVerdict,        // an answer that says neither: it goes again
+        UnansweredAtStop, // the run stopped before its answer came
+        Refused,          // not sent: a text its track cannot hold, or no data for it
+        Dropped,          // a card left without an answer that the operator chose not to send again
+    };
+
+    struct Entry
+    {
+        QDateTime time;
+        int run = 0;
+        int card = 0; // the card's number in its run, as the write tab's log shows it
+        Tracks_Write::CardTexts texts;
+        Outcome outcome = Outcome::Sent;
+        QString note;
+    };
+
+    using Clock = std::function<QDateTime()>;
+
+    explicit Journal(QString path, Clock clock = {});
+    ~Journal();
+
+    const QString& path() const { return m_path; }
+    // Appends one line and syncs it. Throws Failure; the file keeps whole lines only.
+    void append(Entry entry);
+    // The number for a new run: one more than the last run the file holds.
+    int nextRun() const;
+
+    static QString header();
+    static QString outcomeName(Outcome outcome);
+    static QByteArray line(const Entry& entry);
+    // Every entry of a journal file; lines that do not read are passed over.
+    static QList<Entry> read(const QString& path);
+
+private:
+    QString m_path;
+    Clock m_clock;
+    std::unique_ptr<DurableAppender> m_file;
+};
