@@ -4,6 +4,7 @@
 
 int runAppTests(int argc, char** argv);
 int runPlatformTests(int argc, char** argv);
+int runSettingsTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     int failed = 0;
     failed += runAppTests(argc, argv);
     failed += runPlatformTests(argc, argv);
+    failed += runSettingsTests(argc, argv);
 
     return failed == 0 ? 0 : 1;
 }

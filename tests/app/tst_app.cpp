@@ -1,10 +1,13 @@
 #include "appfixture.h"
+#include "diskfaults.h"
 
 #include "link/comport.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,6 +38,7 @@ private Q_SLOTS:
     void noSelectionFailsToOpen();
     void closeSendsStopThenWritesSettings();
     void closeStillEndsWhenSettingsCannotBeWritten();
+    void fullDiskKeepsTheSettings();
     void portDialog();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
@@ -70,6 +74,18 @@ void TestApp::settingsFileFailures_data()
     QTest::newRow("text") << QByteArray("abc\r\n") << QStringLiteral("'abc' is not a valid integer value.");
     QTest::newRow("empty") << QByteArray("") << QStringLiteral("'' is not a valid integer value.");
     QTest::newRow("fraction") << QByteArray("1.5\r\n") << QStringLiteral("'1.5' is not a valid integer value.");
+    // What is not a file fails at once (a pipe would block a plain open for ever); %1 is the file's path.
+    QTest::newRow("named pipe") << QByteArray("<fifo>")
+                                << QStringLiteral("Cannot open file \"%1\". It is a named pipe, not a file.");
+    QTest::newRow("folder") << QByteArray("<folder>")
+                            << QStringLiteral("Cannot open file \"%1\". It is a folder, not a file.");
+    QTest::newRow("device") << QByteArray("<device>")
+                            << QStringLiteral("Cannot open file \"%1\". It is a device, not a file.");
+    QTest::newRow("100 MB line")
+        << QByteArray(100 * 1024 * 1024, '9')
+        << QStringLiteral("'%1…' is not a valid integer value.").arg(QString(40, QLatin1Char('9')));
+    QTest::newRow("binary") << QByteArray("PK\x03\x04\x14\x00\x06\x00", 8)
+                            << QStringLiteral("'PK\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD' is not a valid integer value.");
 }
 
 void TestApp::settingsFileFailures()
@@ -77,14 +93,21 @@ void TestApp::settingsFileFailures()
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
     AppFixture f;
-    if (content != "-") {
-        QFile file(f.dir.filePath(QStringLiteral("config.rwc")));
+    const QString path = f.dir.filePath(QStringLiteral("config.rwc"));
+    if (content == "<fifo>") {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0666) == 0);
+    } else if (content == "<folder>") {
+        QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("config.rwc")));
+    } else if (content == "<device>") {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    } else if (content != "-") {
+        QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
     f.start();
     QCOMPARE(int(f.boxes.size()), 1);
-    QCOMPARE(f.boxes[0].text, message);
+    QCOMPARE(f.boxes[0].text, QString(message).replace(QLatin1String("%1"), QDir::toNativeSeparators(path)));
     QCOMPARE(f.boxes[0].title, QStringLiteral("Stripewell"));
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::None);
     QCOMPARE(sendBuffer(f.app->port), QByteArray(3, '\0'));
@@ -136,6 +159,29 @@ void TestApp::closeStillEndsWhenSettingsCannotBeWritten()
     QCOMPARE(int(f.boxes.size()), 1);
     QVERIFY2(f.boxes[0].text.contains(QStringLiteral("config.rwc")), qPrintable(f.boxes[0].text));
     QCOMPARE(f.boxes[0].title, QStringLiteral("Stripewell"));
+}
+
+void TestApp::fullDiskKeepsTheSettings()
+{
+    AppFixture f;
+    f.linkPort(2);
+    f.start();
+    SmallDisk disk;
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.why()));
+    const QString path = disk.filePath(QStringLiteral("config.rwc"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("5\r\n");
+    file.close();
+    QVERIFY(disk.fill());
+    f.form1->setSettingsPath(path);
+    f.form1->show();
+    QVERIFY(f.form1->close());
+    QCOMPARE(int(f.boxes.size()), 1);
+    QCOMPARE(f.boxes[0].text, QStringLiteral("Cannot write file \"%1\". No space left on device.").arg(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("5\r\n")); // never left empty
 }
 
 void TestApp::portDialog()
