@@ -31,8 +31,10 @@ public:
     // to the program and when (monotonic µs; 0 when nothing was written).
     using Hook = std::function<void(TerminalSimulator&, qint64 nowMs, const QByteArray& written, qint64 writtenUs)>;
 
-    explicit TerminalThread(TerminalSimulator engine, Hook hook = {})
-        : m_engine(std::move(engine)), m_hook(std::move(hook)), m_originUs(monotonicUs())
+    // The engine's millisecond 0 is originUs on the monotonic clock, so a hook made
+    // before the thread can turn the engine's times into the window's.
+    explicit TerminalThread(TerminalSimulator engine, Hook hook = {}, qint64 originUs = monotonicUs())
+        : m_engine(std::move(engine)), m_hook(std::move(hook)), m_originUs(originUs)
     {
         m_thread = std::thread([this] { run(); });
     }

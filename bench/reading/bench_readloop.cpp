@@ -151,9 +151,9 @@ Result readRun(int choice, TerminalSimulator::Delivery delivery, int cards, cons
     engine.setPresentAfterMs(0); // the operator swipes
     const qint64 originUs = monotonicUs();
     auto op = std::make_shared<Operator>(Choice(choice), cards, originUs);
-    TerminalThread terminal(std::move(engine), [op](TerminalSimulator& e, qint64 now, const QByteArray& w, qint64 at) {
-        (*op)(e, now, w, at);
-    });
+    TerminalThread terminal(
+        std::move(engine),
+        [op](TerminalSimulator& e, qint64 now, const QByteArray& w, qint64 at) { (*op)(e, now, w, at); }, originUs);
     if (!terminal.linkAs(dir.filePath(QStringLiteral("COM1")))) {
         result.messages << QStringLiteral("cannot link COM1");
         return result;
@@ -170,9 +170,11 @@ Result readRun(int choice, TerminalSimulator::Delivery delivery, int cards, cons
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QCheckBox* boxes[] = {form.ui->CheckBox1, form.ui->CheckBox2, form.ui->CheckBox3};
         for (int t = 0; t < 3; ++t)
-            if (CommandSet::choiceCarries(choice, t + 1)) boxes[t]->setChecked(true);
+            if (CommandSet::choiceCarries(choice, t + 1))
+                boxes[t]->setChecked(true);
         for (int t = 0; t < 3; ++t)
-            if (!CommandSet::choiceCarries(choice, t + 1)) boxes[t]->setChecked(false);
+            if (!CommandSet::choiceCarries(choice, t + 1))
+                boxes[t]->setChecked(false);
         QLineEdit* edits[] = {form.ui->Edit4, form.ui->Edit5, form.ui->Edit6};
         // The window fills the edits of a reply in track order, so the highest track carried is the last.
         const int last = CommandSet::choiceCarries(choice, 3) ? 2 : CommandSet::choiceCarries(choice, 2) ? 1 : 0;

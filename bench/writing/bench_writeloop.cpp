@@ -44,7 +44,7 @@ WriteLoop::Composer fullCards()
 // The moments the program's sends of a write happen, on the monotonic clock.
 struct SendTimes
 {
-    qint64 frameHandedUs = 0; // the frame is given to the port
+    qint64 frameHandedUs = 0;  // the frame is given to the port
     qint64 followUpSentUs = 0; // the write of ESC 'j' has returned
     qsizetype frameBytes = 0;
 };
@@ -221,8 +221,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int cards = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 20;
-    std::printf("%d cards per row, every carried track at capacity; 9600-baud line, USB delivery, swipe %d ms\n",
-                cards, SwipeMs);
+    std::printf("%d cards per row, every carried track at capacity; 9600-baud line, USB delivery, swipe %d ms\n", cards,
+                SwipeMs);
     std::printf("bound: the frame's line time + the routine's delay; frame->j: frame handed to the port until\n"
                 "ESC 'j' has gone; gap: frame's last byte to ESC 'j' at the terminal (min) / the pause it needs\n\n");
     std::printf("%-18s %5s %7s %9s %9s %9s %9s %9s %11s %6s %7s\n", "choice", "bytes", "bound", "f->j med", "f->j max",
@@ -242,8 +242,8 @@ int main(int argc, char** argv)
     int pacedFaults = 0;
     const double perMinute = pacedCardsPerMinute(CommandSet::Track123, 10, &pacedFaults);
     faults += pacedFaults;
-    std::printf("\nwith the real 500 ms timer, \"Track 1 & 2 & 3\", 10 s: %.0f cards/min (%d timing faults)\n", perMinute,
-                pacedFaults);
+    std::printf("\nwith the real 500 ms timer, \"Track 1 & 2 & 3\", 10 s: %.0f cards/min (%d timing faults)\n",
+                perMinute, pacedFaults);
     std::printf("timing faults in all: %d\n", faults);
     return faults == 0 ? 0 : 1;
 }
