@@ -49,7 +49,7 @@ bool numericTrackKey(const QKeyEvent* key)
 } // namespace
 
 TForm1::TForm1(ComPort& port, Sleeper sleeper)
-    : ui(new Ui::TForm1), m_port(port), m_writeLoop(port, std::move(sleeper)), m_settingsPath(SettingsFile::defaultPath())
+    : ui(new Ui::TForm1), m_port(port), m_writeLoop(port, std::move(sleeper))
 {
     ui->setupUi(this);
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -70,6 +70,8 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form3 = form3;
     m_form4 = form4;
     m_form6 = form6;
+    connectJobHandlers();
+    connect(m_form4, &TForm4::portConfirmed, this, [this] { m_settings.portChosen(); });
 }
 
 void TForm1::setUpButtons()
@@ -155,8 +157,9 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::FormShow()
 {
-    const int position = SettingsFile::readPortPosition(m_settingsPath);
-    m_form4->selectPortPosition(position);
+    reopenJob();
+    const SettingsFile::PortSetting setting = m_settings.load();
+    m_form4->selectPortPosition(setting.position);
     CommandSet::putDefaultReadCommand(m_port.SendBuffer);
     ShowTrackChoice();
     m_form4->Button1Click();
@@ -175,7 +178,10 @@ void TForm1::FormClose()
     Timer1.stop();
     Timer2.stop();
     sendStop();
-    SettingsFile::writePortPosition(m_settingsPath, m_form4->portPosition());
+    // A job that cannot be saved is reported on its own and does not keep the settings file from being written.
+    Platform::guarded(this, [this] { saveJobAtClose(); });
+    // A file that could not be read keeps its port unless the operator chose one since.
+    m_settings.save({m_form4->portPosition(), {}});
 }
 
 void TForm1::changeEvent(QEvent* event)

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "app/settingsfile.h"
 #include "link/sleeper.h"
 #include "reading/replyassembler.h"
+#include "writing/job.h"
 #include "writing/writeloop.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -31,7 +34,7 @@ public:
 
     // The other windows, created after this one.
     void setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6);
-    void setSettingsPath(const QString& path) { m_settingsPath = path; }
+    void setSettingsPath(const QString& path) { m_settings.setPath(path); }
 
     // The page whose commands are in force: during a tab change, the page being left.
     int commandPage() const { return m_commandPage; }
@@ -67,6 +70,19 @@ public:
     void SpeedButton8Click();
     void SpeedButton18Click();
 
+    // The job (tform1_job.cpp): "Новое задание", "Открыть задание…",
+    // "Сохранить задание как…". reopenJob() is FormShow's first step and never
+    // throws; saveJob() writes the open job as it stands (after each card
+    // answered "written", after each change in the composer; throws Failure).
+    void N6Click();
+    void N7Click();
+    void N8Click();
+    void reopenJob();
+    void saveJob();
+    JobSession& jobSession();
+    // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
+    static std::function<QString(QWidget*, bool saving)> chooseJobFile;
+
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
     void setTrackText(int track, const QString& text);
@@ -91,6 +107,15 @@ private:
     void openComposer(int track);
     Tracks_Write::CardTexts textsInHand() const;
     void clearTrackTexts();
+    void connectJobHandlers();
+    void composerChanged();
+    void saveJobAtClose();
+    void stopRunForJobChange();
+    void startNewJob();
+    void applyJob(const Job& job, const QString& path);
+    void showJobTrackChoice(int choice);
+    QString jobDialogFolder();
+    QString askJobFile(bool saving);
 
     ComPort& m_port;
     TForm2* m_form2 = nullptr;
@@ -99,7 +124,9 @@ private:
     TForm6* m_form6 = nullptr;
     WriteLoop m_writeLoop;
     ReplyAssembler m_reply;
-    QString m_settingsPath;
+    SettingsFile::Store m_settings;
     int m_commandPage = 0;
     bool m_shown = false;
+    std::unique_ptr<JobSession> m_job;
+    bool m_jobReady = false; // nothing is saved before the open job has been read
 };

@@ -45,6 +45,7 @@ void TForm4::Button1Click()
         Platform::errorBox(this, QStringLiteral("Не могу открыть порт."));
         return;
     }
+    Q_EMIT portConfirmed();
     hide();
 }
 

@@ -27,6 +27,10 @@ public:
 
     Ui::TForm4* ui;
 
+Q_SIGNALS:
+    // The operator confirmed a port and it opened.
+    void portConfirmed();
+
 private:
     ComPort& m_port;
 };

@@ -270,9 +270,11 @@ void TForm3::Button1Click()
         // What Add did before the read failed stays done and is shown; the
         // remaining capacity is left as it was.
         showSlots(track);
+        Q_EMIT templatesChanged();
         throw;
     }
     showSlots(track);
+    Q_EMIT templatesChanged();
     if (outcome == AddOutcome::NotConnected)
         Platform::errorBox(this, TemplateRules::notConnectedMessage());
     else if (outcome == AddOutcome::RowBelowOne)
@@ -290,6 +292,7 @@ void TForm3::Button3Click()
     showRemainingCapacity(track);
     ui->Label11->clear();
     ui->Edit1->clear();
+    Q_EMIT templatesChanged();
 }
 
 void TForm3::Button2Click()
@@ -357,7 +360,24 @@ void TForm3::SpeedButton1Click()
                                                                            TExcelApplication::fileDialogFilter());
     if (path.isEmpty()) {
         ExcelApplication1.release();
+        Q_EMIT templatesChanged();
         return;
     }
-    ExcelApplication1.openWorkbook(path);
+    try {
+        ExcelApplication1.openWorkbook(path);
+    } catch (...) {
+        Q_EMIT templatesChanged(); // the workbook that was open has been dropped
+        throw;
+    }
+    Q_EMIT templatesChanged();
+}
+
+void TForm3::setTemplates(const TemplateSet& templates)
+{
+    const quint8 composerTrack = m_templates.CurrentTrack;
+    m_templates = templates;
+    m_templates.CurrentTrack = composerTrack;
+    showTemplateState();
+    if (composerTrack >= 1 && composerTrack <= 3)
+        showRemainingCapacity(composerTrack);
 }

@@ -41,6 +41,10 @@ public:
     // cannot be composed.
     Tracks_Write::StagedCard stageCard(int choice);
 
+    // Puts a job's templates in place of the live ones (the composer keeps its
+    // own track) and shows them.
+    void setTemplates(const TemplateSet& templates);
+
     const TemplateSet& templates() const { return m_templates; }
     TemplateSet& templates() { return m_templates; }
 
@@ -63,6 +67,12 @@ public:
     void SpinEdit4Change();
     void Timer1Timer();
     void SpeedButton1Click();
+
+Q_SIGNALS:
+    // The operator changed the templates or the workbook (Add, Delete, a
+    // workbook chosen or dropped), so the job is saved. Composing a card does
+    // not emit it: that card counts only once it is written.
+    void templatesChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;

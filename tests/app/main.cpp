@@ -5,6 +5,7 @@
 int runAppTests(int argc, char** argv);
 int runPlatformTests(int argc, char** argv);
 int runSettingsTests(int argc, char** argv);
+int runJobWindowTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     failed += runAppTests(argc, argv);
     failed += runPlatformTests(argc, argv);
     failed += runSettingsTests(argc, argv);
+    failed += runJobWindowTests(argc, argv);
 
     return failed == 0 ? 0 : 1;
 }

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void closeSendsStopThenWritesSettings();
     void closeStillEndsWhenSettingsCannotBeWritten();
     void fullDiskKeepsTheSettings();
+    void unreadableSettingsFileKeepsItsPort();
     void portDialog();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
@@ -112,6 +113,27 @@ void TestApp::settingsFileFailures()
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::None);
     QCOMPARE(sendBuffer(f.app->port), QByteArray(3, '\0'));
     QCOMPARE(f.ui->Label1->text(), QStringLiteral("Чтение:"));
+}
+
+void TestApp::unreadableSettingsFileKeepsItsPort()
+{
+    AppFixture f;
+    const QString path = f.dir.filePath(QStringLiteral("config.rwc"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("3\r\n");
+    file.close();
+    QVERIFY(QFile::setPermissions(f.dir.path(), QFileDevice::Permissions(0x7777)));
+    QVERIFY(OrdinaryUser::own(path, 0200));
+    {
+        OrdinaryUser user;
+        f.start();
+        f.form1->close();
+    }
+    QCOMPARE(int(f.boxes.size()), 1);
+    QVERIFY2(f.boxes[0].text.contains(QLatin1String("Permission denied")), qPrintable(f.boxes[0].text));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("3\r\n")); // not overwritten with "-1"
 }
 
 void TestApp::noSelectionFailsToOpen()

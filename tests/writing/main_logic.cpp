@@ -2,6 +2,7 @@
 
 int runGenerationTests(int argc, char** argv);
 int runTemplateTests(int argc, char** argv);
+int runJobTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -9,5 +10,6 @@ int main(int argc, char** argv)
     int failed = 0;
     failed += runTemplateTests(argc, argv);
     failed += runGenerationTests(argc, argv);
+    failed += runJobTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }

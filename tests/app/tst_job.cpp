@@ -1,0 +1,408 @@
+#include "appfixture.h"
+
+#include "writing/jobsamples.h"
+#include "writing/tform3.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray Workbook = "Name;Code\r\n"
+                            "IVANOV;7\r\n"
+                            "PETROV;12\r\n"
+                            "SIDOROV;345\r\n"
+                            "KUZNETSOV;6789\r\n"
+                            "POPOV;1\r\n";
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList filesIn(const QString& dir, const QString& pattern)
+{
+    return QDir(dir).entryList({pattern}, QDir::Files, QDir::Name);
+}
+
+// The operator's hands on the composer.
+struct Composer
+{
+    TForm3* form;
+
+    template <typename T> T* control(const char* name) const
+    {
+        T* found = form->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    void choose(int track, int slot, int kind)
+    {
+        form->openForTrack(track);
+        control<QTableWidget>(QByteArray("StringGrid" + QByteArray::number(track)).constData())->setCurrentCell(0, slot);
+        control<QComboBox>("ComboBox1")->setCurrentIndex(kind);
+    }
+    void text(int track, int slot, const QString& text)
+    {
+        choose(track, slot, 0);
+        control<QLineEdit>("Edit1")->setText(text);
+        control<QPushButton>("Button1")->click();
+    }
+    void counter(int track, int slot, int kind, int start, int step, int digits)
+    {
+        choose(track, slot, kind);
+        control<QSpinBox>("SpinEdit1")->setValue(start);
+        control<QSpinBox>("SpinEdit2")->setValue(step);
+        control<QSpinBox>("SpinEdit3")->setValue(digits);
+        control<QPushButton>("Button1")->click();
+    }
+    void column(int track, int slot, int column, int digits)
+    {
+        choose(track, slot, 3);
+        control<QSpinBox>("SpinEdit4")->setValue(column);
+        control<QSpinBox>("SpinEdit5")->setValue(1); // the header row; the first card reads row 2
+        control<QSpinBox>("SpinEdit6")->setValue(1);
+        control<QComboBox>("ComboBox2")->setCurrentIndex(0);
+        control<QSpinBox>("SpinEdit3")->setValue(digits);
+        control<QPushButton>("Button1")->click();
+    }
+    void chooseWorkbook(const QString& path)
+    {
+        TForm3::chooseWorkbookFile = [path](QWidget*) { return path; };
+        control<QToolButton>("SpeedButton1")->click();
+        TForm3::chooseWorkbookFile = nullptr;
+    }
+    // Text, counters and worksheet columns on all three tracks.
+    void buildBatch(const QString& workbook)
+    {
+        chooseWorkbook(workbook);
+        text(1, 0, u"b"_s);
+        column(1, 1, 1, 1);
+        counter(2, 0, 1, 1000, 1, 4);
+        text(2, 1, u"="_s);
+        column(2, 2, 2, 4);
+        counter(3, 0, 2, 500, 5, 3);
+        form->hide();
+    }
+};
+
+QStringList texts(const Tracks_Write::CardTexts& card)
+{
+    return {card.track1, card.track2, card.track3};
+}
+
+// The track boxes of the write tab for a choice, as the operator ticks them.
+void tickWriteBoxes(Ui::TForm1* ui, int choice)
+{
+    ui->TabbedNotebook1->setCurrentIndex(1);
+    const bool on[3] = {CommandSet::choiceCarries(choice, 1), CommandSet::choiceCarries(choice, 2),
+                        CommandSet::choiceCarries(choice, 3)};
+    QCheckBox* boxes[3] = {ui->CheckBox4, ui->CheckBox5, ui->CheckBox6};
+    for (int i = 0; i < 3; ++i)
+        if (on[i])
+            boxes[i]->setChecked(true);
+    for (int i : {0, 2, 1})
+        if (!on[i])
+            boxes[i]->setChecked(false);
+}
+
+// The program closed and started again in the same working directory.
+void restart(AppFixture& f)
+{
+    f.form1->close();
+    f.app.reset();
+    f.app = std::make_unique<Application>(qtSerialDeviceFactory(), [&f](int ms) { f.sleeps.push_back(ms); });
+    f.form1 = f.app->form1.get();
+    f.ui = f.form1->ui;
+    f.start();
+}
+
+} // namespace
+
+// Jobs in the running program: the menu, the saves as the job changes, and
+// what a fresh program finds in the working directory.
+class TestJobWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fileMenuItems();
+    void nextCardSurvivesARestart_data();
+    void nextCardSurvivesARestart();
+    void refusedAtStartIsKeptAside_data();
+    void refusedAtStartIsKeptAside();
+    void refusedOnOpenChangesNothing_data();
+    void refusedOnOpenChangesNothing();
+    void saveAsNewAndOpen();
+    void workbookMovedOrMissing();
+    void jobChangeThatFailsChangesNothing();
+};
+
+void TestJobWindow::fileMenuItems()
+{
+    AppFixture f;
+    QStringList items;
+    for (QAction* action : f.ui->N1->actions())
+        items << (action->isSeparator() ? u"-"_s : action->text());
+    QCOMPARE(items, QStringList({u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s, u"-"_s,
+                                 u"Выход"_s}));
+    QCOMPARE(f.ui->N1->actions().last(), f.ui->N2);
+}
+
+void TestJobWindow::nextCardSurvivesARestart_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<int>("written"); // cards answered "written" before the program ends
+    QTest::addColumn<bool>("inFlight"); // one more card sent and not answered when it ends
+    QTest::newRow("track 1, nothing written") << 0 << 0 << false;
+    QTest::newRow("tracks 2 and 3, two written") << 4 << 2 << false;
+    QTest::newRow("all tracks, three written") << 5 << 3 << false;
+    QTest::newRow("all tracks, a card in flight") << 5 << 1 << true;
+}
+
+// A job saved by one program composes, in a fresh program, the very card the
+// first would have composed next; a card in flight is composed again, never skipped.
+void TestJobWindow::nextCardSurvivesARestart()
+{
+    QFETCH(int, choice);
+    QFETCH(int, written);
+    QFETCH(bool, inFlight);
+    AppFixture f;
+    f.linkPort(0);
+    QVERIFY(writeFile(f.dir.filePath(u"cards.csv"_s), Workbook));
+    f.start();
+    tickWriteBoxes(f.ui, choice);
+    Composer{f.app->form3}.buildBatch(f.dir.filePath(u"cards.csv"_s));
+    for (int card = 0; card < written; ++card) {
+        f.app->form3->stageCard(choice).commit();
+        f.form1->saveJob(); // what the write loop does on "written"
+    }
+    QStringList expected;
+    if (inFlight) {
+        Tracks_Write::StagedCard card = f.app->form3->stageCard(choice);
+        card.commit();
+        expected = texts(card.texts);
+    } else {
+        expected = texts(f.app->form3->stageCard(choice).texts);
+    }
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+
+    restart(f);
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    QCOMPARE(texts(f.app->form3->stageCard(choice).texts), expected);
+    QCOMPARE(f.app->form2->trackChoice(), choice);
+    QCOMPARE(f.ui->Label2->text(), u"Запись: "_s + CommandSet::trackChoiceText(choice));
+    QCOMPARE(f.ui->CheckBox5->isChecked(), CommandSet::choiceCarries(choice, 2));
+    QCOMPARE(f.ui->CheckBox2->isChecked(), CommandSet::choiceCarries(choice, 2));
+    QVERIFY(f.app->form3->ExcelApplication1.AutoConnect);
+    QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
+}
+
+void TestJobWindow::refusedAtStartIsKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("aside");
+    for (const JobSamples::Refused& r : JobSamples::refusedFiles())
+        QTest::newRow(r.name) << r.bytes << r.says << u"job.swj."_s + JobFile::asideReason(r.problem) + u"-*"_s;
+}
+
+// The job that was open no longer reads: the operator is told, the program
+// starts with an empty job, and the file is renamed, never written over.
+void TestJobWindow::refusedAtStartIsKeptAside()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, says);
+    QFETCH(QString, aside);
+    AppFixture f;
+    f.linkPort(0);
+    QVERIFY(writeFile(f.dir.filePath(u"job.swj"_s), bytes));
+    f.start();
+    QCOMPARE(int(f.boxes.size()), 1);
+    QVERIFY2(f.boxes[0].text.contains(says), qPrintable(f.boxes[0].text));
+    QVERIFY2(f.boxes[0].text.contains(u"начато новое задание"_s), qPrintable(f.boxes[0].text));
+    QCOMPARE(f.boxes[0].title, u"Ошибка"_s);
+    QVERIFY(f.app->form3->templates().track(1) == TrackTemplate{});
+    const QStringList kept = filesIn(f.dir.path(), aside);
+    QCOMPARE(kept.size(), 1);
+    QVERIFY(f.boxes[0].text.contains(kept[0]));
+
+    f.form1->close();
+    QCOMPARE(readFile(f.dir.filePath(kept[0])), bytes);
+    const JobRead fresh = JobFile::read(f.dir.filePath(u"job.swj"_s));
+    QVERIFY2(fresh.job, qPrintable(fresh.message));
+    QVERIFY(JobFile::isEmpty(*fresh.job));
+}
+
+void TestJobWindow::refusedOnOpenChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("says");
+    for (const JobSamples::Refused& r : JobSamples::refusedFiles())
+        QTest::newRow(r.name) << r.bytes << r.says;
+}
+
+// "Открыть задание…" on a file that is not a good job: one message, and the
+// open job, its file and the refused file all stay as they were.
+void TestJobWindow::refusedOnOpenChangesNothing()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, says);
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    Composer{f.app->form3}.text(2, 3, u"123"_s);
+    const TemplateSet before = f.app->form3->templates();
+    const QByteArray saved = readFile(f.dir.filePath(u"job.swj"_s));
+    QVERIFY(!saved.isEmpty());
+    const QString other = f.dir.filePath(u"other.swj"_s);
+    QVERIFY(writeFile(other, bytes));
+
+    TForm1::chooseJobFile = [other](QWidget*, bool) { return other; };
+    f.ui->N7->trigger();
+    TForm1::chooseJobFile = nullptr;
+    QCOMPARE(int(f.boxes.size()), 1);
+    QVERIFY2(f.boxes[0].text.contains(says), qPrintable(f.boxes[0].text));
+    QCOMPARE(f.boxes[0].title, u"Ошибка"_s);
+    QVERIFY(f.app->form3->templates() == before);
+    QCOMPARE(f.form1->jobSession().path(), f.dir.filePath(u"job.swj"_s));
+
+    f.form1->close();
+    QCOMPARE(readFile(other), bytes);
+    QCOMPARE(readFile(f.dir.filePath(u"job.swj"_s)), saved);
+    QCOMPARE(filesIn(f.dir.path(), u"*.swj*"_s), QStringList({u"job.swj"_s, u"other.swj"_s}));
+}
+
+// "Сохранить задание как…" moves the job to a file of its own, "Новое задание"
+// starts an empty one without losing the unnamed job, "Открыть задание…"
+// brings the saved one back, and a restart reopens the job that was open.
+void TestJobWindow::saveAsNewAndOpen()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    Composer composer{f.app->form3};
+    composer.counter(2, 0, 1, 70, 10, 3);
+    QVERIFY(QDir(f.dir.path()).mkdir(u"jobs"_s));
+    TForm1::chooseJobFile = [&f](QWidget*, bool saving) {
+        return saving ? f.dir.filePath(u"jobs/batch"_s) : f.dir.filePath(u"jobs/batch.swj"_s);
+    };
+    f.ui->N8->trigger();
+    QCOMPARE(readFile(f.dir.filePath(u"lastjob.txt"_s)), QByteArray("jobs/batch.swj\n"));
+    composer.counter(2, 0, 1, 80, 10, 3); // saved into the job's new file
+    QCOMPARE(JobFile::read(f.dir.filePath(u"jobs/batch.swj"_s)).job->templates.track(2).slotText[0], u"80+10"_s);
+
+    f.ui->N6->trigger();
+    QVERIFY(f.app->form3->templates().track(2) == TrackTemplate{});
+    QCOMPARE(filesIn(f.dir.path(), u"job-*.swj"_s).size(), 1); // the unnamed job from before Save As
+    QCOMPARE(readFile(f.dir.filePath(u"lastjob.txt"_s)), QByteArray("job.swj\n"));
+
+    f.ui->N7->trigger();
+    TForm1::chooseJobFile = nullptr;
+    QCOMPARE(f.app->form3->templates().track(2).slotText[0], u"80+10"_s);
+    restart(f);
+    QCOMPARE(f.app->form3->templates().track(2).slotText[0], u"80+10"_s);
+    QCOMPARE(f.form1->jobSession().path(), f.dir.filePath(u"jobs/batch.swj"_s));
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+}
+
+// A job folder moved with its workbook finds it again; a job whose workbook is
+// gone says so once and keeps its slots, and finds the workbook when it is back.
+void TestJobWindow::workbookMovedOrMissing()
+{
+    AppFixture f;
+    f.linkPort(0);
+    QVERIFY(writeFile(f.dir.filePath(u"a/cards.csv"_s), Workbook));
+    f.start();
+    TForm1::chooseJobFile = [&f](QWidget*, bool) { return f.dir.filePath(u"a/batch.swj"_s); };
+    f.ui->N8->trigger();
+    Composer composer{f.app->form3};
+    composer.chooseWorkbook(f.dir.filePath(u"a/cards.csv"_s));
+    composer.column(1, 0, 1, 1);
+    const QStringList expected = texts(f.app->form3->stageCard(0).texts);
+    QCOMPARE(expected.first(), u"IVANOV"_s);
+
+    f.form1->close();
+    QVERIFY(QDir(f.dir.path()).rename(u"a"_s, u"b"_s));
+    restart(f); // the job that was open is gone with its folder
+    QCOMPARE(int(f.boxes.size()), 1);
+    QVERIFY2(f.boxes[0].text.contains(u"не найдено"_s), qPrintable(f.boxes[0].text));
+    f.boxes.clear();
+    TForm1::chooseJobFile = [&f](QWidget*, bool) { return f.dir.filePath(u"b/batch.swj"_s); };
+    f.ui->N7->trigger();
+    TForm1::chooseJobFile = nullptr;
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    QCOMPARE(f.app->form3->ExcelApplication1.workbookPath(), f.dir.filePath(u"b/cards.csv"_s));
+    QCOMPARE(texts(f.app->form3->stageCard(0).texts), expected);
+
+    const TemplateSet slots = f.app->form3->templates();
+    QVERIFY(QFile::rename(f.dir.filePath(u"b/cards.csv"_s), f.dir.filePath(u"cards.away"_s)));
+    restart(f);
+    QCOMPARE(int(f.boxes.size()), 1);
+    QCOMPARE(f.boxes[0].title, u"Внимание!"_s);
+    QVERIFY2(f.boxes[0].text.contains(u"не найдена"_s), qPrintable(f.boxes[0].text));
+    QVERIFY(f.app->form3->templates() == slots);
+    QVERIFY(!f.app->form3->ExcelApplication1.AutoConnect);
+    f.boxes.clear();
+
+    QVERIFY(QFile::rename(f.dir.filePath(u"cards.away"_s), f.dir.filePath(u"b/cards.csv"_s)));
+    restart(f); // the workbook stayed the job's while it was away
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    QCOMPARE(texts(f.app->form3->stageCard(0).texts), expected);
+}
+
+// When the working directory cannot record which job is open, opening a job
+// fails with a message, and the open job goes on being saved to
+// its own file: never the templates of one job into another's file.
+void TestJobWindow::jobChangeThatFailsChangesNothing()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    Composer composer{f.app->form3};
+    composer.text(2, 0, u"11"_s);
+    const QString other = f.dir.filePath(u"other.swj"_s);
+    Job otherJob;
+    otherJob.templates.track(3).slotText[0] = u"33"_s;
+    JobFile::write(other, otherJob);
+    const QByteArray otherBytes = readFile(other);
+    QVERIFY(QDir(f.dir.path()).mkdir(u"lastjob.txt"_s)); // a folder where the pointer file goes
+
+    TForm1::chooseJobFile = [other](QWidget*, bool) { return other; };
+    f.ui->N7->trigger();
+    TForm1::chooseJobFile = nullptr;
+    QCOMPARE(int(f.boxes.size()), 1);
+    QCOMPARE(f.app->form3->templates().track(2).slotText[0], u"11"_s);
+    QCOMPARE(f.form1->jobSession().path(), f.dir.filePath(u"job.swj"_s));
+
+    composer.text(2, 1, u"22"_s);
+    f.form1->close();
+    QCOMPARE(readFile(other), otherBytes);
+    const JobRead own = JobFile::read(f.dir.filePath(u"job.swj"_s));
+    QVERIFY2(own.job, qPrintable(own.message));
+    QCOMPARE(own.job->templates.track(2).slotText[1], u"22"_s);
+}
+
+int runJobWindowTests(int argc, char** argv)
+{
+    TestJobWindow t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_job.moc"
