@@ -2,6 +2,7 @@
 
 #include "app/lookandfeel.h"
 #include "app/platform.h"
+#include "app/portchoice.h"
 #include "app/settingsfile.h"
 #include "app/tform2.h"
 #include "app/tform4.h"
@@ -156,7 +157,7 @@ void TForm1::showEvent(QShowEvent* event)
 void TForm1::FormShow()
 {
     const int position = SettingsFile::readPortPosition(m_settingsPath);
-    m_form4->selectPortPosition(position);
+    m_form4->selectPortPosition(position, PortChoice::readPortName(m_settingsPath));
     CommandSet::putDefaultReadCommand(m_port.SendBuffer);
     ShowTrackChoice();
     m_form4->Button1Click();
@@ -175,7 +176,7 @@ void TForm1::FormClose()
     Timer1.stop();
     Timer2.stop();
     sendStop();
-    SettingsFile::writePortPosition(m_settingsPath, m_form4->portPosition());
+    PortChoice::write(m_settingsPath, m_form4->portPosition(), m_form4->portName());
 }
 
 void TForm1::changeEvent(QEvent* event)

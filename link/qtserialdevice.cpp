@@ -12,6 +12,12 @@ namespace {
 // A USB adapter's latency timer (16 ms) plus room for the scheduler.
 constexpr int BurstAllowanceMs = 24;
 
+bool deviceGone(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
+           error == QSerialPort::PermissionError;
+}
+
 } // namespace
 
 QtSerialDevice::QtSerialDevice(QString systemLocation) : m_location(std::move(systemLocation)) {}
@@ -52,16 +58,15 @@ void QtSerialDevice::close()
 
 bool QtSerialDevice::isOpen() const
 {
-    return m_port && m_port->isOpen();
+    // The port's own read notifier records a vanished device between our reads.
+    return m_port && m_port->isOpen() && !deviceGone(m_port->error());
 }
 
 void QtSerialDevice::dropIfGone()
 {
     if (!m_port)
         return;
-    const auto error = m_port->error();
-    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
-        error == QSerialPort::PermissionError)
+    if (deviceGone(m_port->error()))
         close();
 }
 
@@ -139,10 +144,11 @@ QString portSystemLocation(const QString& name, const QDir& workDir)
 #else
     if (name.isEmpty())
         return {};
-    static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"));
+    // Windows takes "com3" for "COM3"; so do we.
+    static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"), QRegularExpression::CaseInsensitiveOption);
     const auto match = comName.match(name);
     if (match.hasMatch()) {
-        const QFileInfo link(workDir.filePath(name));
+        const QFileInfo link(workDir.filePath(QStringLiteral("COM") + match.captured(1)));
         if (link.exists())
             return link.absoluteFilePath();
         return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QLineEdit>
 
 namespace {
 
@@ -36,6 +37,11 @@ private Q_SLOTS:
     void closeSendsStopThenWritesSettings();
     void closeStillEndsWhenSettingsCannotBeWritten();
     void portDialog();
+    void portListShowsDevices();
+    void portChoiceIsRemembered_data();
+    void portChoiceIsRemembered();
+    void enterInThePortBoxIsOk_data();
+    void enterInThePortBoxIsOk();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
     void leavingTheWriteTabHandsTracksBack();
@@ -167,6 +173,114 @@ void TestApp::portDialog()
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->portPosition(), 2);
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
+}
+
+void TestApp::portListShowsDevices()
+{
+    AppFixture f;
+    f.setDevices({{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"),
+                   QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0")},
+                  {QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
+    auto* dialog = f.app->form4;
+    f.form1->SpeedButton6Click();
+    QCOMPARE(dialog->ui->ComboBox1->count(), 10);
+    QCOMPARE(dialog->ui->ComboBox1->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(dialog->ui->ComboBox1->itemText(8),
+             QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"));
+    QCOMPARE(dialog->ui->ComboBox1->itemData(9, Qt::ToolTipRole).toString(), QStringLiteral("R418V — /dev/ttyACM0"));
+    dialog->ui->ComboBox1->setCurrentIndex(8);
+    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0"));
+    dialog->ui->ComboBox1->setCurrentIndex(1);
+    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("Устройство: /dev/ttyS1"));
+    // The adapter is unplugged: the list follows when the dialog is shown again.
+    f.setDevices({{QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
+    dialog->hide();
+    f.form1->SpeedButton6Click();
+    QCOMPARE(dialog->ui->ComboBox1->count(), 9);
+    QCOMPARE(dialog->ui->ComboBox1->currentText(), QStringLiteral("COM2"));
+}
+
+void TestApp::portChoiceIsRemembered_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // "%pty" stands for the pseudo-terminal's path
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<QByteArray>("saved");
+    const QString other = QStringLiteral("/dev/serial/by-id/usb-other");
+    const QString pty = QStringLiteral("%pty");
+    QTest::newRow("a file written before: COM1") << QByteArray("0\r\n") << QStringList{pty} << QStringLiteral("COM1") << true
+                                                 << QByteArray("0\r\n");
+    QTest::newRow("device at its place") << QByteArray("9\r\n%pty\r\n") << QStringList{other, pty} << pty << true
+                                         << QByteArray("9\r\n%pty\r\n");
+    QTest::newRow("device moved in the list") << QByteArray("8\r\n%pty\r\n") << QStringList{other, pty} << pty << true
+                                              << QByteArray("9\r\n%pty\r\n");
+    QTest::newRow("device unplugged: kept") << QByteArray("8\r\n/dev/serial/by-id/usb-gone\r\n") << QStringList{pty}
+                                            << QStringLiteral("/dev/serial/by-id/usb-gone") << false
+                                            << QByteArray("9\r\n/dev/serial/by-id/usb-gone\r\n");
+    QTest::newRow("past COM8 without a name") << QByteArray("8\r\n") << QStringList{pty} << QString() << false
+                                              << QByteArray("-1\r\n");
+}
+
+void TestApp::portChoiceIsRemembered()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, devices);
+    QFETCH(QString, box);
+    QFETCH(bool, opened);
+    QFETCH(QByteArray, saved);
+    AppFixture f;
+    f.linkPort(0);
+    const QByteArray ptyPath = f.pty.slavePath().toUtf8();
+    QList<PortList::Entry> entries;
+    for (const QString& name : devices)
+        entries.append({QString(name).replace(QStringLiteral("%pty"), f.pty.slavePath()), QStringLiteral("adapter")});
+    f.setDevices(entries);
+    {
+        QFile file(f.dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(settings).replace("%pty", ptyPath));
+    }
+    f.start();
+    QCOMPARE(f.app->form4->ui->ComboBox1->currentText(), box.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QCOMPARE(f.app->port.PortHandle(), opened ? ComPort::Handle::Open : ComPort::Handle::Failed);
+    QCOMPARE(int(f.boxes.size()), opened ? 0 : 1);
+    f.form1->show();
+    QVERIFY(f.form1->close());
+    QCOMPARE(f.settingsText().toUtf8(), saved.replace("%pty", ptyPath));
+}
+
+void TestApp::enterInThePortBoxIsOk_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("position");
+    QTest::newRow("COM1") << QStringLiteral("COM1") << 0;
+    QTest::newRow("com1 in lower case") << QStringLiteral("com1") << 0;
+    QTest::newRow("a path typed: remembered") << QStringLiteral("%pty") << 8;
+}
+
+void TestApp::enterInThePortBoxIsOk()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, position);
+    AppFixture f;
+    f.linkPort(0);
+    f.setDevices({});
+    auto* dialog = f.app->form4;
+    f.form1->SpeedButton6Click();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    dialog->ui->ComboBox1->setCurrentIndex(-1);
+    dialog->ui->ComboBox1->setEditText(QString());
+    QTest::keyClicks(dialog->ui->ComboBox1->lineEdit(), typed.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QTest::keyClick(dialog->ui->ComboBox1->lineEdit(), Qt::Key_Return);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
+    QCOMPARE(dialog->portPosition(), position);
+    QCOMPARE(dialog->ui->ComboBox1->count(), 8 + (position >= 8 ? 1 : 0)); // Enter adds no item of its own
+    f.form1->show();
+    QVERIFY(f.form1->close());
+    const QString name = position >= 8 ? typed + QStringLiteral("\r\n") : QString();
+    QCOMPARE(f.settingsText(), QString::number(position) + QStringLiteral("\r\n") + name);
 }
 
 void TestApp::resizeIsRefused()

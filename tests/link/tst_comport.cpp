@@ -217,6 +217,8 @@ void TestComPort::portNames()
     QCOMPARE(portSystemLocation(QStringLiteral("COM8"), work), QStringLiteral("/dev/ttyS7"));
     QVERIFY(m_pty->linkAs(work.filePath(QStringLiteral("COM3"))));
     QCOMPARE(portSystemLocation(QStringLiteral("COM3"), work), work.filePath(QStringLiteral("COM3")));
+    QCOMPARE(portSystemLocation(QStringLiteral("com3"), work), work.filePath(QStringLiteral("COM3")));
+    QCOMPARE(portSystemLocation(QStringLiteral("Com2"), work), QStringLiteral("/dev/ttyS1"));
     QCOMPARE(portSystemLocation(QStringLiteral("COM9"), work), QStringLiteral("/dev/COM9"));
     QCOMPARE(portSystemLocation(QStringLiteral("ttyUSB0"), work), QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(portSystemLocation(QStringLiteral("/dev/pts/9"), work), QStringLiteral("/dev/pts/9"));
