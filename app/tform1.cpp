@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QStatusBar>
 #include <QStyle>
 
 namespace {
@@ -61,8 +62,9 @@ TForm1::TForm1(ComPort& port, Sleeper sleeper)
     connectHandlers();
     ui->Edit3->installEventFilter(this);
     ui->Edit2->installEventFilter(this);
+    setUpPortStatus();
     adjustSize();
-    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height());
+    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
 }
 
 void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6)
@@ -71,6 +73,7 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form3 = form3;
     m_form4 = form4;
     m_form6 = form6;
+    watchPortDialog();
 }
 
 void TForm1::setUpButtons()

@@ -13,6 +13,7 @@ namespace Ui {
 class TForm1;
 }
 class ComPort;
+class PortStatus;
 class QLineEdit;
 class TForm2;
 class TForm3;
@@ -66,6 +67,10 @@ public:
     void SpeedButton6Click();
     void SpeedButton8Click();
     void SpeedButton18Click();
+    // The open port went away: reading and a write run stop, the operator is told once.
+    void PortLost(const QString& name);
+    // What the status line at the foot of the window says about the port.
+    QString portStatusText() const;
 
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
@@ -83,6 +88,8 @@ protected:
 
 private:
     void connectHandlers();
+    void setUpPortStatus();
+    void watchPortDialog();
     void setUpButtons();
     void sendStop();
     void endWriteRun();
@@ -98,6 +105,7 @@ private:
     TForm4* m_form4 = nullptr;
     TForm6* m_form6 = nullptr;
     WriteLoop m_writeLoop;
+    PortStatus* m_portStatus = nullptr;
     ReplyAssembler m_reply;
     QString m_settingsPath;
     int m_commandPage = 0;

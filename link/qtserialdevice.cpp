@@ -7,15 +7,36 @@
 
 #include <algorithm>
 
+#ifndef Q_OS_WIN
+#include <poll.h>
+#endif
+
 namespace {
 
 // A USB adapter's latency timer (16 ms) plus room for the scheduler.
 constexpr int BurstAllowanceMs = 24;
 
-bool deviceGone(QSerialPort::SerialPortError error)
+// Whether the system has hung the line up: what an unplugged USB adapter and a
+// pseudo-terminal whose far end closed both look like.
+bool hungUp(const QSerialPort& port)
 {
-    return error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
-           error == QSerialPort::PermissionError;
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return false;
+#else
+    pollfd p{int(port.handle()), 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+}
+
+bool deviceGone(const QSerialPort& port)
+{
+    const auto error = port.error();
+    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
+        error == QSerialPort::PermissionError)
+        return true;
+    // A hung-up line reads as end of file, which the port reports as a read error.
+    return error == QSerialPort::ReadError && hungUp(port);
 }
 
 } // namespace
@@ -44,6 +65,14 @@ bool QtSerialDevice::open()
         port->close();
         return false;
     }
+    // Between our reads the port's own read notifier is what sees the device
+    // go. It would go on firing on the dead line, so the port is closed at
+    // once, and the link finds it closed at its next look.
+    QSerialPort* watched = port.get();
+    QObject::connect(watched, &QSerialPort::errorOccurred, watched, [watched] {
+        if (watched->isOpen() && deviceGone(*watched))
+            QMetaObject::invokeMethod(watched, [watched] { watched->close(); }, Qt::QueuedConnection);
+    });
     m_port = std::move(port);
     return true;
 }
@@ -58,15 +87,14 @@ void QtSerialDevice::close()
 
 bool QtSerialDevice::isOpen() const
 {
-    // The port's own read notifier records a vanished device between our reads.
-    return m_port && m_port->isOpen() && !deviceGone(m_port->error());
+    return m_port && m_port->isOpen();
 }
 
 void QtSerialDevice::dropIfGone()
 {
     if (!m_port)
         return;
-    if (deviceGone(m_port->error()))
+    if (deviceGone(*m_port))
         close();
 }
 

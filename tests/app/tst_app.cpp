@@ -1,5 +1,6 @@
 #include "appfixture.h"
 
+#include "app/portstatus.h"
 #include "link/comport.h"
 
 #include <QApplication>
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void portChoiceIsRemembered();
     void enterInThePortBoxIsOk_data();
     void enterInThePortBoxIsOk();
+    void pulledPortIsReportedOnce_data();
+    void pulledPortIsReportedOnce();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
     void leavingTheWriteTabHandsTracksBack();
@@ -281,6 +284,64 @@ void TestApp::enterInThePortBoxIsOk()
     QVERIFY(f.form1->close());
     const QString name = position >= 8 ? typed + QStringLiteral("\r\n") : QString();
     QCOMPARE(f.settingsText(), QString::number(position) + QStringLiteral("\r\n") + name);
+}
+
+void TestApp::pulledPortIsReportedOnce_data()
+{
+    QTest::addColumn<int>("activity");
+    QTest::newRow("mid-read") << 0;
+    QTest::newRow("mid-write") << 1;
+    QTest::newRow("idle") << 2;
+}
+
+void TestApp::pulledPortIsReportedOnce()
+{
+    QFETCH(int, activity);
+    AppFixture f;
+    const QString com1 = f.dir.filePath(QStringLiteral("COM1"));
+    auto adapter = std::make_unique<PseudoTerminal>();
+    QVERIFY(adapter->linkAs(com1));
+    {
+        QFile file(f.dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("0\r\n");
+    }
+    f.start();
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
+    if (activity == 0) {
+        f.ui->SpeedButton3->click();
+        QVERIFY(f.form1->Timer1.isActive());
+    } else if (activity == 1) {
+        f.ui->TabbedNotebook1->setCurrentIndex(1);
+        f.ui->SpeedButton5->click();
+        QVERIFY(f.form1->Timer2.isActive());
+    }
+    QTest::qWait(100);
+    adapter.reset(); // the adapter is pulled
+    QTRY_COMPARE_WITH_TIMEOUT(int(f.boxes.size()), 1, 5000);
+    QCOMPARE(f.boxes[0].title, QStringLiteral("Внимание!"));
+    QCOMPARE(f.boxes[0].owner, QStringLiteral("TForm1"));
+    QVERIFY2(f.boxes[0].text.startsWith(QStringLiteral("Порт COM1 пропал")), qPrintable(f.boxes[0].text));
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: COM1 отключён"));
+    QVERIFY(!f.form1->Timer1.isActive());
+    QVERIFY(!f.form1->Timer2.isActive());
+    QCOMPARE(f.ui->SpeedButton5->isEnabled(), true);
+    // No further message, whatever the timers do meanwhile.
+    f.ui->SpeedButton3->click();
+    QTest::qWait(PortStatus::WatchIntervalMs + 300);
+    QCOMPARE(int(f.boxes.size()), 1);
+    f.ui->SpeedButton4->click();
+    // Opened again in the port dialog, the port works again.
+    QVERIFY(QFile::remove(com1));
+    QVERIFY(f.pty.linkAs(com1));
+    f.form1->SpeedButton6Click();
+    f.app->form4->ui->Button1->click();
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
+    f.ui->TabbedNotebook1->setCurrentIndex(0);
+    f.wire();
+    f.ui->SpeedButton3->click();
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
+    QCOMPARE(int(f.boxes.size()), 1);
 }
 
 void TestApp::resizeIsRefused()

@@ -201,8 +201,10 @@ void TestComPort::vanishedPortBehavesLikeNone()
     for (int i = 0; i < 5; ++i)
         QCOMPARE(m_port->ReadPort(150), 0);
     QVERIFY2(t.elapsed() < 1000, "reads of a vanished port return at once or within their time-out");
+    QVERIFY(m_port->lost());
     m_pty = std::make_unique<PseudoTerminal>();
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
+    QVERIFY(!m_port->lost());
     m_pty->write(QByteArray("\x1B" "k?"));
     QTest::qWait(20);
     QCOMPARE(m_port->ReadPort(150), 3);
