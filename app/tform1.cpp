@@ -7,12 +7,12 @@
 #include "app/tform2.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
+#include "app/tracktextvalidator.h"
 #include "link/commandset.h"
 #include "link/comport.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -39,15 +39,6 @@ constexpr Hint Hints[] = {
     {"SpeedButton8", "Выход"},
 };
 
-bool numericTrackKey(const QKeyEvent* key)
-{
-    const QString text = key->text();
-    if (text.isEmpty())
-        return true; // cursor and editing keys carry no character
-    const char16_t c = text.at(0).unicode();
-    return c == 0x08 || (c >= 0x30 && c <= 0x3E);
-}
-
 } // namespace
 
 TForm1::TForm1(ComPort& port, Sleeper sleeper)
@@ -60,8 +51,9 @@ TForm1::TForm1(ComPort& port, Sleeper sleeper)
     Timer2.setInterval(500);
     setUpButtons();
     connectHandlers();
-    ui->Edit3->installEventFilter(this);
-    ui->Edit2->installEventFilter(this);
+    // Edit1KeyPress .. Edit3KeyPress: typed and pasted text alike.
+    for (int track = 1; track <= 3; ++track)
+        trackEdit(track)->setValidator(new TrackTextValidator([track] { return track; }, trackEdit(track)));
     setUpPortStatus();
     adjustSize();
     setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
@@ -143,8 +135,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->toolTip().isEmpty())
             button->setToolTip(button->accessibleDescription());
     }
-    if (event->type() == QEvent::KeyPress && (watched == ui->Edit2 || watched == ui->Edit3))
-        return !numericTrackKey(static_cast<QKeyEvent*>(event)); // Edit2KeyPress, Edit3KeyPress
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -360,7 +350,7 @@ QLineEdit* TForm1::trackEdit(int track) const
 void TForm1::setTrackText(int track, const QString& text)
 {
     if (QLineEdit* edit = trackEdit(track))
-        edit->setText(track == 1 ? text.toUpper() : text);
+        TrackTextValidator::setTextAsIs(edit, track == 1 ? text.toUpper() : text);
 }
 
 void TForm1::N2Click()

@@ -1,6 +1,7 @@
 #include "writing/tform3.h"
 
 #include "app/platform.h"
+#include "app/tracktextvalidator.h"
 #include "excel/cellsource.h"
 #include "writing/composetracktext.h"
 
@@ -11,7 +12,6 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QStyle>
-#include <QValidator>
 
 std::function<QString(QWidget*)> TForm3::chooseWorkbookFile;
 
@@ -19,18 +19,6 @@ namespace {
 
 constexpr int SlotWidth = 44;
 constexpr int SlotHeight = 21;
-
-// The text edit holds letters in upper case, typed or pasted alike.
-class UpperCaseValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 } // namespace
 
@@ -76,8 +64,8 @@ void TForm3::configureControls()
         slots->setVisible(track == 1);
     }
     ui->SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    ui->Edit1->setValidator(new UpperCaseValidator(ui->Edit1));
-    ui->Edit1->installEventFilter(this);
+    // Edit1KeyPress: typed and pasted text alike, by the track the dialog edits.
+    ui->Edit1->setValidator(new TrackTextValidator([this] { return int(m_templates.CurrentTrack); }, ui->Edit1));
     // No button is the default one: Enter in the text edit adds nothing.
     for (QPushButton* button : {ui->Button1, ui->Button2, ui->Button3})
         button->setAutoDefault(false);
@@ -186,18 +174,15 @@ void TForm3::hideEvent(QHideEvent* event)
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    if (watched != ui->SpinEdit4 || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    // Only typed characters are filtered; keys without one (arrows, Delete) pass.
-    if (key->text().isEmpty() || key->key() == Qt::Key_Delete)
-        return QDialog::eventFilter(watched, event);
-    const QChar typed = key->text().front();
+    // Only typed characters are dropped: arrows step the column, Tab moves on, shortcuts work.
+    const bool typed = !key->text().isEmpty() && key->text().front().isPrint() &&
+                       !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     bool pass = true;
-    if (watched == ui->Edit1)
-        Platform::guarded(this, [&] { pass = Edit1KeyPress(typed); });
-    else if (watched == ui->SpinEdit4)
-        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(typed); });
+    if (typed)
+        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(key->text().front()); });
     return !pass || QDialog::eventFilter(watched, event);
 }
 
@@ -307,7 +292,7 @@ void TForm3::slotClicked(int track)
         return;
     const QString& text = m_templates.track(track).slotText[slot];
     ui->Label11->setText(text);
-    ui->Edit1->setText(text.toUpper());
+    TrackTextValidator::setTextAsIs(ui->Edit1, text.toUpper()); // a slot's text is shown as it is
     if (selectedItem(ui->ComboBox1) == 0)
         ui->Edit1->setFocus();
 }
@@ -325,11 +310,6 @@ void TForm3::StringGrid2Click()
 void TForm3::StringGrid3Click()
 {
     slotClicked(3);
-}
-
-bool TForm3::Edit1KeyPress(QChar key) const
-{
-    return TemplateRules::textKeyPasses(m_templates.CurrentTrack, key.unicode());
 }
 
 bool TForm3::SpinEdit4KeyPress(QChar)

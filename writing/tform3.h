@@ -79,7 +79,6 @@ private:
     void showRemainingCapacity(int track);
     AddRequest addRequest() const;
     static int selectedItem(const QComboBox* box);
-    bool Edit1KeyPress(QChar key) const;
     static bool SpinEdit4KeyPress(QChar key);
     CellSource& cells();
 

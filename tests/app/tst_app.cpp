@@ -2,10 +2,13 @@
 
 #include "app/portstatus.h"
 #include "link/comport.h"
+#include "writing/tform3.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QClipboard>
 #include <QFile>
+#include <QRegularExpression>
 #include <QLineEdit>
 
 namespace {
@@ -45,6 +48,8 @@ private Q_SLOTS:
     void enterInThePortBoxIsOk();
     void pulledPortIsReportedOnce_data();
     void pulledPortIsReportedOnce();
+    void trackEditsTakeEditingKeys_data();
+    void trackEditsTakeEditingKeys();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
     void leavingTheWriteTabHandsTracksBack();
@@ -342,6 +347,90 @@ void TestApp::pulledPortIsReportedOnce()
     f.ui->SpeedButton3->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
     QCOMPARE(int(f.boxes.size()), 1);
+}
+
+void TestApp::trackEditsTakeEditingKeys_data()
+{
+    // Keys: plain characters are typed; {Home} {End} {Left} {Del} {Bksp} {Tab} {SelectAll} {Undo}
+    // are the editing keys; {Paste:text} pastes the text from the clipboard.
+    QTest::addColumn<bool>("composer");
+    QTest::addColumn<int>("track");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("focusLeft");
+    // On the write tab only Edit3 (track 3) takes typing; Edit1 and Edit2 are read-only.
+    for (const bool composer : {false, true}) {
+        const char* where = composer ? "composer" : "write tab";
+        const int numeric = composer ? 2 : 3;
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(where), QLatin1String(name))))
+                   << composer;
+        };
+        row("Delete at home") << numeric << QStringLiteral("1234") << QStringLiteral("{Home}{Del}") << QStringLiteral("234") << false;
+        row("arrows and backspace") << 3 << QStringLiteral("1234") << QStringLiteral("{End}{Left}{Bksp}") << QStringLiteral("124") << false;
+        row("typed letters dropped") << numeric << QString() << QStringLiteral("1a?=>b2") << QStringLiteral("1=>2") << false;
+        row("paste filtered") << numeric << QStringLiteral("9") << QStringLiteral("{End}{Paste:12ab=34?}") << QStringLiteral("912=34") << false;
+        row("select all and type") << 3 << QStringLiteral("555") << QStringLiteral("{SelectAll}7") << QStringLiteral("7") << false;
+        row("undo") << numeric << QStringLiteral("12") << QStringLiteral("{End}3{Undo}") << QStringLiteral("12") << false;
+        row("Tab moves on") << numeric << QStringLiteral("12") << QStringLiteral("{Tab}") << QStringLiteral("12") << true;
+    }
+    QTest::newRow("composer: track 1 paste upper case, sentinels dropped")
+        << true << 1 << QString() << QStringLiteral("{Paste:%b1^smith?}") << QStringLiteral("B1^SMITH") << false;
+}
+
+void TestApp::trackEditsTakeEditingKeys()
+{
+    QFETCH(bool, composer);
+    QFETCH(int, track);
+    QFETCH(QString, start);
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    QFETCH(bool, focusLeft);
+    AppFixture f;
+    QLineEdit* edit = nullptr;
+    if (composer) {
+        f.app->form3->openForTrack(track);
+        edit = f.app->form3->findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    } else {
+        f.form1->show();
+        f.ui->TabbedNotebook1->setCurrentIndex(1);
+        f.ui->CheckBox4->setChecked(true);
+        f.ui->CheckBox5->setChecked(true);
+        f.ui->CheckBox6->setChecked(true);
+        edit = f.form1->trackEdit(track);
+    }
+    QVERIFY(QTest::qWaitForWindowActive(edit->window()));
+    edit->setFocus();
+    edit->setText(start);
+    static const QRegularExpression token(QStringLiteral("\\{(\\w+)(?::([^}]*))?\\}|(.)"));
+    for (auto it = token.globalMatch(keys); it.hasNext();) {
+        const auto m = it.next();
+        const QString name = m.captured(1);
+        if (!m.captured(3).isEmpty())
+            QTest::keyClicks(edit, m.captured(3));
+        else if (name == QLatin1String("Paste")) {
+            QApplication::clipboard()->setText(m.captured(2));
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        } else if (name == QLatin1String("SelectAll"))
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        else if (name == QLatin1String("Undo"))
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        else {
+            const QHash<QString, Qt::Key> named = {{QStringLiteral("Home"), Qt::Key_Home}, {QStringLiteral("End"), Qt::Key_End},
+                                                   {QStringLiteral("Left"), Qt::Key_Left}, {QStringLiteral("Del"), Qt::Key_Delete},
+                                                   {QStringLiteral("Bksp"), Qt::Key_Backspace}, {QStringLiteral("Tab"), Qt::Key_Tab}};
+            QVERIFY2(named.contains(name), qPrintable(name));
+            QTest::keyClick(edit, named.value(name));
+        }
+    }
+    QCOMPARE(edit->text(), shown);
+    QCOMPARE(edit->hasFocus(), !focusLeft);
+    // What the program puts there is shown as it is: a composed card is never altered.
+    if (!composer) {
+        f.form1->setTrackText(3, QStringLiteral("1?x"));
+        QCOMPARE(edit->text(), QStringLiteral("1?x"));
+    }
 }
 
 void TestApp::resizeIsRefused()
