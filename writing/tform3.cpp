@@ -122,7 +122,7 @@ void TForm3::openForTrack(int track)
     m_templates.CurrentTrack = quint8(track);
     for (int t = 1; t <= 3; ++t)
         grid(t)->setVisible(t == track);
-    ui->Label9->setText(QString::number(track));
+    showValue(ui->Label9, QString::number(track));
     showRemainingCapacity(track);
 }
 
@@ -130,6 +130,13 @@ void TForm3::showTemplateState()
 {
     for (int track = 1; track <= 3; ++track)
         showSlots(track);
+}
+
+void TForm3::showValue(QLabel* label, const QString& text)
+{
+    // The label's accessible name says what it is; a screen reader gets the value itself too.
+    label->setText(text);
+    label->setAccessibleDescription(text);
 }
 
 void TForm3::showSlots(int track)
@@ -141,7 +148,7 @@ void TForm3::showSlots(int track)
 
 void TForm3::showRemainingCapacity(int track)
 {
-    ui->Label10->setText(QString::number(m_templates.remainingCapacity(track)));
+    showValue(ui->Label10, QString::number(m_templates.remainingCapacity(track)));
 }
 
 Tracks_Write::StagedCard TForm3::stageCard(int choice)
@@ -190,7 +197,7 @@ void TForm3::FormShow()
 {
     ui->Label11->clear();
     Timer1.start();
-    ui->Label12->setText(TemplateRules::columnLetter(ui->SpinEdit4->value()));
+    showValue(ui->Label12, TemplateRules::columnLetter(ui->SpinEdit4->value()));
 }
 
 void TForm3::FormHide()
@@ -320,7 +327,7 @@ bool TForm3::SpinEdit4KeyPress(QChar)
 
 void TForm3::SpinEdit4Change()
 {
-    ui->Label12->setText(TemplateRules::columnLetter(ui->SpinEdit4->value()));
+    showValue(ui->Label12, TemplateRules::columnLetter(ui->SpinEdit4->value()));
 }
 
 void TForm3::Timer1Timer()
@@ -328,13 +335,28 @@ void TForm3::Timer1Timer()
     Platform::selectUsKeyboardLayout();
 }
 
+QString TForm3::workbookDialogTitle()
+{
+    return QStringLiteral("Открыть базу Excel");
+}
+
+QString TForm3::workbookDialogFilter()
+{
+    return QStringLiteral("Все таблицы (*.xlsx *.xlsm *.ods *.xls *.csv);;"
+                          "Книги Excel (*.xlsx *.xlsm);;"
+                          "Книги Excel 97–2003 (*.xls);;"
+                          "OpenDocument (*.ods);;"
+                          "Текст CSV (*.csv);;"
+                          "Все файлы (*)");
+}
+
 void TForm3::SpeedButton1Click()
 {
     // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
     ExcelApplication1.AutoQuit = true;
     const QString path = chooseWorkbookFile ? chooseWorkbookFile(this)
-                                            : QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                                           TExcelApplication::fileDialogFilter());
+                                            : QFileDialog::getOpenFileName(this, workbookDialogTitle(), QString(),
+                                                                           workbookDialogFilter());
     if (path.isEmpty()) {
         ExcelApplication1.release();
         return;

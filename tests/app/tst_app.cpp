@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QClipboard>
+#include <QLabel>
+#include <QScreen>
+#include <QSpinBox>
 #include <QFile>
 #include <QRegularExpression>
 #include <QLineEdit>
@@ -50,6 +53,8 @@ private Q_SLOTS:
     void pulledPortIsReportedOnce();
     void trackEditsTakeEditingKeys_data();
     void trackEditsTakeEditingKeys();
+    void composerValuesReachScreenReaders_data();
+    void composerValuesReachScreenReaders();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
     void leavingTheWriteTabHandsTracksBack();
@@ -433,6 +438,34 @@ void TestApp::trackEditsTakeEditingKeys()
     }
 }
 
+void TestApp::composerValuesReachScreenReaders_data()
+{
+    QTest::addColumn<int>("track");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("capacity");
+    QTest::addColumn<QString>("letter");
+    QTest::newRow("track 1, column A") << 1 << 1 << QStringLiteral("79") << QStringLiteral("A");
+    QTest::newRow("track 2, column C") << 2 << 3 << QStringLiteral("40") << QStringLiteral("C");
+    QTest::newRow("track 3, column Z") << 3 << 26 << QStringLiteral("107") << QStringLiteral("Z");
+}
+
+void TestApp::composerValuesReachScreenReaders()
+{
+    QFETCH(int, track);
+    QFETCH(int, column);
+    QFETCH(QString, capacity);
+    QFETCH(QString, letter);
+    AppFixture f;
+    TForm3* composer = f.app->form3;
+    composer->openForTrack(track);
+    composer->findChild<QSpinBox*>(QStringLiteral("SpinEdit4"))->setValue(column);
+    const auto label = [composer](const char* name) { return composer->findChild<QLabel*>(QLatin1String(name)); };
+    QCOMPARE(label("Label9")->accessibleDescription(), QString::number(track));
+    QCOMPARE(label("Label10")->accessibleDescription(), capacity);
+    QCOMPARE(label("Label12")->accessibleDescription(), letter);
+    QCOMPARE(label("Label9")->accessibleName(), QStringLiteral("Track number")); // what it is stays named
+}
+
 void TestApp::resizeIsRefused()
 {
     AppFixture f;
@@ -445,6 +478,9 @@ void TestApp::resizeIsRefused()
     QVERIFY(!(f.form1->windowState() & Qt::WindowMaximized));
     QCOMPARE(f.form1->size(), size);
     QCOMPARE(f.form1->windowTitle(), QStringLiteral("R/W card for R418V Magstrip Card Terminal    KOLVA"));
+    // Placed in the centre of the desktop.
+    const QPoint offCentre = f.form1->geometry().center() - f.form1->screen()->availableGeometry().center();
+    QVERIFY2(offCentre.manhattanLength() <= 4, qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
 }
 
 void TestApp::leavingTheReadTabHandsTracksOver()
