@@ -203,6 +203,7 @@ void TForm3::FormShow()
 void TForm3::FormHide()
 {
     Timer1.stop();
+    Platform::releaseKeyboardLayout();
 }
 
 int TForm3::selectedItem(const QComboBox* box)
@@ -332,7 +333,15 @@ void TForm3::SpinEdit4Change()
 
 void TForm3::Timer1Timer()
 {
-    Platform::selectUsKeyboardLayout();
+    Platform::holdUsKeyboardLayout(isActiveWindow());
+}
+
+void TForm3::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Without waiting for the next tick: the operator types into the window just activated.
+    if (event->type() == QEvent::ActivationChange && isVisible())
+        Platform::holdUsKeyboardLayout(isActiveWindow());
 }
 
 QString TForm3::workbookDialogTitle()
