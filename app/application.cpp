@@ -8,7 +8,6 @@
 
 #include <QScreen>
 
-
 Application::Application(SerialDeviceFactory devices, Sleeper sleeper) : port(std::move(devices))
 {
     // The dialogs are children of the main window, so they live and die with it.

@@ -71,7 +71,8 @@ bool QtSerialDevice::open()
     QSerialPort* watched = port.get();
     QObject::connect(watched, &QSerialPort::errorOccurred, watched, [watched] {
         if (watched->isOpen() && deviceGone(*watched))
-            QMetaObject::invokeMethod(watched, [watched] { watched->close(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                watched, [watched] { watched->close(); }, Qt::QueuedConnection);
     });
     m_port = std::move(port);
     return true;

@@ -5,14 +5,14 @@
 #include "writing/tform3.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QClipboard>
+#include <QCloseEvent>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSpinBox>
-#include <QFile>
-#include <QRegularExpression>
-#include <QLineEdit>
 
 namespace {
 
@@ -222,17 +222,17 @@ void TestApp::portChoiceIsRemembered_data()
     QTest::addColumn<QByteArray>("saved");
     const QString other = QStringLiteral("/dev/serial/by-id/usb-other");
     const QString pty = QStringLiteral("%pty");
-    QTest::newRow("a file written before: COM1") << QByteArray("0\r\n") << QStringList{pty} << QStringLiteral("COM1") << true
-                                                 << QByteArray("0\r\n");
+    QTest::newRow("a file written before: COM1")
+        << QByteArray("0\r\n") << QStringList{pty} << QStringLiteral("COM1") << true << QByteArray("0\r\n");
     QTest::newRow("device at its place") << QByteArray("9\r\n%pty\r\n") << QStringList{other, pty} << pty << true
                                          << QByteArray("9\r\n%pty\r\n");
-    QTest::newRow("device moved in the list") << QByteArray("8\r\n%pty\r\n") << QStringList{other, pty} << pty << true
-                                              << QByteArray("9\r\n%pty\r\n");
-    QTest::newRow("device unplugged: kept") << QByteArray("8\r\n/dev/serial/by-id/usb-gone\r\n") << QStringList{pty}
-                                            << QStringLiteral("/dev/serial/by-id/usb-gone") << false
-                                            << QByteArray("9\r\n/dev/serial/by-id/usb-gone\r\n");
-    QTest::newRow("past COM8 without a name") << QByteArray("8\r\n") << QStringList{pty} << QString() << false
-                                              << QByteArray("-1\r\n");
+    QTest::newRow("device moved in the list")
+        << QByteArray("8\r\n%pty\r\n") << QStringList{other, pty} << pty << true << QByteArray("9\r\n%pty\r\n");
+    QTest::newRow("device unplugged: kept")
+        << QByteArray("8\r\n/dev/serial/by-id/usb-gone\r\n") << QStringList{pty}
+        << QStringLiteral("/dev/serial/by-id/usb-gone") << false << QByteArray("9\r\n/dev/serial/by-id/usb-gone\r\n");
+    QTest::newRow("past COM8 without a name")
+        << QByteArray("8\r\n") << QStringList{pty} << QString() << false << QByteArray("-1\r\n");
 }
 
 void TestApp::portChoiceIsRemembered()
@@ -372,13 +372,20 @@ void TestApp::trackEditsTakeEditingKeys_data()
             return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(where), QLatin1String(name))))
                    << composer;
         };
-        row("Delete at home") << numeric << QStringLiteral("1234") << QStringLiteral("{Home}{Del}") << QStringLiteral("234") << false;
-        row("arrows and backspace") << 3 << QStringLiteral("1234") << QStringLiteral("{End}{Left}{Bksp}") << QStringLiteral("124") << false;
-        row("typed letters dropped") << numeric << QString() << QStringLiteral("1a?=>b2") << QStringLiteral("1=>2") << false;
-        row("paste filtered") << numeric << QStringLiteral("9") << QStringLiteral("{End}{Paste:12ab=34?}") << QStringLiteral("912=34") << false;
-        row("select all and type") << 3 << QStringLiteral("555") << QStringLiteral("{SelectAll}7") << QStringLiteral("7") << false;
-        row("undo") << numeric << QStringLiteral("12") << QStringLiteral("{End}3{Undo}") << QStringLiteral("12") << false;
-        row("Tab moves on") << numeric << QStringLiteral("12") << QStringLiteral("{Tab}") << QStringLiteral("12") << true;
+        row("Delete at home") << numeric << QStringLiteral("1234") << QStringLiteral("{Home}{Del}")
+                              << QStringLiteral("234") << false;
+        row("arrows and backspace") << 3 << QStringLiteral("1234") << QStringLiteral("{End}{Left}{Bksp}")
+                                    << QStringLiteral("124") << false;
+        row("typed letters dropped") << numeric << QString() << QStringLiteral("1a?=>b2") << QStringLiteral("1=>2")
+                                     << false;
+        row("paste filtered") << numeric << QStringLiteral("9") << QStringLiteral("{End}{Paste:12ab=34?}")
+                              << QStringLiteral("912=34") << false;
+        row("select all and type") << 3 << QStringLiteral("555") << QStringLiteral("{SelectAll}7")
+                                   << QStringLiteral("7") << false;
+        row("undo") << numeric << QStringLiteral("12") << QStringLiteral("{End}3{Undo}") << QStringLiteral("12")
+                    << false;
+        row("Tab moves on") << numeric << QStringLiteral("12") << QStringLiteral("{Tab}") << QStringLiteral("12")
+                            << true;
     }
     QTest::newRow("composer: track 1 paste upper case, sentinels dropped")
         << true << 1 << QString() << QStringLiteral("{Paste:%b1^smith?}") << QStringLiteral("B1^SMITH") << false;
@@ -422,9 +429,10 @@ void TestApp::trackEditsTakeEditingKeys()
         else if (name == QLatin1String("Undo"))
             QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
         else {
-            const QHash<QString, Qt::Key> named = {{QStringLiteral("Home"), Qt::Key_Home}, {QStringLiteral("End"), Qt::Key_End},
-                                                   {QStringLiteral("Left"), Qt::Key_Left}, {QStringLiteral("Del"), Qt::Key_Delete},
-                                                   {QStringLiteral("Bksp"), Qt::Key_Backspace}, {QStringLiteral("Tab"), Qt::Key_Tab}};
+            const QHash<QString, Qt::Key> named = {
+                {QStringLiteral("Home"), Qt::Key_Home},      {QStringLiteral("End"), Qt::Key_End},
+                {QStringLiteral("Left"), Qt::Key_Left},      {QStringLiteral("Del"), Qt::Key_Delete},
+                {QStringLiteral("Bksp"), Qt::Key_Backspace}, {QStringLiteral("Tab"), Qt::Key_Tab}};
             QVERIFY2(named.contains(name), qPrintable(name));
             QTest::keyClick(edit, named.value(name));
         }
@@ -480,7 +488,8 @@ void TestApp::resizeIsRefused()
     QCOMPARE(f.form1->windowTitle(), QStringLiteral("R/W card for R418V Magstrip Card Terminal    KOLVA"));
     // Placed in the centre of the desktop.
     const QPoint offCentre = f.form1->geometry().center() - f.form1->screen()->availableGeometry().center();
-    QVERIFY2(offCentre.manhattanLength() <= 4, qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
+    QVERIFY2(offCentre.manhattanLength() <= 4,
+             qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
 }
 
 void TestApp::leavingTheReadTabHandsTracksOver()

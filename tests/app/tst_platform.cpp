@@ -106,10 +106,11 @@ void TestPlatform::qtDialogsSpeakRussian()
     });
     composer.SpeedButton1Click();
     QCOMPARE(title, QStringLiteral("Открыть базу Excel"));
-    QCOMPARE(filters, (QStringList{QStringLiteral("Все таблицы (*.xlsx *.xlsm *.ods *.xls *.csv)"),
-                                   QStringLiteral("Книги Excel (*.xlsx *.xlsm)"),
-                                   QStringLiteral("Книги Excel 97–2003 (*.xls)"), QStringLiteral("OpenDocument (*.ods)"),
-                                   QStringLiteral("Текст CSV (*.csv)"), QStringLiteral("Все файлы (*)")}));
+    QCOMPARE(filters,
+             (QStringList{QStringLiteral("Все таблицы (*.xlsx *.xlsm *.ods *.xls *.csv)"),
+                          QStringLiteral("Книги Excel (*.xlsx *.xlsm)"), QStringLiteral("Книги Excel 97–2003 (*.xls)"),
+                          QStringLiteral("OpenDocument (*.ods)"), QStringLiteral("Текст CSV (*.csv)"),
+                          QStringLiteral("Все файлы (*)")}));
     QCOMPARE(acceptText.remove(QLatin1Char('&')), QStringLiteral("Открыть"));
     QVERIFY(!composer.ExcelApplication1.AutoConnect);
 }
