@@ -34,6 +34,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOn
 
 TForm3::~TForm3()
 {
+    // The edit outlives this object's members by a moment; its validator asks them for the track.
+    ui->Edit1->setValidator(nullptr);
     delete ui;
 }
 
@@ -184,12 +186,14 @@ bool TForm3::eventFilter(QObject* watched, QEvent* event)
     if (watched != ui->SpinEdit4 || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    // Only typed characters are dropped: arrows step the column, Tab moves on, shortcuts work.
-    const bool typed = !key->text().isEmpty() && key->text().front().isPrint() &&
+    // Only typed characters (backspace among them, as a key press has it) are dropped:
+    // arrows step the column, Tab moves on, shortcuts work.
+    const QChar c = key->text().isEmpty() ? QChar() : key->text().front();
+    const bool typed = (c.isPrint() || c == QLatin1Char('\b')) &&
                        !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     bool pass = true;
     if (typed)
-        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(key->text().front()); });
+        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(c); });
     return !pass || QDialog::eventFilter(watched, event);
 }
 

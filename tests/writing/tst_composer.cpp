@@ -299,6 +299,8 @@ void TestComposer::columnLetterFollowsTheSpinEdit()
     QCOMPARE(label("Label12"), u"Z"_s);
     QTest::keyClicks(column, u"5"_s);
     QCOMPARE(column->value(), 26);
+    QTest::keyClick(column, Qt::Key_Backspace);
+    QCOMPARE(column->value(), 26);
     QTest::keyClick(column, Qt::Key_Down);
     QCOMPARE(column->value(), 25);
     QCOMPARE(label("Label12"), u"Y"_s);
