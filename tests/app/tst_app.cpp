@@ -321,6 +321,11 @@ void TestApp::pulledPortIsReportedOnce()
     if (activity == 0) {
         f.ui->SpeedButton3->click();
         QVERIFY(f.form1->Timer1.isActive());
+        // A card is read; the next one never comes.
+        adapter->write(QByteArray("\x1B\x00", 2) + "%B4000^IVANOV?");
+        QTest::qWait(15);
+        f.form1->Timer1Timer();
+        QVERIFY(!f.ui->Edit4->text().isEmpty());
     } else if (activity == 1) {
         f.ui->TabbedNotebook1->setCurrentIndex(1);
         f.ui->SpeedButton5->click();
