@@ -20,10 +20,9 @@ QString describe(const QSerialPortInfo& info)
         parts << info.description();
     if (!info.manufacturer().isEmpty() && !info.description().contains(info.manufacturer()))
         parts << info.manufacturer();
-    QString text = parts.join(QStringLiteral(", "));
-    if (!text.isEmpty())
-        text += QStringLiteral(" — ");
-    return text + info.systemLocation();
+    if (parts.isEmpty()) // a UART on the board says nothing of itself
+        parts << QStringLiteral("Последовательный порт");
+    return parts.join(QStringLiteral(", ")) + QStringLiteral(" — ") + info.systemLocation();
 }
 
 } // namespace
