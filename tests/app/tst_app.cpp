@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSpinBox>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void closeStillEndsWhenSettingsCannotBeWritten();
     void portDialog();
     void portListShowsDevices();
+    void stableDeviceNames_data();
+    void stableDeviceNames();
     void portChoiceIsRemembered_data();
     void portChoiceIsRemembered();
     void enterInThePortBoxIsOk_data();
@@ -211,6 +214,46 @@ void TestApp::portListShowsDevices()
     f.form1->SpeedButton6Click();
     QCOMPARE(dialog->ui->ComboBox1->count(), 9);
     QCOMPARE(dialog->ui->ComboBox1->currentText(), QStringLiteral("COM2"));
+}
+
+void TestApp::stableDeviceNames_data()
+{
+    QTest::addColumn<QString>("device");   // in the test's /dev
+    QTest::addColumn<QStringList>("links"); // name -> device, in its by-id folder
+    QTest::addColumn<QString>("expected");  // "by-id/<name>", or the device itself
+    QTest::newRow("adapter with a stable name") << QStringLiteral("ttyUSB0")
+                                                << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"),
+                                                               QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
+                                                << QStringLiteral("by-id/usb-FTDI_A1-port0");
+    QTest::newRow("second adapter") << QStringLiteral("ttyUSB1")
+                                    << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"),
+                                                   QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
+                                    << QStringLiteral("by-id/usb-Prolific_B2-port0");
+    QTest::newRow("board UART: none") << QStringLiteral("ttyS0")
+                                      << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0")}
+                                      << QStringLiteral("ttyS0");
+    QTest::newRow("no by-id folder") << QStringLiteral("ttyACM0") << QStringList() << QStringLiteral("ttyACM0");
+}
+
+void TestApp::stableDeviceNames()
+{
+    QFETCH(QString, device);
+    QFETCH(QStringList, links);
+    QFETCH(QString, expected);
+    QTemporaryDir root;
+    QDir dev(root.path());
+    for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyS0", "ttyACM0"}) {
+        QFile file(dev.filePath(QLatin1String(node)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (!links.isEmpty())
+        QVERIFY(dev.mkpath(QStringLiteral("by-id")));
+    for (const QString& link : links) {
+        const QStringList parts = link.split(QLatin1Char('>'));
+        QVERIFY(QFile::link(QStringLiteral("../") + parts[1], dev.filePath(QStringLiteral("by-id/") + parts[0])));
+    }
+    QCOMPARE(PortList::stableName(dev.filePath(device), QDir(dev.filePath(QStringLiteral("by-id")))),
+             dev.filePath(expected));
 }
 
 void TestApp::portChoiceIsRemembered_data()
