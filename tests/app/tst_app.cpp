@@ -218,13 +218,13 @@ void TestApp::portListShowsDevices()
 
 void TestApp::stableDeviceNames_data()
 {
-    QTest::addColumn<QString>("device");   // in the test's /dev
+    QTest::addColumn<QString>("device");    // in the test's /dev
     QTest::addColumn<QStringList>("links"); // name -> device, in its by-id folder
     QTest::addColumn<QString>("expected");  // "by-id/<name>", or the device itself
-    QTest::newRow("adapter with a stable name") << QStringLiteral("ttyUSB0")
-                                                << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"),
-                                                               QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
-                                                << QStringLiteral("by-id/usb-FTDI_A1-port0");
+    QTest::newRow("adapter with a stable name")
+        << QStringLiteral("ttyUSB0")
+        << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"), QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
+        << QStringLiteral("by-id/usb-FTDI_A1-port0");
     QTest::newRow("second adapter") << QStringLiteral("ttyUSB1")
                                     << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"),
                                                    QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
