@@ -6,6 +6,7 @@
 #include "app/tform6.h"
 #include "writing/tform3.h"
 
+#include <QScreen>
 
 Application::Application(SerialDeviceFactory devices, Sleeper sleeper, ComPort::Clock clock)
     : port(std::move(devices), std::move(clock))
@@ -19,6 +20,9 @@ Application::Application(SerialDeviceFactory devices, Sleeper sleeper, ComPort::
     form4 = new TForm4(port, form1.get());
     form6 = new TForm6(form1.get());
     form1->setForms(form2, form3, form4, form6);
+    // The main window opens in the centre of the desktop.
+    if (QScreen* screen = form1->screen())
+        form1->move(screen->availableGeometry().center() - form1->rect().center());
 }
 
 Application::~Application() = default;

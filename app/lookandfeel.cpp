@@ -1,9 +1,12 @@
 #include "app/lookandfeel.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyleFactory>
+#include <QTranslator>
 
 namespace LookAndFeel {
 
@@ -16,6 +19,11 @@ void apply(QApplication& app)
     font.setPixelSize(11);
     app.setFont(font);
     app.setWindowIcon(appIcon());
+    // Qt's own texts (standard buttons, the file dialog) in Russian, as the rest of the program.
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
 }
 
 QIcon appIcon()

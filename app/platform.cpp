@@ -163,6 +163,46 @@ void selectUsKeyboardLayout()
 #endif
 }
 
+#ifdef STRIPEWELL_HAVE_XKB
+namespace {
+int s_groupBeforeHold = -1; // the group locked before the composer took the keyboard, or -1
+}
+#endif
+
+void holdUsKeyboardLayout(bool windowActive)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(windowActive);
+    selectUsKeyboardLayout();
+#elif defined(STRIPEWELL_HAVE_XKB)
+    if (!windowActive) {
+        releaseKeyboardLayout();
+        return;
+    }
+    Display* display = x11Display();
+    if (!display || usGroup(display) < 0)
+        return;
+    XkbStateRec state{};
+    if (s_groupBeforeHold < 0 && XkbGetState(display, XkbUseCoreKbd, &state) == Success)
+        s_groupBeforeHold = state.locked_group;
+    selectUsKeyboardLayout();
+#else
+    Q_UNUSED(windowActive);
+#endif
+}
+
+void releaseKeyboardLayout()
+{
+#ifdef STRIPEWELL_HAVE_XKB
+    const int group = std::exchange(s_groupBeforeHold, -1);
+    Display* display = x11Display();
+    if (group < 0 || !display)
+        return;
+    XkbLockGroup(display, XkbUseCoreKbd, unsigned(group));
+    XFlush(display);
+#endif
+}
+
 int currentKeyboardGroup()
 {
 #ifdef STRIPEWELL_HAVE_XKB

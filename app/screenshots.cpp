@@ -1,17 +1,53 @@
 // Renders the program's windows into PNG files (for the README): the main
-// window's two tabs with a read card and a write run, the port dialog, About.
+// window's two tabs with a read card and a write run and the port named in the
+// status line, the port dialog with a USB adapter listed, the workbook file
+// dialog, About.
 #include "app/application.h"
 #include "app/lookandfeel.h"
 #include "app/platform.h"
+#include "app/portlist.h"
 #include "app/tform1.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
 #include "ui_TForm1.h"
+#include "ui_TForm4.h"
 #include "writing/tform3.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
 #include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace {
+
+// A port that opens and stays silent, so the status line shows an open port.
+class QuietDevice : public SerialDevice
+{
+public:
+    bool open() override { return m_open = true; }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    void setTimeouts(const PortTimeouts&) override {}
+    void purgeReceive() override {}
+    qint64 write(const char*, qint64 count) override { return count; }
+    qint64 read(char*, qint64) override { return 0; }
+
+private:
+    bool m_open = false;
+};
+
+void settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,9 +56,13 @@ int main(int argc, char** argv)
     LookAndFeel::apply(app);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
     QDir().mkpath(out);
-    // No port and no settings file here: the start-up messages would only block.
+    // No settings file here: the start-up messages would only block.
     Platform::setMessageRecorder([](const Platform::MessageRecord&) {});
-    Application program([](const QString&) { return std::unique_ptr<SerialDevice>(); });
+    PortList::setDeviceSource([] {
+        return QList<PortList::Entry>{{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"),
+                                       QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0")}};
+    });
+    Application program([](const QString&) { return std::make_unique<QuietDevice>(); });
     TForm1* main = program.form1.get();
     const auto shoot = [&](QWidget* w, const char* name) {
         w->show();
@@ -30,6 +70,8 @@ int main(int argc, char** argv)
         w->grab().save(out + QLatin1Char('/') + QLatin1String(name));
     };
     main->ShowTrackChoice();
+    program.form4->selectPortPosition(0);
+    program.form4->Button1Click();
     main->ui->CheckBox2->setChecked(true);
     main->ui->Edit4->setText(QStringLiteral("B4000001234567899^IVANOV/IVAN^2512101"));
     main->ui->Edit5->setText(QStringLiteral("4000001234567899'25121010000000000"));
@@ -40,7 +82,22 @@ int main(int argc, char** argv)
     main->ui->Memo4->setPlainText(QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
     main->ui->Label3->setText(QStringLiteral("Записано карточек: 1"));
     shoot(main, "write.png");
+    program.form4->show();
+    program.form4->ui->ComboBox1->setCurrentIndex(8);
     shoot(program.form4, "port.png");
+    program.form4->hide();
+
+    QTemporaryDir files;
+    for (const char* name : {"cards.xlsx", "clients.ods", "old-list.xls", "export.csv"}) {
+        QFile file(files.filePath(QLatin1String(name)));
+        file.open(QIODevice::WriteOnly);
+    }
+    QFileDialog dialog(program.form3, TForm3::workbookDialogTitle(), files.path(), TForm3::workbookDialogFilter());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.resize(560, 340);
+    dialog.show();
+    settle(500); // the folder is listed in the background
+    shoot(&dialog, "file-dialog.png");
     shoot(program.form6, "about.png");
     return 0;
 }

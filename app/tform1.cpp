@@ -2,16 +2,18 @@
 
 #include "app/lookandfeel.h"
 #include "app/platform.h"
+#include "app/portchoice.h"
 #include "app/settingsfile.h"
 #include "app/tform2.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
+#include "app/tracktextvalidator.h"
 #include "link/commandset.h"
 #include "link/comport.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
+#include <QStatusBar>
 #include <QStyle>
 
 namespace {
@@ -37,15 +39,6 @@ constexpr Hint Hints[] = {
     {"SpeedButton8", "Выход"},
 };
 
-bool numericTrackKey(const QKeyEvent* key)
-{
-    const QString text = key->text();
-    if (text.isEmpty())
-        return true; // cursor and editing keys carry no character
-    const char16_t c = text.at(0).unicode();
-    return c == 0x08 || (c >= 0x30 && c <= 0x3E);
-}
-
 } // namespace
 
 TForm1::TForm1(ComPort& port, Sleeper sleeper)
@@ -58,10 +51,12 @@ TForm1::TForm1(ComPort& port, Sleeper sleeper)
     Timer2.setInterval(500);
     setUpButtons();
     connectHandlers();
-    ui->Edit3->installEventFilter(this);
-    ui->Edit2->installEventFilter(this);
+    // Edit1KeyPress .. Edit3KeyPress: typed and pasted text alike.
+    for (int track = 1; track <= 3; ++track)
+        trackEdit(track)->setValidator(new TrackTextValidator([track] { return track; }, trackEdit(track)));
+    setUpPortStatus();
     adjustSize();
-    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height());
+    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
 }
 
 void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6)
@@ -71,9 +66,10 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form4 = form4;
     m_form6 = form6;
     connectJobHandlers();
+    watchPortDialog();
     // The job is kept as each card goes out and as each is written, with the card in flight.
     m_writeLoop.setPersist([this](const std::optional<WriteLoop::SentCard>&) { saveJob(); });
-    connect(m_form4, &TForm4::portConfirmed, this, [this] { m_settings.portChosen(); });
+    connect(m_form4, &TForm4::portOpened, this, [this] { m_settings.portChosen(); });
 }
 
 void TForm1::setUpButtons()
@@ -143,8 +139,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->toolTip().isEmpty())
             button->setToolTip(button->accessibleDescription());
     }
-    if (event->type() == QEvent::KeyPress && (watched == ui->Edit2 || watched == ui->Edit3))
-        return !numericTrackKey(static_cast<QKeyEvent*>(event)); // Edit2KeyPress, Edit3KeyPress
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -161,7 +155,7 @@ void TForm1::FormShow()
 {
     reopenJob();
     const SettingsFile::PortSetting setting = m_settings.load();
-    m_form4->selectPortPosition(setting.position);
+    m_form4->selectPortPosition(setting.position, setting.deviceName);
     CommandSet::putDefaultReadCommand(m_port.SendBuffer);
     ShowTrackChoice();
     m_form4->Button1Click();
@@ -182,8 +176,10 @@ void TForm1::FormClose()
     sendStop();
     // A job that cannot be saved is reported on its own and does not keep the settings file from being written.
     Platform::guarded(this, [this] { saveJobAtClose(); });
-    // A file that could not be read keeps its port unless the operator chose one since.
-    m_settings.save({m_form4->portPosition(), {}});
+    // A file that could not be read keeps its port unless the operator chose one since. A device
+    // past "COM8" is remembered by its name on a second line.
+    const int position = m_form4->portPosition();
+    m_settings.save({position, position >= 8 ? m_form4->portName() : QString()});
 }
 
 void TForm1::changeEvent(QEvent* event)
@@ -371,7 +367,7 @@ QLineEdit* TForm1::trackEdit(int track) const
 void TForm1::setTrackText(int track, const QString& text)
 {
     if (QLineEdit* edit = trackEdit(track))
-        edit->setText(track == 1 ? text.toUpper() : text);
+        TrackTextValidator::setTextAsIs(edit, track == 1 ? text.toUpper() : text);
 }
 
 void TForm1::N2Click()

@@ -16,6 +16,7 @@ namespace Ui {
 class TForm1;
 }
 class ComPort;
+class PortStatus;
 class QLineEdit;
 class TForm2;
 class TForm3;
@@ -69,6 +70,10 @@ public:
     void SpeedButton6Click();
     void SpeedButton8Click();
     void SpeedButton18Click();
+    // The open port went away: reading and a write run stop, the operator is told once.
+    void PortLost(const QString& name);
+    // What the status line at the foot of the window says about the port.
+    QString portStatusText() const;
 
     // The job (tform1_job.cpp): "Новое задание", "Открыть задание…",
     // "Сохранить задание как…". reopenJob() is FormShow's first step and never
@@ -99,6 +104,8 @@ protected:
 
 private:
     void connectHandlers();
+    void setUpPortStatus();
+    void watchPortDialog();
     void setUpButtons();
     void sendStop();
     void endWriteRun();
@@ -127,6 +134,7 @@ private:
     TForm4* m_form4 = nullptr;
     TForm6* m_form6 = nullptr;
     WriteLoop m_writeLoop;
+    PortStatus* m_portStatus = nullptr;
     ReplyAssembler m_reply;
     SettingsFile::Store m_settings;
     int m_commandPage = 0;

@@ -36,6 +36,9 @@ public:
     Buffer ReceiveBuffer{};
 
     Handle PortHandle() const { return m_handle; }
+    // An opened port whose device has gone away (adapter unplugged): it is let
+    // go, and until the operator opens a port again, sends do nothing and reads return 0.
+    bool lost() { return m_handle == Handle::Open && !deviceUsable(); }
 
     bool OpenPort(const QString& name);
     void SetPortTimeouts();

@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <poll.h>
 #include <termios.h>
 #endif
 
@@ -18,6 +19,29 @@ namespace {
 
 // A USB adapter's latency timer (16 ms) plus room for the scheduler.
 constexpr int BurstAllowanceMs = 24;
+
+// Whether the system has hung the line up: what an unplugged USB adapter and a
+// pseudo-terminal whose far end closed both look like.
+bool hungUp(const QSerialPort& port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(port);
+    return false;
+#else
+    pollfd p{int(port.handle()), 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
+}
+
+bool deviceGone(const QSerialPort& port)
+{
+    const auto error = port.error();
+    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
+        error == QSerialPort::PermissionError)
+        return true;
+    // A hung-up line reads as end of file, which the port reports as a read error.
+    return error == QSerialPort::ReadError && hungUp(port);
+}
 
 } // namespace
 
@@ -45,6 +69,15 @@ bool QtSerialDevice::open()
         port->close();
         return false;
     }
+    // Between our reads the port's own read notifier is what sees the device
+    // go. It would go on firing on the dead line, so the port is closed at
+    // once, and the link finds it closed at its next look.
+    QSerialPort* watched = port.get();
+    QObject::connect(watched, &QSerialPort::errorOccurred, watched, [watched] {
+        if (watched->isOpen() && deviceGone(*watched))
+            QMetaObject::invokeMethod(
+                watched, [watched] { watched->close(); }, Qt::QueuedConnection);
+    });
     m_port = std::move(port);
     return true;
 }
@@ -66,9 +99,7 @@ void QtSerialDevice::dropIfGone()
 {
     if (!m_port)
         return;
-    const auto error = m_port->error();
-    if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError ||
-        error == QSerialPort::PermissionError)
+    if (deviceGone(*m_port))
         close();
 }
 
@@ -160,10 +191,11 @@ QString portSystemLocation(const QString& name, const QDir& workDir)
 #else
     if (name.isEmpty())
         return {};
-    static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"));
+    // Windows takes "com3" for "COM3"; so do we.
+    static const QRegularExpression comName(QStringLiteral("^COM([1-8])$"), QRegularExpression::CaseInsensitiveOption);
     const auto match = comName.match(name);
     if (match.hasMatch()) {
-        const QFileInfo link(workDir.filePath(name));
+        const QFileInfo link(workDir.filePath(QStringLiteral("COM") + match.captured(1)));
         if (link.exists())
             return link.absoluteFilePath();
         return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);

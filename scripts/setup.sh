@@ -5,10 +5,11 @@ set -euo pipefail
 
 PACKAGES=(
     build-essential cmake pkg-config git
-    qt6-base-dev qt6-serialport-dev libqt6serialport6
+    qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins qt6-translations-l10n
     libzip-dev libfreexl-dev libx11-dev
     clang-14 libclang-rt-14-dev
     xvfb xauth x11-xkb-utils x11-utils
+    dpkg-dev
     fonts-liberation fonts-dejavu-core
 )
 if [[ "${STRIPEWELL_DEV_PACKAGES:-0}" == 1 ]]; then

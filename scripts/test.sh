@@ -6,4 +6,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 ctest --preset release -j"$(nproc)" --timeout 300
+bash scripts/package_test.sh
 bash scripts/fuzz.sh

@@ -1,6 +1,7 @@
 #include "writing/tform3.h"
 
 #include "app/platform.h"
+#include "app/tracktextvalidator.h"
 #include "excel/cellsource.h"
 #include "writing/composetracktext.h"
 
@@ -11,7 +12,6 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QStyle>
-#include <QValidator>
 
 std::function<QString(QWidget*)> TForm3::chooseWorkbookFile;
 
@@ -19,18 +19,6 @@ namespace {
 
 constexpr int SlotWidth = 44;
 constexpr int SlotHeight = 21;
-
-// The text edit holds letters in upper case, typed or pasted alike.
-class UpperCaseValidator : public QValidator
-{
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
 
 } // namespace
 
@@ -46,6 +34,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOn
 
 TForm3::~TForm3()
 {
+    // The edit outlives this object's members by a moment; its validator asks them for the track.
+    ui->Edit1->setValidator(nullptr);
     delete ui;
 }
 
@@ -76,8 +66,8 @@ void TForm3::configureControls()
         slots->setVisible(track == 1);
     }
     ui->SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    ui->Edit1->setValidator(new UpperCaseValidator(ui->Edit1));
-    ui->Edit1->installEventFilter(this);
+    // Edit1KeyPress: typed and pasted text alike, by the track the dialog edits.
+    ui->Edit1->setValidator(new TrackTextValidator([this] { return int(m_templates.CurrentTrack); }, ui->Edit1));
     // No button is the default one: Enter in the text edit adds nothing.
     for (QPushButton* button : {ui->Button1, ui->Button2, ui->Button3})
         button->setAutoDefault(false);
@@ -134,7 +124,7 @@ void TForm3::openForTrack(int track)
     m_templates.CurrentTrack = quint8(track);
     for (int t = 1; t <= 3; ++t)
         grid(t)->setVisible(t == track);
-    ui->Label9->setText(QString::number(track));
+    showValue(ui->Label9, QString::number(track));
     showRemainingCapacity(track);
 }
 
@@ -142,6 +132,13 @@ void TForm3::showTemplateState()
 {
     for (int track = 1; track <= 3; ++track)
         showSlots(track);
+}
+
+void TForm3::showValue(QLabel* label, const QString& text)
+{
+    // The label's accessible name says what it is; a screen reader gets the value itself too.
+    label->setText(text);
+    label->setAccessibleDescription(text);
 }
 
 void TForm3::showSlots(int track)
@@ -153,7 +150,7 @@ void TForm3::showSlots(int track)
 
 void TForm3::showRemainingCapacity(int track)
 {
-    ui->Label10->setText(QString::number(m_templates.remainingCapacity(track)));
+    showValue(ui->Label10, QString::number(m_templates.remainingCapacity(track)));
 }
 
 Tracks_Write::StagedCard TForm3::stageCard(int choice)
@@ -186,18 +183,17 @@ void TForm3::hideEvent(QHideEvent* event)
 
 bool TForm3::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    if (watched != ui->SpinEdit4 || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    // Only typed characters are filtered; keys without one (arrows, Delete) pass.
-    if (key->text().isEmpty() || key->key() == Qt::Key_Delete)
-        return QDialog::eventFilter(watched, event);
-    const QChar typed = key->text().front();
+    // Only typed characters (backspace among them, as a key press has it) are dropped:
+    // arrows step the column, Tab moves on, shortcuts work.
+    const QChar c = key->text().isEmpty() ? QChar() : key->text().front();
+    const bool typed = (c.isPrint() || c == QLatin1Char('\b')) &&
+                       !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     bool pass = true;
-    if (watched == ui->Edit1)
-        Platform::guarded(this, [&] { pass = Edit1KeyPress(typed); });
-    else if (watched == ui->SpinEdit4)
-        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(typed); });
+    if (typed)
+        Platform::guarded(this, [&] { pass = SpinEdit4KeyPress(c); });
     return !pass || QDialog::eventFilter(watched, event);
 }
 
@@ -205,12 +201,13 @@ void TForm3::FormShow()
 {
     ui->Label11->clear();
     Timer1.start();
-    ui->Label12->setText(TemplateRules::columnLetter(ui->SpinEdit4->value()));
+    showValue(ui->Label12, TemplateRules::columnLetter(ui->SpinEdit4->value()));
 }
 
 void TForm3::FormHide()
 {
     Timer1.stop();
+    Platform::releaseKeyboardLayout();
 }
 
 int TForm3::selectedItem(const QComboBox* box)
@@ -310,7 +307,7 @@ void TForm3::slotClicked(int track)
         return;
     const QString& text = m_templates.track(track).slotText[slot];
     ui->Label11->setText(text);
-    ui->Edit1->setText(text.toUpper());
+    TrackTextValidator::setTextAsIs(ui->Edit1, text.toUpper()); // a slot's text is shown as it is
     if (selectedItem(ui->ComboBox1) == 0)
         ui->Edit1->setFocus();
 }
@@ -330,11 +327,6 @@ void TForm3::StringGrid3Click()
     slotClicked(3);
 }
 
-bool TForm3::Edit1KeyPress(QChar key) const
-{
-    return TemplateRules::textKeyPasses(m_templates.CurrentTrack, key.unicode());
-}
-
 bool TForm3::SpinEdit4KeyPress(QChar)
 {
     // The column changes only by stepping, so it is always one of A..Z.
@@ -343,12 +335,35 @@ bool TForm3::SpinEdit4KeyPress(QChar)
 
 void TForm3::SpinEdit4Change()
 {
-    ui->Label12->setText(TemplateRules::columnLetter(ui->SpinEdit4->value()));
+    showValue(ui->Label12, TemplateRules::columnLetter(ui->SpinEdit4->value()));
 }
 
 void TForm3::Timer1Timer()
 {
-    Platform::selectUsKeyboardLayout();
+    Platform::holdUsKeyboardLayout(isActiveWindow());
+}
+
+void TForm3::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Without waiting for the next tick: the operator types into the window just activated.
+    if (event->type() == QEvent::ActivationChange && isVisible())
+        Platform::holdUsKeyboardLayout(isActiveWindow());
+}
+
+QString TForm3::workbookDialogTitle()
+{
+    return QStringLiteral("Открыть базу Excel");
+}
+
+QString TForm3::workbookDialogFilter()
+{
+    return QStringLiteral("Все таблицы (*.xlsx *.xlsm *.ods *.xls *.csv);;"
+                          "Книги Excel (*.xlsx *.xlsm);;"
+                          "Книги Excel 97–2003 (*.xls);;"
+                          "OpenDocument (*.ods);;"
+                          "Текст CSV (*.csv);;"
+                          "Все файлы (*)");
 }
 
 void TForm3::SpeedButton1Click()
@@ -356,8 +371,8 @@ void TForm3::SpeedButton1Click()
     // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
     ExcelApplication1.AutoQuit = true;
     const QString path = chooseWorkbookFile ? chooseWorkbookFile(this)
-                                            : QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                                           TExcelApplication::fileDialogFilter());
+                                            : QFileDialog::getOpenFileName(this, workbookDialogTitle(), QString(),
+                                                                           workbookDialogFilter());
     if (path.isEmpty()) {
         ExcelApplication1.release();
         Q_EMIT templatesChanged();

@@ -14,6 +14,7 @@ class TForm3;
 }
 class CellSource;
 class QComboBox;
+class QLabel;
 class QTableWidget;
 
 // The composer "Запись": the operator builds the template of one track at a
@@ -52,6 +53,9 @@ public:
     void setCellSource(CellSource* source) { m_cellSource = source; }
     // Replaces the workbook file dialog; returns the chosen path, empty when cancelled. For tests.
     static std::function<QString(QWidget*)> chooseWorkbookFile;
+    // The workbook file dialog's title and its filters.
+    static QString workbookDialogTitle();
+    static QString workbookDialogFilter();
 
     TExcelApplication ExcelApplication1;
 
@@ -77,6 +81,7 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -87,9 +92,9 @@ private:
     void slotClicked(int track);
     void showSlots(int track);
     void showRemainingCapacity(int track);
+    static void showValue(QLabel* label, const QString& text);
     AddRequest addRequest() const;
     static int selectedItem(const QComboBox* box);
-    bool Edit1KeyPress(QChar key) const;
     static bool SpinEdit4KeyPress(QChar key);
     CellSource& cells();
 

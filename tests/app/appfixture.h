@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/platform.h"
+#include "app/portlist.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "app/tform4.h"
@@ -41,6 +42,7 @@ struct AppFixture
     }
     ~AppFixture()
     {
+        PortList::setDeviceSource({});
         app.reset();
         QDir::setCurrent(previousDir);
         Platform::setMessageRecorder({});
@@ -60,6 +62,11 @@ struct AppFixture
         QFile file(dir.filePath(QStringLiteral("config.rwc")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray::number(position) + "\r\n");
+    }
+    // The serial devices the port dialog finds.
+    void setDevices(const QList<PortList::Entry>& devices)
+    {
+        PortList::setDeviceSource([devices] { return devices; });
     }
     // Starts the program as showing the main window would.
     void start()

@@ -1,11 +1,22 @@
 #include "appfixture.h"
 #include "diskfaults.h"
 
+#include "app/portstatus.h"
 #include "link/comport.h"
+#include "writing/tform3.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -41,6 +52,19 @@ private Q_SLOTS:
     void fullDiskKeepsTheSettings();
     void unreadableSettingsFileKeepsItsPort();
     void portDialog();
+    void portListShowsDevices();
+    void stableDeviceNames_data();
+    void stableDeviceNames();
+    void portChoiceIsRemembered_data();
+    void portChoiceIsRemembered();
+    void enterInThePortBoxIsOk_data();
+    void enterInThePortBoxIsOk();
+    void pulledPortIsReportedOnce_data();
+    void pulledPortIsReportedOnce();
+    void trackEditsTakeEditingKeys_data();
+    void trackEditsTakeEditingKeys();
+    void composerValuesReachScreenReaders_data();
+    void composerValuesReachScreenReaders();
     void resizeIsRefused();
     void leavingTheReadTabHandsTracksOver();
     void leavingTheWriteTabHandsTracksBack();
@@ -131,7 +155,7 @@ void TestApp::unreadableSettingsFileKeepsItsPort()
         f.form1->close();
     }
     QCOMPARE(int(f.boxes.size()), 1);
-    QVERIFY2(f.boxes[0].text.contains(QLatin1String("Permission denied")), qPrintable(f.boxes[0].text));
+    QVERIFY2(f.boxes[0].text.contains(qt_error_string(EACCES)), qPrintable(f.boxes[0].text));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("3\r\n")); // not overwritten with "-1"
 }
@@ -201,7 +225,7 @@ void TestApp::fullDiskKeepsTheSettings()
     f.form1->show();
     QVERIFY(f.form1->close());
     QCOMPARE(int(f.boxes.size()), 1);
-    QCOMPARE(f.boxes[0].text, QStringLiteral("Cannot write file \"%1\". No space left on device.").arg(path));
+    QCOMPARE(f.boxes[0].text, QStringLiteral("Cannot write file \"%1\". %2.").arg(path, qt_error_string(ENOSPC)));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("5\r\n")); // never left empty
 }
@@ -237,6 +261,337 @@ void TestApp::portDialog()
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
 }
 
+void TestApp::portListShowsDevices()
+{
+    AppFixture f;
+    f.setDevices({{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"),
+                   QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0")},
+                  {QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
+    auto* dialog = f.app->form4;
+    f.form1->SpeedButton6Click();
+    QCOMPARE(dialog->ui->ComboBox1->count(), 10);
+    QCOMPARE(dialog->ui->ComboBox1->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(dialog->ui->ComboBox1->itemText(8),
+             QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"));
+    QCOMPARE(dialog->ui->ComboBox1->itemData(9, Qt::ToolTipRole).toString(), QStringLiteral("R418V — /dev/ttyACM0"));
+    dialog->ui->ComboBox1->setCurrentIndex(8);
+    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0"));
+    dialog->ui->ComboBox1->setCurrentIndex(1);
+    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("Устройство: /dev/ttyS1"));
+    // The adapter is unplugged: the list follows when the dialog is shown again.
+    f.setDevices({{QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
+    dialog->hide();
+    f.form1->SpeedButton6Click();
+    QCOMPARE(dialog->ui->ComboBox1->count(), 9);
+    QCOMPARE(dialog->ui->ComboBox1->currentText(), QStringLiteral("COM2"));
+}
+
+void TestApp::stableDeviceNames_data()
+{
+    QTest::addColumn<QString>("device");    // in the test's /dev
+    QTest::addColumn<QStringList>("links"); // name -> device, in its by-id folder
+    QTest::addColumn<QString>("expected");  // "by-id/<name>", or the device itself
+    QTest::newRow("adapter with a stable name")
+        << QStringLiteral("ttyUSB0")
+        << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"), QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
+        << QStringLiteral("by-id/usb-FTDI_A1-port0");
+    QTest::newRow("second adapter") << QStringLiteral("ttyUSB1")
+                                    << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0"),
+                                                   QStringLiteral("usb-Prolific_B2-port0>ttyUSB1")}
+                                    << QStringLiteral("by-id/usb-Prolific_B2-port0");
+    QTest::newRow("board UART: none") << QStringLiteral("ttyS0")
+                                      << QStringList{QStringLiteral("usb-FTDI_A1-port0>ttyUSB0")}
+                                      << QStringLiteral("ttyS0");
+    QTest::newRow("no by-id folder") << QStringLiteral("ttyACM0") << QStringList() << QStringLiteral("ttyACM0");
+}
+
+void TestApp::stableDeviceNames()
+{
+    QFETCH(QString, device);
+    QFETCH(QStringList, links);
+    QFETCH(QString, expected);
+    QTemporaryDir root;
+    QDir dev(root.path());
+    for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyS0", "ttyACM0"}) {
+        QFile file(dev.filePath(QLatin1String(node)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (!links.isEmpty())
+        QVERIFY(dev.mkpath(QStringLiteral("by-id")));
+    for (const QString& link : links) {
+        const QStringList parts = link.split(QLatin1Char('>'));
+        QVERIFY(QFile::link(QStringLiteral("../") + parts[1], dev.filePath(QStringLiteral("by-id/") + parts[0])));
+    }
+    QCOMPARE(PortList::stableName(dev.filePath(device), QDir(dev.filePath(QStringLiteral("by-id")))),
+             dev.filePath(expected));
+}
+
+void TestApp::portChoiceIsRemembered_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // "%pty" stands for the pseudo-terminal's path
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<QByteArray>("saved");
+    const QString other = QStringLiteral("/dev/serial/by-id/usb-other");
+    const QString pty = QStringLiteral("%pty");
+    QTest::newRow("a file written before: COM1")
+        << QByteArray("0\r\n") << QStringList{pty} << QStringLiteral("COM1") << true << QByteArray("0\r\n");
+    QTest::newRow("device at its place") << QByteArray("9\r\n%pty\r\n") << QStringList{other, pty} << pty << true
+                                         << QByteArray("9\r\n%pty\r\n");
+    QTest::newRow("device moved in the list")
+        << QByteArray("8\r\n%pty\r\n") << QStringList{other, pty} << pty << true << QByteArray("9\r\n%pty\r\n");
+    QTest::newRow("device unplugged: kept")
+        << QByteArray("8\r\n/dev/serial/by-id/usb-gone\r\n") << QStringList{pty}
+        << QStringLiteral("/dev/serial/by-id/usb-gone") << false << QByteArray("9\r\n/dev/serial/by-id/usb-gone\r\n");
+    QTest::newRow("past COM8 without a name")
+        << QByteArray("8\r\n") << QStringList{pty} << QString() << false << QByteArray("-1\r\n");
+}
+
+void TestApp::portChoiceIsRemembered()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, devices);
+    QFETCH(QString, box);
+    QFETCH(bool, opened);
+    QFETCH(QByteArray, saved);
+    AppFixture f;
+    f.linkPort(0);
+    const QByteArray ptyPath = f.pty.slavePath().toUtf8();
+    QList<PortList::Entry> entries;
+    for (const QString& name : devices)
+        entries.append({QString(name).replace(QStringLiteral("%pty"), f.pty.slavePath()), QStringLiteral("adapter")});
+    f.setDevices(entries);
+    {
+        QFile file(f.dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(settings).replace("%pty", ptyPath));
+    }
+    f.start();
+    QCOMPARE(f.app->form4->ui->ComboBox1->currentText(), box.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QCOMPARE(f.app->port.PortHandle(), opened ? ComPort::Handle::Open : ComPort::Handle::Failed);
+    QCOMPARE(int(f.boxes.size()), opened ? 0 : 1);
+    f.form1->show();
+    QVERIFY(f.form1->close());
+    QCOMPARE(f.settingsText().toUtf8(), saved.replace("%pty", ptyPath));
+}
+
+void TestApp::enterInThePortBoxIsOk_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("position");
+    QTest::newRow("COM1") << QStringLiteral("COM1") << 0;
+    QTest::newRow("com1 in lower case") << QStringLiteral("com1") << 0;
+    QTest::newRow("a path typed: remembered") << QStringLiteral("%pty") << 8;
+}
+
+void TestApp::enterInThePortBoxIsOk()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, position);
+    AppFixture f;
+    f.linkPort(0);
+    f.setDevices({});
+    auto* dialog = f.app->form4;
+    f.form1->SpeedButton6Click();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    dialog->ui->ComboBox1->setCurrentIndex(-1);
+    dialog->ui->ComboBox1->setEditText(QString());
+    QTest::keyClicks(dialog->ui->ComboBox1->lineEdit(), typed.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QTest::keyClick(dialog->ui->ComboBox1->lineEdit(), Qt::Key_Return);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
+    QCOMPARE(dialog->portPosition(), position);
+    QCOMPARE(dialog->ui->ComboBox1->count(), 8 + (position >= 8 ? 1 : 0)); // Enter adds no item of its own
+    f.form1->show();
+    QVERIFY(f.form1->close());
+    const QString name = position >= 8 ? typed + QStringLiteral("\r\n") : QString();
+    QCOMPARE(f.settingsText(), QString::number(position) + QStringLiteral("\r\n") + name);
+}
+
+void TestApp::pulledPortIsReportedOnce_data()
+{
+    QTest::addColumn<int>("activity");
+    QTest::newRow("mid-read") << 0;
+    QTest::newRow("mid-write") << 1;
+    QTest::newRow("idle") << 2;
+}
+
+void TestApp::pulledPortIsReportedOnce()
+{
+    QFETCH(int, activity);
+    AppFixture f;
+    const QString com1 = f.dir.filePath(QStringLiteral("COM1"));
+    auto adapter = std::make_unique<PseudoTerminal>();
+    QVERIFY(adapter->linkAs(com1));
+    {
+        QFile file(f.dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("0\r\n");
+    }
+    f.start();
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
+    if (activity == 0) {
+        f.ui->SpeedButton3->click();
+        QVERIFY(f.form1->Timer1.isActive());
+        // A card is read; the next one never comes.
+        adapter->write(QByteArray("\x1B\x00", 2) + "%B4000^IVANOV?");
+        QTest::qWait(15);
+        f.form1->Timer1Timer();
+        QVERIFY(!f.ui->Edit4->text().isEmpty());
+    } else if (activity == 1) {
+        f.ui->TabbedNotebook1->setCurrentIndex(1);
+        f.ui->SpeedButton5->click();
+        QVERIFY(f.form1->Timer2.isActive());
+    }
+    QTest::qWait(100);
+    adapter.reset(); // the adapter is pulled
+    QTRY_COMPARE_WITH_TIMEOUT(int(f.boxes.size()), 1, 5000);
+    QCOMPARE(f.boxes[0].title, QStringLiteral("Внимание!"));
+    QCOMPARE(f.boxes[0].owner, QStringLiteral("TForm1"));
+    QVERIFY2(f.boxes[0].text.startsWith(QStringLiteral("Порт COM1 пропал")), qPrintable(f.boxes[0].text));
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: COM1 отключён"));
+    QVERIFY(!f.form1->Timer1.isActive());
+    QVERIFY(!f.form1->Timer2.isActive());
+    QCOMPARE(f.ui->SpeedButton5->isEnabled(), true);
+    // No further message, whatever the timers do meanwhile.
+    f.ui->SpeedButton3->click();
+    QTest::qWait(PortStatus::WatchIntervalMs + 300);
+    QCOMPARE(int(f.boxes.size()), 1);
+    f.ui->SpeedButton4->click();
+    // Opened again in the port dialog, the port works again.
+    QVERIFY(QFile::remove(com1));
+    QVERIFY(f.pty.linkAs(com1));
+    f.form1->SpeedButton6Click();
+    f.app->form4->ui->Button1->click();
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
+    f.ui->TabbedNotebook1->setCurrentIndex(0);
+    f.wire();
+    f.ui->SpeedButton3->click();
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
+    QCOMPARE(int(f.boxes.size()), 1);
+}
+
+void TestApp::trackEditsTakeEditingKeys_data()
+{
+    // Keys: plain characters are typed; {Home} {End} {Left} {Del} {Bksp} {Tab} {SelectAll} {Undo}
+    // are the editing keys; {Paste:text} pastes the text from the clipboard.
+    QTest::addColumn<bool>("composer");
+    QTest::addColumn<int>("track");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("focusLeft");
+    // On the write tab only Edit3 (track 3) takes typing; Edit1 and Edit2 are read-only.
+    for (const bool composer : {false, true}) {
+        const char* where = composer ? "composer" : "write tab";
+        const int numeric = composer ? 2 : 3;
+        const auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(where), QLatin1String(name))))
+                   << composer;
+        };
+        row("Delete at home") << numeric << QStringLiteral("1234") << QStringLiteral("{Home}{Del}")
+                              << QStringLiteral("234") << false;
+        row("arrows and backspace") << 3 << QStringLiteral("1234") << QStringLiteral("{End}{Left}{Bksp}")
+                                    << QStringLiteral("124") << false;
+        row("typed letters dropped") << numeric << QString() << QStringLiteral("1a?=>b2") << QStringLiteral("1=>2")
+                                     << false;
+        row("paste filtered") << numeric << QStringLiteral("9") << QStringLiteral("{End}{Paste:12ab=34?}")
+                              << QStringLiteral("912=34") << false;
+        row("select all and type") << 3 << QStringLiteral("555") << QStringLiteral("{SelectAll}7")
+                                   << QStringLiteral("7") << false;
+        row("undo") << numeric << QStringLiteral("12") << QStringLiteral("{End}3{Undo}") << QStringLiteral("12")
+                    << false;
+        row("Tab moves on") << numeric << QStringLiteral("12") << QStringLiteral("{Tab}") << QStringLiteral("12")
+                            << true;
+    }
+    QTest::newRow("composer: track 1 paste upper case, sentinels dropped")
+        << true << 1 << QString() << QStringLiteral("{Paste:%b1^smith?}") << QStringLiteral("B1^SMITH") << false;
+}
+
+void TestApp::trackEditsTakeEditingKeys()
+{
+    QFETCH(bool, composer);
+    QFETCH(int, track);
+    QFETCH(QString, start);
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    QFETCH(bool, focusLeft);
+    AppFixture f;
+    QLineEdit* edit = nullptr;
+    if (composer) {
+        f.app->form3->openForTrack(track);
+        edit = f.app->form3->findChild<QLineEdit*>(QStringLiteral("Edit1"));
+    } else {
+        f.form1->show();
+        f.ui->TabbedNotebook1->setCurrentIndex(1);
+        f.ui->CheckBox4->setChecked(true);
+        f.ui->CheckBox5->setChecked(true);
+        f.ui->CheckBox6->setChecked(true);
+        edit = f.form1->trackEdit(track);
+    }
+    QVERIFY(QTest::qWaitForWindowActive(edit->window()));
+    edit->setFocus();
+    edit->setText(start);
+    static const QRegularExpression token(QStringLiteral("\\{(\\w+)(?::([^}]*))?\\}|(.)"));
+    for (auto it = token.globalMatch(keys); it.hasNext();) {
+        const auto m = it.next();
+        const QString name = m.captured(1);
+        if (!m.captured(3).isEmpty())
+            QTest::keyClicks(edit, m.captured(3));
+        else if (name == QLatin1String("Paste")) {
+            QApplication::clipboard()->setText(m.captured(2));
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        } else if (name == QLatin1String("SelectAll"))
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        else if (name == QLatin1String("Undo"))
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        else {
+            const QHash<QString, Qt::Key> named = {
+                {QStringLiteral("Home"), Qt::Key_Home},      {QStringLiteral("End"), Qt::Key_End},
+                {QStringLiteral("Left"), Qt::Key_Left},      {QStringLiteral("Del"), Qt::Key_Delete},
+                {QStringLiteral("Bksp"), Qt::Key_Backspace}, {QStringLiteral("Tab"), Qt::Key_Tab}};
+            QVERIFY2(named.contains(name), qPrintable(name));
+            QTest::keyClick(edit, named.value(name));
+        }
+    }
+    QCOMPARE(edit->text(), shown);
+    QCOMPARE(edit->hasFocus(), !focusLeft);
+    // What the program puts there is shown as it is: a composed card is never altered.
+    if (!composer) {
+        f.form1->setTrackText(3, QStringLiteral("1?x"));
+        QCOMPARE(edit->text(), QStringLiteral("1?x"));
+    }
+}
+
+void TestApp::composerValuesReachScreenReaders_data()
+{
+    QTest::addColumn<int>("track");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("capacity");
+    QTest::addColumn<QString>("letter");
+    QTest::newRow("track 1, column A") << 1 << 1 << QStringLiteral("79") << QStringLiteral("A");
+    QTest::newRow("track 2, column C") << 2 << 3 << QStringLiteral("40") << QStringLiteral("C");
+    QTest::newRow("track 3, column Z") << 3 << 26 << QStringLiteral("107") << QStringLiteral("Z");
+}
+
+void TestApp::composerValuesReachScreenReaders()
+{
+    QFETCH(int, track);
+    QFETCH(int, column);
+    QFETCH(QString, capacity);
+    QFETCH(QString, letter);
+    AppFixture f;
+    TForm3* composer = f.app->form3;
+    composer->openForTrack(track);
+    composer->findChild<QSpinBox*>(QStringLiteral("SpinEdit4"))->setValue(column);
+    const auto label = [composer](const char* name) { return composer->findChild<QLabel*>(QLatin1String(name)); };
+    QCOMPARE(label("Label9")->accessibleDescription(), QString::number(track));
+    QCOMPARE(label("Label10")->accessibleDescription(), capacity);
+    QCOMPARE(label("Label12")->accessibleDescription(), letter);
+    QCOMPARE(label("Label9")->accessibleName(), QStringLiteral("Track number")); // what it is stays named
+}
+
 void TestApp::resizeIsRefused()
 {
     AppFixture f;
@@ -249,6 +604,10 @@ void TestApp::resizeIsRefused()
     QVERIFY(!(f.form1->windowState() & Qt::WindowMaximized));
     QCOMPARE(f.form1->size(), size);
     QCOMPARE(f.form1->windowTitle(), QStringLiteral("R/W card for R418V Magstrip Card Terminal    KOLVA"));
+    // Placed in the centre of the desktop.
+    const QPoint offCentre = f.form1->geometry().center() - f.form1->screen()->availableGeometry().center();
+    QVERIFY2(offCentre.manhattanLength() <= 4,
+             qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
 }
 
 void TestApp::leavingTheReadTabHandsTracksOver()

@@ -2,6 +2,13 @@
 #include "app/tform6.h"
 #include "link/error.h"
 #include "ui_TForm6.h"
+#include "writing/tform3.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTimer>
 
 #include <QTest>
 
@@ -17,6 +24,7 @@ private Q_SLOTS:
     void escapingErrorBecomesTheCommonReport();
     void ticksDoNotPileUpBoxes();
     void aboutWindow();
+    void qtDialogsSpeakRussian();
 };
 
 void TestPlatform::escapingErrorBecomesTheCommonReport()
@@ -77,6 +85,34 @@ void TestPlatform::aboutWindow()
     about.show();
     about.ui->Button1->click();
     QVERIFY(!about.isVisible());
+}
+
+void TestPlatform::qtDialogsSpeakRussian()
+{
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
+    // The workbook dialog of the composer's "База Excel".
+    TForm3 composer;
+    QString title;
+    QStringList filters;
+    QString acceptText;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        acceptText = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->text();
+        dialog->reject();
+    });
+    composer.SpeedButton1Click();
+    QCOMPARE(title, QStringLiteral("Открыть базу Excel"));
+    QCOMPARE(filters,
+             (QStringList{QStringLiteral("Все таблицы (*.xlsx *.xlsm *.ods *.xls *.csv)"),
+                          QStringLiteral("Книги Excel (*.xlsx *.xlsm)"), QStringLiteral("Книги Excel 97–2003 (*.xls)"),
+                          QStringLiteral("OpenDocument (*.ods)"), QStringLiteral("Текст CSV (*.csv)"),
+                          QStringLiteral("Все файлы (*)")}));
+    QCOMPARE(acceptText.remove(QLatin1Char('&')), QStringLiteral("Открыть"));
+    QVERIFY(!composer.ExcelApplication1.AutoConnect);
 }
 
 int runPlatformTests(int argc, char** argv)

@@ -201,8 +201,10 @@ void TestComPort::vanishedPortBehavesLikeNone()
     for (int i = 0; i < 5; ++i)
         QCOMPARE(m_port->ReadPort(150), 0);
     QVERIFY2(t.elapsed() < 1000, "reads of a vanished port return at once or within their time-out");
+    QVERIFY(m_port->lost());
     m_pty = std::make_unique<PseudoTerminal>();
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
+    QVERIFY(!m_port->lost());
     m_pty->write(QByteArray("\x1B" "k?"));
     QTest::qWait(20);
     QCOMPARE(m_port->ReadPort(150), 3);
@@ -217,6 +219,8 @@ void TestComPort::portNames()
     QCOMPARE(portSystemLocation(QStringLiteral("COM8"), work), QStringLiteral("/dev/ttyS7"));
     QVERIFY(m_pty->linkAs(work.filePath(QStringLiteral("COM3"))));
     QCOMPARE(portSystemLocation(QStringLiteral("COM3"), work), work.filePath(QStringLiteral("COM3")));
+    QCOMPARE(portSystemLocation(QStringLiteral("com3"), work), work.filePath(QStringLiteral("COM3")));
+    QCOMPARE(portSystemLocation(QStringLiteral("Com2"), work), QStringLiteral("/dev/ttyS1"));
     QCOMPARE(portSystemLocation(QStringLiteral("COM9"), work), QStringLiteral("/dev/COM9"));
     QCOMPARE(portSystemLocation(QStringLiteral("ttyUSB0"), work), QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(portSystemLocation(QStringLiteral("/dev/pts/9"), work), QStringLiteral("/dev/pts/9"));
