@@ -5,7 +5,9 @@
 #include "excel/ziparchive.h"
 #include "link/error.h"
 
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <vector>
 
@@ -17,6 +19,8 @@ const QString OfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:o
 const QString TextNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
 const QString ConfigNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:config:1.0");
 const QString CalcExtNs = QStringLiteral("urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0");
+const QString StyleNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:style:1.0");
+const QString NumberNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0");
 
 QStringView attributeValue(const QXmlStreamAttributes& attributes, const QString& ns, QStringView name)
 {
@@ -54,6 +58,51 @@ QString readActiveTable(ZipArchive& archive)
     return {};
 }
 
+// An ods time value is a count of hours; only its number style says whether
+// it shows elapsed time ([HH]:MM:SS, truncate-on-overflow false) or a time of
+// day, which from one day on is a date and time like any other.
+struct TimeStyles
+{
+    QSet<QString> elapsed;            // data styles that keep the whole hours
+    QHash<QString, QString> dataStyle; // cell style -> data style
+    bool isElapsed(QStringView cellStyle) const { return elapsed.contains(dataStyle.value(cellStyle.toString())); }
+};
+
+// Reads the styles of the element just opened (office:styles or office:automatic-styles).
+void readTimeStyles(BoundedXml& xml, TimeStyles& styles)
+{
+    const int level = xml.depth();
+    while (xml.next() && !(xml.isEnd() && xml.depth() < level)) {
+        if (xml.isStart(u"time-style")) {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            if (attributeValue(attributes, NumberNs, u"truncate-on-overflow") == u"false")
+                styles.elapsed.insert(attributeValue(attributes, StyleNs, u"name").toString());
+            xml.skipElement();
+        } else if (xml.isStart(u"style")) {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            const QStringView data = attributeValue(attributes, StyleNs, u"data-style-name");
+            if (!data.isEmpty() && styles.dataStyle.size() < 65536)
+                styles.dataStyle.insert(attributeValue(attributes, StyleNs, u"name").toString(), data.toString());
+            xml.skipElement();
+        }
+    }
+}
+
+TimeStyles readCommonTimeStyles(ZipArchive& archive)
+{
+    TimeStyles styles;
+    const QString part = QStringLiteral("styles.xml");
+    if (!archive.contains(part))
+        return styles;
+    const auto device = archive.open(part);
+    BoundedXml xml(device.get(), part, &archive);
+    while (xml.next()) {
+        if (xml.isStart(u"styles") || xml.isStart(u"automatic-styles"))
+            readTimeStyles(xml, styles);
+    }
+    return styles;
+}
+
 // "PT13H45M10.5S" as a fraction of a day.
 double durationDays(QStringView text)
 {
@@ -63,7 +112,7 @@ double durationDays(QStringView text)
         return 0.0;
     const double seconds = match.capturedView(1).toDouble() * 86400 + match.capturedView(2).toDouble() * 3600
                            + match.capturedView(3).toDouble() * 60 + match.capturedView(4).toDouble();
-    return seconds / 86400.0;
+    return (text.startsWith(u'-') ? -seconds : seconds) / 86400.0;
 }
 
 // LibreOffice stores a logical formula result (=TRUE(), =A1>0) as the number 1
@@ -91,7 +140,7 @@ struct PendingCell
 class ContentParser
 {
 public:
-    ContentParser(BoundedXml& xml, SheetCells& cells) : m_xml(xml), m_cells(cells) {}
+    ContentParser(BoundedXml& xml, SheetCells& cells, TimeStyles styles) : m_xml(xml), m_cells(cells), m_styles(std::move(styles)) {}
 
     // Reads the table whose name is wanted, or the first one; false when there is none.
     bool run(const QString& wanted);
@@ -106,6 +155,7 @@ private:
 
     BoundedXml& m_xml;
     SheetCells& m_cells;
+    TimeStyles m_styles;
     std::int64_t m_row = 0;
 };
 
@@ -113,7 +163,9 @@ bool ContentParser::run(const QString& wanted)
 {
     bool inSpreadsheet = false;
     while (m_xml.next()) {
-        if (m_xml.isStart(u"spreadsheet")) {
+        if (m_xml.isStart(u"automatic-styles")) {
+            readTimeStyles(m_xml, m_styles);
+        } else if (m_xml.isStart(u"spreadsheet")) {
             inSpreadsheet = true;
         } else if (inSpreadsheet && m_xml.isStart(u"table")) {
             const QString name = attributeValue(m_xml.attributes(), TableNs, u"name").toString();
@@ -186,8 +238,9 @@ void ContentParser::cell(std::vector<PendingCell>& pending, int& column)
     } else if (type == u"date") {
         value.text = CellText::isoDateTime(attributeValue(attributes, OfficeNs, u"date-value"));
     } else if (type == u"time") {
-        value.kind = CellKind::DateTime;
         value.number = durationDays(attributeValue(attributes, OfficeNs, u"time-value"));
+        const bool elapsed = m_styles.isElapsed(attributeValue(attributes, TableNs, u"style-name"));
+        value.kind = elapsed || value.number < 0 ? CellKind::Duration : CellKind::DateTime;
     } else if (hasAttribute(attributes, OfficeNs, u"string-value")) {
         value.text = attributeValue(attributes, OfficeNs, u"string-value").toString();
     } else {
@@ -274,13 +327,14 @@ SheetCells readOds(ZipArchive& archive)
             throw Failure(QStringLiteral("документ OpenDocument не является таблицей (%1)").arg(QString::fromLatin1(mimetype)));
     }
     const QString active = readActiveTable(archive);
+    const TimeStyles styles = readCommonTimeStyles(archive);
     SheetCells cells(OdsRows);
     const QString part = QStringLiteral("content.xml");
     bool found = false;
     for (const QString& wanted : {active, QString()}) {
         const auto device = archive.open(part);
         BoundedXml xml(device.get(), part, &archive);
-        ContentParser parser(xml, cells);
+        ContentParser parser(xml, cells, styles);
         found = parser.run(wanted);
         if (found || wanted.isEmpty())
             break;

@@ -24,6 +24,7 @@ enum class CellKind : std::uint8_t {
     Text,         // index into the texts
     Number,       // plain number
     DateTime,     // spreadsheet serial day number; the date system is the sheet's
+    Duration,     // elapsed time in days, shown with its whole hours ([h]:mm:ss)
     Boolean,      // number 0 or 1
     Error,        // index into the texts: the error code such as #DIV/0!
     FormulaNoValue // a formula whose result the file does not store
@@ -37,7 +38,7 @@ public:
     struct Cell
     {
         union {
-            double number;      // Number, DateTime, Boolean
+            double number;      // Number, DateTime, Duration, Boolean
             std::uint32_t text; // Text, Error
         };
         std::uint32_t row;

@@ -56,7 +56,7 @@ SheetCells readFile(const QString& path)
         return readZip(archive);
     }
     if (CompoundFile::hasSignature(head))
-        return readXls(readWhole(file), path);
+        return readXls(readWhole(file));
     const QString suffix = info.suffix().toLower();
     if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt") || suffix == QLatin1String("tsv"))
         return readCsv(readWhole(file));

@@ -3,8 +3,11 @@
 
 Every producer an operator's file may come from writes the same sheet: openpyxl,
 xlsxwriter (shared and inline strings), pandas, xlwt, and LibreOffice (ods, xls
-and xlsx converted from the xlsxwriter file). The active sheet is always the
-second one, "Данные"; the first, "Обложка", holds a decoy.
+as Excel 97, and xlsx converted from the xlsxwriter file). The
+active sheet is always the second one, "Данные"; the first, "Обложка", holds a
+decoy. A second sheet of dates and times (dates.*) comes from xlsxwriter, xlwt
+and LibreOffice (ods and Excel 97), with a chart embedded on it. LibreOffice no
+longer saves Excel 95, so biff5.xls is written here record by record.
 
 Run with /usr/bin/python3 (Debian's python3-openpyxl, python3-xlsxwriter,
 python3-xlwt, python3-pandas) and libreoffice-calc on the PATH:
@@ -14,6 +17,7 @@ The tests read the committed output; they need neither Python nor LibreOffice.
 import datetime
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -84,6 +88,152 @@ def xlsxwriter_book(path, inline):
     ws.write(8, 25, "zed")
     ws.activate()
     wb.close()
+
+
+# Dates and times that spreadsheets store as serial day numbers, each on its
+# own row of column A of the sheet "Даты", with what column B says it reads as.
+DATE_ROWS = [
+    (datetime.datetime(9999, 12, 31), "dd.mm.yyyy", "31.12.9999"),
+    (datetime.datetime(2100, 3, 1), "dd.mm.yyyy", "01.03.2100"),
+    (60, "dd.mm.yyyy", "28.02.1900"),
+    ((86399.6) / 86400, "hh:mm:ss", "00:00:00"),
+    ((255 * 3600 + 10 * 60 + 10) / 86400, "[h]:mm:ss", "255:10:10"),
+    (45366.5, "yyyy", "15.03.2024 12:00:00"),
+    (45366.5, "mmm", "15.03.2024 12:00:00"),
+    (45366.5, "dd", "15.03.2024 12:00:00"),
+    (45366.5, "hh", "15.03.2024 12:00:00"),
+    (45366.5, "ss", "15.03.2024 12:00:00"),
+    (45366.5, "dddd", "15.03.2024 12:00:00"),
+    (datetime.datetime(1900, 3, 1), "dd.mm.yyyy", "01.03.1900"),
+]
+
+
+def dates_book(path):
+    """The date rows, a formula whose result is an empty text, and a chart
+    embedded on the sheet over cached numbers that are not cells of it."""
+    wb = xlsxwriter.Workbook(path)
+    ws = wb.add_worksheet("Даты")
+    for row, (value, code, text) in enumerate(DATE_ROWS):
+        style = wb.add_format({"num_format": code})
+        if isinstance(value, datetime.datetime):
+            ws.write_datetime(row, 0, value, style)
+        else:
+            ws.write_number(row, 0, value, style)
+        ws.write_string(row, 1, text)
+    ws.write_formula(len(DATE_ROWS), 0, '=""', None, "")
+    ws.write_string(len(DATE_ROWS), 1, "after the empty text")
+    for row in range(3):
+        ws.write_number(20 + row, 2, row + 7)
+    chart = wb.add_chart({"type": "column"})
+    chart.add_series({"values": "='Даты'!$C$21:$C$23"})
+    ws.insert_chart("E2", chart)
+    wb.close()
+
+
+def dates_xlwt(path):
+    wb = xlwt.Workbook(encoding="utf-8")
+    ws = wb.add_sheet("Даты")
+    for row, (value, code, text) in enumerate(DATE_ROWS):
+        style = xlwt.easyxf(num_format_str=code)
+        ws.write(row, 0, value, style)
+        ws.write(row, 1, text)
+    wb.save(path)
+
+
+def record(kind, data):
+    return struct.pack("<HH", kind, len(data)) + data
+
+
+def biff5_text(text, long_count=True):
+    raw = text.encode("cp1251")
+    return struct.pack("<H" if long_count else "<B", len(raw)) + raw
+
+
+def biff5_sheet(cells):
+    """A worksheet substream of BIFF5 cell records from (row, col, kind, value, xf)."""
+    out = record(0x0809, struct.pack("<HHHH", 0x0500, 0x0010, 0x0DBB, 0x07CC))
+    out += record(0x0200, struct.pack("<HHHHH", 0, 9, 0, 26, 0))
+    for row, col, kind, value, xf in cells:
+        head = struct.pack("<HHH", row, col, xf)
+        if kind == "text":
+            out += record(0x0204, head + biff5_text(value))
+        elif kind == "number":
+            out += record(0x0203, head + struct.pack("<d", value))
+        elif kind == "rk":
+            out += record(0x027E, head + struct.pack("<i", value << 2 | 2))
+        elif kind == "bool":
+            out += record(0x0205, head + struct.pack("<BB", value, 0))
+        elif kind == "formula number":
+            out += record(0x0006, head + struct.pack("<dHI", value, 0, 0) + b"\x00\x00")
+        elif kind == "formula text":
+            out += record(0x0006, head + struct.pack("<BBBBBBH", 0, 0, 0, 0, 0, 0, 0xFFFF) + struct.pack("<HI", 0, 0) + b"\x00\x00")
+            out += record(0x0207, biff5_text(value))
+        elif kind == "formula error":
+            out += record(0x0006, head + struct.pack("<BBBBBBH", 2, 0, value, 0, 0, 0, 0xFFFF) + struct.pack("<HI", 0, 0) + b"\x00\x00")
+        elif kind == "formula bool":
+            out += record(0x0006, head + struct.pack("<BBBBBBH", 1, 0, value, 0, 0, 0, 0xFFFF) + struct.pack("<HI", 0, 0) + b"\x00\x00")
+    return out + record(0x000A, b"")
+
+
+def biff5_book():
+    """The producers' sheet as Excel 5/95 stores it (BIFF5, Windows-1251
+    texts, no shared strings); no writer at hand still writes this format."""
+    formats = [(164, "DD.MM.YYYY"), (165, "DD.MM.YYYY HH:MM:SS"), (166, "HH:MM")]
+    xf = lambda fmt: struct.pack("<HHHHHHHH", 0, fmt, 0x0001, 0, 0, 0, 0, 0)
+    xfs = [xf(0)] * 16 + [xf(0), xf(164), xf(165), xf(166)]  # cell styles 16..19
+    sheet = [
+        (0, 0, "text", "Имя", 16), (0, 1, "text", "Номер", 16), (0, 2, "text", "Дата", 16),
+        (1, 0, "text", "Иванов", 16), (1, 1, "rk", 12345, 16), (1, 2, "number", 45366.0, 17),
+        (2, 0, "text", MULTILINE, 16), (2, 1, "number", 1.5, 16),
+        (2, 2, "number", 45366 + (13 * 3600 + 45 * 60 + 10) / 86400, 18),
+        (3, 0, "text", "ABC", 16), (3, 1, "rk", -42, 16), (3, 2, "number", 13.75 / 24, 19),
+        (4, 0, "bool", 1, 16), (4, 1, "bool", 0, 16), (4, 2, "formula number", 24690.0, 16),
+        (6, 0, "text", "0012", 16), (6, 1, "number", 1234567890123456.0, 16), (6, 2, "number", 0.1 + 0.2, 16),
+        (7, 0, "formula text", "abcd", 16), (7, 1, "formula error", 0x07, 16), (7, 2, "formula bool", 1, 16),
+        (7, 3, "text", "end", 16), (8, 25, "text", "zed", 16),
+    ]
+    cover = biff5_sheet([(0, 0, "text", DECOY, 16)])
+    data = biff5_sheet(sheet)
+
+    def globals_(offsets):
+        out = record(0x0809, struct.pack("<HHHH", 0x0500, 0x0005, 0x0DBB, 0x07CC))
+        out += record(0x0042, struct.pack("<H", 1251))
+        out += record(0x003D, struct.pack("<HHHHHHHHH", 0, 0, 0x4000, 0x3000, 0x38, 1, 0, 1, 0x258))
+        out += record(0x0022, struct.pack("<H", 0))
+        for index, code in formats:
+            out += record(0x041E, struct.pack("<H", index) + biff5_text(code, long_count=False))
+        for x in xfs:
+            out += record(0x00E0, x)
+        for offset, name in zip(offsets, ["Обложка", "Данные"]):
+            out += record(0x0085, struct.pack("<IBB", offset, 0, 0) + biff5_text(name, long_count=False))
+        return out + record(0x000A, b"")
+
+    size = len(globals_([0, 0]))
+    return globals_([size, size + len(cover)]) + cover + data
+
+
+def compound_file(name, stream):
+    """A compound file holding one stream, padded to 4096 bytes so that it
+    lives in ordinary sectors and needs no mini stream."""
+    stream = stream + b"\x00" * (-len(stream) % 512)
+    stream = stream + b"\x00" * max(0, 4096 - len(stream))
+    sectors = len(stream) // 512
+    end, free = 0xFFFFFFFE, 0xFFFFFFFF
+    fat = [0xFFFFFFFD, end] + [3 + i for i in range(sectors - 1)] + [end]
+    fat += [free] * (128 - len(fat))
+    header = bytes.fromhex("D0CF11E0A1B11AE1") + b"\x00" * 16 + struct.pack(
+        "<HHHHH6sIIIIIIIII", 0x3E, 3, 0xFFFE, 9, 6, b"", 0, 1, 1, 0, 4096, end, 0, end, 0)
+    header += struct.pack("<I", 0) + struct.pack("<I", free) * 108
+
+    def entry(entry_name, kind, child, start, size):
+        encoded = entry_name.encode("utf-16-le") + b"\x00\x00"
+        return (encoded.ljust(64, b"\x00") + struct.pack("<HBB", len(encoded), kind, 1)
+                + struct.pack("<III", free, free, child) + b"\x00" * 16 + b"\x00" * 4 + b"\x00" * 16
+                + struct.pack("<III", start, size, 0))
+
+    directory = entry("Root Entry", 5, 1, end, 0) + entry(name, 2, free, 2, len(stream))
+    directory = directory.ljust(512, b"\x00")
+    return header + struct.pack("<128I", *fat) + directory + stream
 
 
 def pandas_book(path):
@@ -172,6 +322,17 @@ def add_active_table(path, sheet):
             target.writestr(info, data, compress_type=info.compress_type)
 
 
+def drop_entries(path, prefixes):
+    """Leaves out parts the readers never open (thumbnails, the chart's
+    replacement image), which would make up most of a fixture's bytes."""
+    with zipfile.ZipFile(path) as source:
+        entries = [(info, source.read(info.filename)) for info in source.infolist()
+                   if not info.filename.startswith(prefixes)]
+    with zipfile.ZipFile(path, "w") as target:
+        for info, data in entries:
+            target.writestr(info, data, compress_type=info.compress_type)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     openpyxl_book(os.path.join(OUT, "openpyxl.xlsx"))
@@ -190,6 +351,14 @@ def main():
     add_active_table(os.path.join(OUT, "libreoffice.ods"), "Данные")
     libreoffice(source, OUT, 'xls:MS Excel 97', "libreoffice.xls")
     libreoffice(source, OUT, 'xlsx:Calc MS Excel 2007 XML', "libreoffice.xlsx")
+    with open(os.path.join(OUT, "biff5.xls"), "wb") as f:
+        f.write(compound_file("Book", biff5_book()))
+    dates = os.path.join(OUT, "dates.xlsx")
+    dates_book(dates)
+    dates_xlwt(os.path.join(OUT, "dates_xlwt.xls"))
+    libreoffice(dates, OUT, "ods", "dates.ods")
+    drop_entries(os.path.join(OUT, "dates.ods"), ("Thumbnails/", "ObjectReplacements/"))
+    libreoffice(dates, OUT, 'xls:MS Excel 97', "dates.xls")
     for name in sorted(os.listdir(OUT)):
         print("%-26s %6d bytes" % (name, os.path.getsize(os.path.join(OUT, name))))
 
