@@ -5,6 +5,7 @@
 #include "link/error.h"
 
 #include <QIODevice>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -249,6 +250,21 @@ void FastXml::appendUtf8(QString& text, QByteArrayView raw) const
     const qsizetype old = text.size();
     text.resize(old + raw.size());
     QChar* end = m_utf8.appendToBuffer(text.data() + old, raw);
+    // XML reads every line end (CR LF, CR) as LF; a CR given as &#13; stays.
+    QChar* const begin = text.data() + old;
+    if (std::find(begin, end, QLatin1Char('\r')) != end) {
+        QChar* out = begin;
+        for (QChar* in = begin; in < end; ++in) {
+            if (*in == u'\r') {
+                *out++ = QLatin1Char('\n');
+                if (in + 1 < end && in[1] == u'\n')
+                    ++in;
+            } else {
+                *out++ = *in;
+            }
+        }
+        end = out;
+    }
     text.resize(end - text.constData());
 }
 

@@ -324,8 +324,13 @@ SheetCells readOds(ZipArchive& archive)
     if (archive.contains(QStringLiteral("mimetype"))) {
         const QByteArray mimetype = archive.read(QStringLiteral("mimetype"), 256);
         if (!mimetype.contains("spreadsheet"))
-            throw Failure(QStringLiteral("документ OpenDocument не является таблицей (%1)").arg(QString::fromLatin1(mimetype)));
+            throw Failure(QStringLiteral("формат не поддерживается (документ OpenDocument не таблица: %1)").arg(QString::fromLatin1(mimetype)));
     }
+    // A password-protected document keeps its zip open and encrypts the parts
+    // inside it; only the manifest says so.
+    const QString manifest = QStringLiteral("META-INF/manifest.xml");
+    if (archive.contains(manifest) && archive.read(manifest, 4 << 20).contains("encryption-data"))
+        throw Failure(QStringLiteral("книга защищена паролем"));
     const QString active = readActiveTable(archive);
     const TimeStyles styles = readCommonTimeStyles(archive);
     SheetCells cells(OdsRows);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
 class ZipArchive;
 
 // Reads the active worksheet of a workbook file into a SheetCells. Every
@@ -21,6 +22,7 @@ SheetCells readFile(const QString& path);
 SheetCells readXlsx(ZipArchive& archive);
 SheetCells readOds(ZipArchive& archive);
 SheetCells readXls(const QByteArray& bytes);
+SheetCells readCsv(QIODevice& device); // read in pieces, refused by its size before any is read
 SheetCells readCsv(const QByteArray& bytes);
 
 // How a number format shows a number: as a number, as a date or time of day

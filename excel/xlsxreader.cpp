@@ -78,7 +78,10 @@ XlsxBook findBook(ZipArchive& archive)
     XlsxBook book;
     book.workbookPart = relationshipOfType(readRelationships(archive, QString()), u"/officeDocument");
     if (book.workbookPart.isEmpty())
-        book.workbookPart = QStringLiteral("xl/workbook.xml");
+        book.workbookPart = archive.contains(QStringLiteral("xl/workbook.bin")) ? QStringLiteral("xl/workbook.bin")
+                                                                              : QStringLiteral("xl/workbook.xml");
+    if (book.workbookPart.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
+        throw Failure(QStringLiteral("формат не поддерживается (двоичная книга Excel xlsb; сохраните её как xlsx)"));
     struct Sheet
     {
         QString name;
@@ -147,6 +150,50 @@ std::vector<CellKind> readDateStyles(ZipArchive& archive, const QString& part)
     return dateStyles;
 }
 
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// Excel writes characters that XML cannot carry (CR, control characters) as
+// _xHHHH_, and a "_x" that is just text as _x005F_x...; decoded here.
+void decodeEscapes(QString& text, qsizetype from = 0)
+{
+    qsizetype at = text.indexOf(QLatin1String("_x"), from);
+    if (at < 0)
+        return;
+    QString out = text.left(at);
+    while (at < text.size()) {
+        int code = -1;
+        if (at + 7 <= text.size() && text[at] == u'_' && text[at + 1] == u'x' && text[at + 6] == u'_') {
+            code = 0;
+            for (int k = 2; k < 6 && code >= 0; ++k) {
+                const int digit = hexDigit(text[at + k]);
+                code = digit < 0 ? -1 : code * 16 + digit;
+            }
+        }
+        if (code == 0x0D) {
+            // A line end stored as CR LF (_x000D_ and a line feed) is one LF, as elsewhere.
+            at += 7;
+            if (at >= text.size() || text[at] != u'\n')
+                out.append(QLatin1Char('\n'));
+        } else if (code >= 0) {
+            out.append(QChar(static_cast<char16_t>(code)));
+            at += 7;
+        } else {
+            out.append(text[at++]);
+        }
+    }
+    text = out;
+}
+
 // The text of the element just opened (a shared string's si, an inline is):
 // its t runs, plain or rich, without the phonetic runs (rPh), which are not shown.
 void appendRichText(FastXml& xml, QString& text)
@@ -158,6 +205,7 @@ void appendRichText(FastXml& xml, QString& text)
         else if (xml.isStart("t"))
             xml.appendElementText(text);
     }
+    decodeEscapes(text);
 }
 
 // Shared strings go first into the sheet's text pool, so that their index in
@@ -364,6 +412,7 @@ void SheetParser::store(std::int64_t row, int column, CellType type, int style, 
         return;
     }
     case CellType::FormulaText:
+        decodeEscapes(m_value);
         m_cells.addText(row, column, m_value);
         return;
     case CellType::Boolean:

@@ -4,6 +4,7 @@
 #include "link/error.h"
 
 #include <QStringList>
+#include <cstring>
 #include <zip.h>
 
 // Streams one entry out of the archive; stops (as an early end) at the bounds.
@@ -114,7 +115,20 @@ void ZipArchive::check()
 
 std::int64_t ZipArchive::locate(const QString& name) const
 {
-    return zip_name_locate(m_zip, name.toUtf8().constData(), ZIP_FL_NOCASE);
+    const std::int64_t index = zip_name_locate(m_zip, name.toUtf8().constData(), ZIP_FL_NOCASE);
+    if (index >= 0)
+        return index;
+    // Some writers name entries with backslashes (xl\worksheets\sheet1.xml).
+    if (!m_slashNamesBuilt) {
+        m_slashNamesBuilt = true;
+        const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char* entry = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), 0);
+            if (entry && std::strchr(entry, '\\'))
+                m_slashNames.insert(QString::fromUtf8(entry).replace(QLatin1Char('\\'), QLatin1Char('/')).toLower(), i);
+        }
+    }
+    return m_slashNames.value(name.toLower(), -1);
 }
 
 bool ZipArchive::contains(const QString& name) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QString>
 #include <cstdint>
@@ -39,6 +40,8 @@ private:
     std::int64_t locate(const QString& name) const;
 
     zip* m_zip = nullptr;
+    mutable QHash<QString, std::int64_t> m_slashNames; // backslash entry names, with slashes, lower case
+    mutable bool m_slashNamesBuilt = false;
     std::int64_t m_taken = 0;
     bool m_overrun = false;
 };

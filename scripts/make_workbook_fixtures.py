@@ -344,6 +344,8 @@ def main():
         f.write(csv_text(";").encode("cp1251"))
     with open(os.path.join(OUT, "comma_utf8.csv"), "wb") as f:
         f.write(csv_text(",").encode("utf-8"))
+    with open(os.path.join(OUT, "decimal_commas.csv"), "wb") as f:
+        f.write("Сумма;Цена;Итог\r\n1,5;2,5;3,75\r\n10,25;0,5;1 234,5\r\n".encode("cp1251"))
     with open(os.path.join(OUT, "tab_utf8_bom.csv"), "wb") as f:
         f.write(b"\xef\xbb\xbf" + csv_text("\t").encode("utf-8"))
     source = os.path.join(OUT, "xlsxwriter.xlsx")

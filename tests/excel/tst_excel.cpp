@@ -1,4 +1,5 @@
 #include "excel/texcelapplication.h"
+#include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "link/error.h"
 #include "zipwriter.h"
@@ -403,6 +404,10 @@ void TestWorkbook::csv_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("text");
+    // More decimal commas than semicolons: the semicolons split every line evenly.
+    QTest::newRow("decimal commas") << QStringLiteral("decimal_commas.csv") << 2 << 2 << QStringLiteral("2,5");
+    QTest::newRow("decimal commas header") << QStringLiteral("decimal_commas.csv") << 1 << 3 << QStringLiteral("Итог");
+    QTest::newRow("decimal commas last") << QStringLiteral("decimal_commas.csv") << 3 << 3 << QStringLiteral("1 234,5");
     for (const char* name : {"semicolon_1251.csv", "comma_utf8.csv", "tab_utf8_bom.csv"}) {
         const QString file = QString::fromLatin1(name);
         QTest::addRow("%s header", name) << file << 1 << 1 << QStringLiteral("Имя");
@@ -472,6 +477,13 @@ void TestWorkbook::handMadeXlsx_data()
                                            << QByteArray() << relative << QStringLiteral("Z1") << QStringLiteral("2");
     QTest::newRow("cells out of order") << QByteArray("<row r=\"3\"><c r=\"A3\"><v>3</v></c></row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")
                                         << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("1");
+    QTest::newRow("escaped characters") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
+                                        << QByteArray("<si><t>a_x000D_\nb_x0009_c_x005F_x0041_ _x00e9_</t></si>") << relative
+                                        << QStringLiteral("A1") << QStringLiteral("a\nb\tc_x0041_ \u00e9");
+    QTest::newRow("XML line ends") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d</t></is></c></row>")
+                                   << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a\nb\nc\rd");
+    QTest::newRow("entry names with backslashes") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>9</v></c></row>") << QByteArray()
+                                                  << QByteArray("worksheets\\sheet1.xml") << QStringLiteral("A1") << QStringLiteral("9");
     QTest::newRow("Excel's empty-text formula") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c></row>")
                                                 << QByteArray() << relative << QStringLiteral("A1") << QString();
     QTest::newRow("entity reference") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c></row>")
@@ -485,8 +497,13 @@ void TestWorkbook::handMadeXlsx()
     QFETCH(QByteArray, target);
     QFETCH(QString, cell);
     QFETCH(QString, text);
+    auto entries = xlsxPackage(rows, shared, target);
+    if (target.contains('\\')) {
+        for (auto& entry : entries)
+            entry.first.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
     TExcelApplication excel;
-    excel.openWorkbook(zipFile(QStringLiteral("hand.xlsx"), xlsxPackage(rows, shared, target)));
+    excel.openWorkbook(zipFile(QStringLiteral("hand.xlsx"), entries));
     const int column = cell.at(0).unicode() - 'A' + 1;
     QCOMPARE(excel.ReadCellText(cell.mid(1).toInt(), column), text);
 }
@@ -508,6 +525,9 @@ void TestWorkbook::handMadeOds_data()
     QTest::newRow("before repeat") << repeated << 2 << 1 << QString();
     QTest::newRow("after repeats") << repeated << 4 << 2 << QString();
     QTest::newRow("spaces and breaks, no comment") << repeated << 1048576 << 1 << QStringLiteral("a  b\nc");
+    QTest::newRow("XML line ends") << QByteArray("<table:table table:name=\"T\"><table:table-row><table:table-cell><text:p>a\r\nb</text:p>"
+                                                 "</table:table-cell></table:table-row></table:table>")
+                                   << 1 << 1 << QStringLiteral("a\nb");
     QTest::newRow("first table when no settings") << QByteArray("<table:table table:name=\"A\"><table:table-row><table:table-cell "
                                                                  "office:value-type=\"string\"><text:p>one</text:p></table:table-cell>"
                                                                  "</table:table-row></table:table><table:table table:name=\"B\"/>")
@@ -540,6 +560,33 @@ void TestWorkbook::corruptFiles_data()
     QTest::newRow("empty") << QStringLiteral("empty.xlsx") << QByteArray() << QStringLiteral("пуст");
     QTest::newRow("text named xlsx") << QStringLiteral("text.xlsx") << QByteArray("hello") << QStringLiteral("повреждён");
     QTest::newRow("unknown") << QStringLiteral("picture.png") << QByteArray("\x89PNG....") << QStringLiteral("формат");
+    const auto zipBytes = [this](const QList<QPair<QString, QByteArray>>& entries) {
+        QFile file(zipFile(QStringLiteral("made.zip"), entries));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QList<QPair<QString, QByteArray>> encrypted = odsPackage("<table:table table:name=\"T\"/>");
+    encrypted[1].second = "\x8f\x12 encrypted bytes";
+    encrypted.append({QStringLiteral("META-INF/manifest.xml"),
+                      "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+                      "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+                      "</manifest:file-entry></manifest:manifest>"});
+    QTest::newRow("ods with a password") << QStringLiteral("secret.ods") << zipBytes(encrypted) << QStringLiteral("защищена паролем");
+    QTest::newRow("xlsb") << QStringLiteral("binary.xlsb")
+                          << zipBytes({{QStringLiteral("[Content_Types].xml"), contentTypes()},
+                                       {QStringLiteral("_rels/.rels"),
+                                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                        "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                                       {QStringLiteral("xl/workbook.bin"), QByteArray("\x83\x01\x00", 3)}})
+                          << QStringLiteral("формат не поддерживается");
+    QTest::newRow("text document as ods") << QStringLiteral("letter.ods")
+                                          << zipBytes({{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.text"},
+                                                       {QStringLiteral("content.xml"), "<x/>"}})
+                                          << QStringLiteral("формат не поддерживается");
+    QTest::newRow("Excel 4 worksheet") << QStringLiteral("old.xls") << QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00", 8)
+                                       << QStringLiteral("формат не поддерживается");
+    // Only its size is looked at: the file is sparse.
+    QTest::newRow("csv past its size limit") << QStringLiteral("huge.csv") << QByteArray("a;b\n") << QStringLiteral("более 128 МБ");
     QTest::newRow("truncated xlsx") << QStringLiteral("cut.xlsx") << xlsx.left(xlsx.size() / 2) << QStringLiteral("повреждён");
     QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100) << QStringLiteral("повреждён");
     QTest::newRow("truncated xls") << QStringLiteral("cut.xls") << xls.left(1536) << QStringLiteral("повреждён");
@@ -575,6 +622,8 @@ void TestWorkbook::corruptFiles()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
     const QString path = write(name, bytes);
+    if (name == QLatin1String("huge.csv"))
+        QVERIFY(QFile::resize(path, WorkbookLimits::MaxCsvBytes + 1));
     TExcelApplication excel;
     const QString text = failureOf([&] { excel.openWorkbook(path); });
     QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
