@@ -7,6 +7,8 @@
 #include <QIODevice>
 #include <QStringDecoder>
 #include <array>
+#include <cstring>
+#include <memory>
 
 namespace WorkbookReader {
 namespace {
@@ -71,129 +73,173 @@ QChar detectDelimiter(QStringView text)
     return candidates[best];
 }
 
-// Fields and records of the text, fed in pieces of any size.
+struct NotUtf8
+{
+};
+
+// Fields and records straight from the bytes (UTF-8 or Windows-1251: the
+// delimiters, quotes and line ends are the same bytes in both), fed in pieces
+// of any size; what an unfinished field has read waits for the next piece.
 class CsvParser
 {
 public:
-    CsvParser(SheetCells& cells, QChar delimiter) : m_cells(cells), m_delimiter(delimiter) {}
-
-    void feed(QStringView text)
+    CsvParser(SheetCells& cells, char delimiter, bool windows1251)
+        : m_cells(cells), m_delimiter(delimiter), m_windows1251(windows1251)
     {
-        const QChar* p = text.data();
-        const QChar* const end = p + text.size();
-        while (p < end) {
-            const QChar c = *p++;
-            if (m_afterCr) {
-                m_afterCr = false;
-                if (c == u'\n')
-                    continue;
-            }
-            if (m_quoted) {
-                if (m_quoteSeen) {
-                    m_quoteSeen = false;
-                    if (c == u'"') {
-                        m_field.append(c); // a doubled quote is one
-                        continue;
-                    }
-                    m_quoted = false; // the closing quote; c is read as outside quotes
-                } else if (c == u'"') {
-                    m_quoteSeen = true;
-                    continue;
-                } else {
-                    // A line break inside quotes belongs to the field, as LF whatever the file uses.
-                    if (c == u'\r') {
-                        m_field.append(QLatin1Char('\n'));
-                        m_afterCr = true;
-                    } else {
-                        m_field.append(c);
-                    }
-                    continue;
-                }
-            }
-            if (c == m_delimiter) {
-                endField();
-            } else if (c == u'\n' || c == u'\r') {
-                m_afterCr = c == u'\r';
-                endField();
-                ++m_row;
-                m_column = 1;
-            } else if (c == u'"' && m_field.isEmpty() && !m_wasQuoted) {
-                m_quoted = m_wasQuoted = true;
-            } else {
-                // A run of plain characters at once.
-                const QChar* run = p - 1;
-                while (p < end && *p != m_delimiter && *p != u'\n' && *p != u'\r' && *p != u'"')
-                    ++p;
-                m_field.append(run, p - run);
-            }
-        }
+        m_special.fill(false);
+        for (const char c : {delimiter, '\r', '\n', '"'})
+            m_special[static_cast<unsigned char>(c)] = true;
     }
 
-    void finish()
+    // Parses what `data` holds; returns how many bytes were used. Unless `last`,
+    // an unfinished field is left unread for the next call (with more bytes).
+    qsizetype feed(const char* data, qsizetype size, bool last)
     {
-        if (!m_field.isEmpty() || m_column > 1)
-            endField();
+        qsizetype i = 0;
+        while (i < size) {
+            const qsizetype start = i;
+            if (data[i] == '"') {
+                if (!quoted(data, size, i, last))
+                    return start;
+            } else {
+                while (i < size && !m_special[static_cast<unsigned char>(data[i])])
+                    ++i;
+                if (i < size && data[i] == '"') { // a quote inside a field is a character
+                    m_field = QByteArray(data + start, i - start);
+                    if (!rest(data, size, i, last))
+                        return start;
+                } else if (i == size && !last) {
+                    return start;
+                } else {
+                    add(QByteArrayView(data + start, i - start));
+                }
+            }
+            if (i < size && data[i] == m_delimiter) {
+                ++i;
+                ++m_column;
+                if (i == size && last)
+                    add({});
+            } else if (i < size) { // a line end
+                if (data[i] == '\r' && i + 1 == size && !last)
+                    return start; // CR LF may be cut between the pieces: read the field again
+                i += (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') ? 2 : 1;
+                ++m_row;
+                m_column = 1;
+            }
+        }
+        return i;
     }
 
 private:
-    void endField()
+    // A quoted field from data[i] == '"'; a doubled quote is one, a line
+    // break inside belongs to the field as LF. False when it does not end here.
+    bool quoted(const char* data, qsizetype size, qsizetype& i, bool last)
     {
-        if (m_column <= WorkbookLimits::Columns && !m_field.isEmpty())
-            m_cells.addText(m_row, m_column, m_field);
         m_field.clear();
-        m_wasQuoted = false;
-        ++m_column;
+        qsizetype at = i + 1;
+        for (;;) {
+            const char* quote = static_cast<const char*>(std::memchr(data + at, '"', static_cast<size_t>(size - at)));
+            const qsizetype end = quote ? quote - data : size;
+            appendLineEnds(QByteArrayView(data + at, end - at));
+            if (!quote) {
+                if (!last)
+                    return false;
+                i = size;
+                add(m_field);
+                return true;
+            }
+            if (end + 1 < size && data[end + 1] == '"') {
+                m_field.append('"');
+                at = end + 2;
+                continue;
+            }
+            if (end + 1 == size && !last)
+                return false;
+            i = end + 1;
+            return rest(data, size, i, last);
+        }
+    }
+
+    // Characters after a closing quote (or from a quote inside an unquoted
+    // field) up to the delimiter or line end, taken as they are.
+    bool rest(const char* data, qsizetype size, qsizetype& i, bool last)
+    {
+        const qsizetype start = i;
+        while (i < size && data[i] != m_delimiter && data[i] != '\r' && data[i] != '\n')
+            ++i;
+        if (i == size && !last)
+            return false;
+        m_field.append(data + start, i - start);
+        add(m_field);
+        return true;
+    }
+
+    void appendLineEnds(QByteArrayView bytes)
+    {
+        for (qsizetype k = 0; k < bytes.size(); ++k) {
+            if (bytes[k] == '\r') {
+                m_field.append('\n');
+                if (k + 1 < bytes.size() && bytes[k + 1] == '\n')
+                    ++k;
+            } else {
+                m_field.append(bytes[k]);
+            }
+        }
+    }
+
+    void add(QByteArrayView field)
+    {
+        if (m_column > WorkbookLimits::Columns || field.isEmpty())
+            return;
+        std::uint32_t index = 0;
+        if (m_windows1251)
+            index = m_cells.texts().addWindows1251(field);
+        else if (!m_cells.texts().addUtf8(field, index))
+            throw NotUtf8();
+        m_cells.addTextIndex(m_row, m_column, index);
     }
 
     SheetCells& m_cells;
-    QChar m_delimiter;
+    char m_delimiter;
+    bool m_windows1251;
+    std::array<bool, 256> m_special;
     std::int64_t m_row = 1;
     int m_column = 1;
-    QString m_field;
-    bool m_quoted = false;
-    bool m_quoteSeen = false;
-    bool m_wasQuoted = false;
-    bool m_afterCr = false;
+    QByteArray m_field;
 };
 
-// Reads the whole device through the decoder; false when the bytes are not
-// valid in the encoding (only UTF-8 is tried and may fail).
-bool parse(QIODevice& device, Encoding encoding, SheetCells& cells)
+// Reads the whole device in pieces. UTF-16 is turned into UTF-8 piece by piece.
+void parse(QIODevice& device, Encoding encoding, SheetCells& cells)
 {
     if (!device.seek(0))
         throw Failure(QStringLiteral("файл не читается"));
-    QByteArray head = device.peek(3);
-    if (head.startsWith("\xEF\xBB\xBF"))
+    if (device.peek(3).startsWith("\xEF\xBB\xBF"))
         device.skip(3);
     else if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE)
         device.skip(2);
-    QStringDecoder decoder(encoding == Encoding::Utf16LE   ? QStringDecoder::Utf16LE
-                           : encoding == Encoding::Utf16BE ? QStringDecoder::Utf16BE
-                                                           : QStringDecoder::Utf8);
-    QByteArray bytes;
-    QString text;
+    QStringDecoder utf16(encoding == Encoding::Utf16BE ? QStringDecoder::Utf16BE : QStringDecoder::Utf16LE);
+    QByteArray buffer;
     std::unique_ptr<CsvParser> parser;
     for (;;) {
-        bytes.resize(Chunk);
-        const qint64 got = device.read(bytes.data(), Chunk);
+        QByteArray piece(Chunk, Qt::Uninitialized);
+        const qint64 got = device.read(piece.data(), Chunk);
         if (got < 0)
             throw Failure(QStringLiteral("файл не читается (%1)").arg(device.errorString()));
-        bytes.resize(got);
-        if (encoding == Encoding::Windows1251) {
-            text = Windows1251::decode(bytes);
-        } else {
-            text = decoder(bytes);
-            if (decoder.hasError())
-                return false;
+        piece.resize(got);
+        if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE)
+            piece = QString(utf16(piece)).toUtf8();
+        buffer.append(piece);
+        const bool last = got == 0;
+        if (!parser) {
+            const QString head = encoding == Encoding::Windows1251 ? Windows1251::decode(QByteArrayView(buffer).first(std::min<qsizetype>(buffer.size(), 65536)))
+                                                                   : QString::fromUtf8(QByteArrayView(buffer).first(std::min<qsizetype>(buffer.size(), 65536)));
+            parser = std::make_unique<CsvParser>(cells, static_cast<char>(detectDelimiter(head).unicode()), encoding == Encoding::Windows1251);
         }
-        if (!parser)
-            parser = std::make_unique<CsvParser>(cells, detectDelimiter(text));
-        parser->feed(text);
-        if (got == 0)
+        const qsizetype used = parser->feed(buffer.constData(), buffer.size(), last);
+        buffer.remove(0, used);
+        if (last)
             break;
     }
-    parser->finish();
-    return true;
 }
 
 } // namespace
@@ -209,17 +255,17 @@ SheetCells readCsv(QIODevice& device)
     const Encoding first = head.startsWith("\xFF\xFE")   ? Encoding::Utf16LE
                            : head.startsWith("\xFE\xFF") ? Encoding::Utf16BE
                                                          : Encoding::Utf8;
-    {
+    try {
         SheetCells cells(0);
-        if (parse(device, first, cells)) {
-            cells.finish();
-            return cells;
-        }
+        parse(device, first, cells);
+        cells.finish();
+        return cells;
+    } catch (const NotUtf8&) {
+        SheetCells cells(0);
+        parse(device, Encoding::Windows1251, cells);
+        cells.finish();
+        return cells;
     }
-    SheetCells cells(0);
-    parse(device, Encoding::Windows1251, cells);
-    cells.finish();
-    return cells;
 }
 
 SheetCells readCsv(const QByteArray& bytes)

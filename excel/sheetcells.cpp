@@ -2,6 +2,9 @@
 
 #include "excel/workbooklimits.h"
 #include "link/error.h"
+#include "link/windows1251.h"
+
+#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -10,6 +13,49 @@ std::uint32_t TextPool::add(QStringView text)
     if (m_chars.size() + text.size() > WorkbookLimits::MaxTextChars)
         throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
     m_chars.append(text);
+    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
+    return static_cast<std::uint32_t>(m_ends.size() - 1);
+}
+
+bool TextPool::addUtf8(QByteArrayView bytes, std::uint32_t& index)
+{
+    if (m_chars.size() + bytes.size() > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+    const qsizetype old = m_chars.size();
+    bool ascii = true;
+    for (const char c : bytes)
+        ascii = ascii && static_cast<signed char>(c) >= 0;
+    if (ascii) {
+        m_chars.resize(old + bytes.size());
+        QChar* out = m_chars.data() + old;
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            out[i] = QChar(static_cast<char16_t>(static_cast<unsigned char>(bytes[i])));
+    } else {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        m_chars.resize(old + bytes.size());
+        QChar* end = utf8.appendToBuffer(m_chars.data() + old, bytes);
+        if (utf8.hasError()) {
+            m_chars.resize(old);
+            return false;
+        }
+        m_chars.resize(end - m_chars.constData());
+    }
+    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
+    index = static_cast<std::uint32_t>(m_ends.size() - 1);
+    return true;
+}
+
+std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
+{
+    if (m_chars.size() + bytes.size() > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+    const qsizetype old = m_chars.size();
+    m_chars.resize(old + bytes.size());
+    QChar* out = m_chars.data() + old;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char16_t u = Windows1251::toUnicode(static_cast<unsigned char>(bytes[i]));
+        out[i] = QChar(u ? u : char16_t(0xFFFD));
+    }
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     return static_cast<std::uint32_t>(m_ends.size() - 1);
 }
