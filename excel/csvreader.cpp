@@ -255,13 +255,17 @@ SheetCells readCsv(QIODevice& device)
     const Encoding first = head.startsWith("\xFF\xFE")   ? Encoding::Utf16LE
                            : head.startsWith("\xFE\xFF") ? Encoding::Utf16BE
                                                          : Encoding::Utf8;
+    // A field takes at least two bytes with its delimiter, a character at most one.
+    const std::int64_t size = device.size();
     try {
         SheetCells cells(0);
+        cells.reserve(size / 6, size);
         parse(device, first, cells);
         cells.finish();
         return cells;
     } catch (const NotUtf8&) {
         SheetCells cells(0);
+        cells.reserve(size / 6, size);
         parse(device, Encoding::Windows1251, cells);
         cells.finish();
         return cells;

@@ -6,6 +6,7 @@
 #include "link/error.h"
 
 #include <QHash>
+#include <QIODevice>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -39,6 +40,74 @@ bool hasAttribute(const QXmlStreamAttributes& attributes, const QString& ns, QSt
     }
     return false;
 }
+
+// QXmlStreamReader holds a run of character data whole until the next tag,
+// so a part of nothing but spaces (a few hundred KB zipped) would be held as
+// hundreds of megabytes. This device passes the part through and puts an
+// empty comment into every run of character data longer than 64 KB (at a
+// character boundary, outside references), which splits the run into pieces
+// without changing the text; the reader's memory stays bounded by the piece.
+class RunSplitter : public QIODevice
+{
+public:
+    explicit RunSplitter(QIODevice* source) : m_source(source) { QIODevice::open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        static constexpr char Comment[] = "<!---->";
+        qint64 written = 0;
+        while (written < maxSize) {
+            if (m_inserted < 7 && m_inserting) {
+                data[written++] = Comment[m_inserted++];
+                if (m_inserted == 7)
+                    m_inserting = false;
+                continue;
+            }
+            if (m_at == m_buffer.size()) {
+                m_buffer.resize(65536);
+                const qint64 got = m_source->read(m_buffer.data(), m_buffer.size());
+                m_buffer.resize(std::max<qint64>(got, 0));
+                m_at = 0;
+                if (got <= 0)
+                    return written > 0 ? written : -1;
+            }
+            const char c = m_buffer[m_at];
+            if (c == '<') {
+                m_inTag = true;
+            } else if (c == '>') {
+                m_inTag = false;
+                m_run = 0;
+            } else if (!m_inTag) {
+                if (c == '&')
+                    m_inReference = true;
+                else if (c == ';')
+                    m_inReference = false;
+                if (++m_run > 65536 && !m_inReference && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+                    m_run = 0;
+                    m_inserting = true;
+                    m_inserted = 0;
+                    continue;
+                }
+            }
+            data[written++] = c;
+            ++m_at;
+        }
+        return written;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QIODevice* m_source;
+    QByteArray m_buffer;
+    qsizetype m_at = 0;
+    qint64 m_run = 0;
+    bool m_inTag = false;
+    bool m_inReference = false;
+    bool m_inserting = false;
+    int m_inserted = 0;
+};
 
 // The sheet that was active when the file was saved, by name; empty when the file does not say.
 QString readActiveTable(ZipArchive& archive)
@@ -136,6 +205,13 @@ struct PendingCell
     double number;
     QString text;
 };
+
+// A cell's text may not outgrow what the whole sheet may hold; checked before it grows.
+void checkGrowth(const QString& text, std::int64_t more)
+{
+    if (text.size() + more > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+}
 
 class ContentParser
 {
@@ -262,6 +338,7 @@ QString ContentParser::paragraphs()
         if (m_xml.isStart(u"annotation")) {
             m_xml.skipElement();
         } else if (m_xml.isStart(u"p") || m_xml.isStart(u"h")) {
+            checkGrowth(text, 1);
             if (!first)
                 text.append(QLatin1Char('\n'));
             first = false;
@@ -276,9 +353,11 @@ void ContentParser::spans(QString& text)
     const int level = m_xml.depth();
     while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
         if (m_xml.token() == QXmlStreamReader::Characters) {
+            checkGrowth(text, m_xml.text().size());
             text.append(m_xml.text());
         } else if (m_xml.isStart(u"s")) {
             const std::int64_t count = std::clamp<std::int64_t>(attributeValue(m_xml.attributes(), TextNs, u"c").toLongLong(), 1, 1000);
+            checkGrowth(text, count);
             text.append(QString(static_cast<qsizetype>(count), QLatin1Char(' ')));
         } else if (m_xml.isStart(u"tab")) {
             text.append(QLatin1Char('\t'));
@@ -298,6 +377,12 @@ void ContentParser::emit(const std::vector<PendingCell>& pending, std::int64_t r
     const std::int64_t rows = std::min(repeat, OdsRows - m_row);
     if (rows <= 0)
         return;
+    // What the repeats ask for is counted before any of it is made.
+    std::int64_t perRow = 0;
+    for (const PendingCell& cell : pending)
+        perRow += cell.repeat;
+    if (static_cast<std::int64_t>(m_cells.cellCount()) + rows * perRow > WorkbookLimits::MaxCells)
+        throw Failure(QStringLiteral("слишком много ячеек в листе (более %1)").arg(WorkbookLimits::MaxCells));
     std::vector<std::uint32_t> textIndex;
     for (const PendingCell& cell : pending) {
         const bool text = cell.kind == CellKind::Text || cell.kind == CellKind::Error;
@@ -338,7 +423,8 @@ SheetCells readOds(ZipArchive& archive)
     bool found = false;
     for (const QString& wanted : {active, QString()}) {
         const auto device = archive.open(part);
-        BoundedXml xml(device.get(), part, &archive);
+        RunSplitter split(device.get());
+        BoundedXml xml(&split, part, &archive);
         ContentParser parser(xml, cells, styles);
         found = parser.run(wanted);
         if (found || wanted.isEmpty())

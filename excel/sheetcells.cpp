@@ -60,6 +60,12 @@ std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
     return static_cast<std::uint32_t>(m_ends.size() - 1);
 }
 
+void TextPool::reserve(qsizetype strings, qsizetype chars)
+{
+    m_ends.reserve(static_cast<std::size_t>(strings));
+    m_chars.reserve(chars);
+}
+
 QStringView TextPool::at(std::uint32_t index) const
 {
     if (index >= m_ends.size())
@@ -129,6 +135,13 @@ void SheetCells::finish()
         m_ordered = true;
     }
     m_cells.shrink_to_fit();
+}
+
+void SheetCells::reserve(std::int64_t cells, std::int64_t chars)
+{
+    cells = std::min(cells, WorkbookLimits::MaxCells);
+    m_cells.reserve(static_cast<std::size_t>(cells));
+    m_texts.reserve(cells, std::min(chars, WorkbookLimits::MaxTextChars));
 }
 
 const SheetCells::Cell* SheetCells::find(std::int64_t row, int column) const

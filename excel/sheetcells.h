@@ -17,6 +17,7 @@ public:
     std::uint32_t addWindows1251(QByteArrayView bytes);
     QStringView at(std::uint32_t index) const;
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_ends.size()); }
+    void reserve(qsizetype strings, qsizetype chars);
 
 private:
     QString m_chars;
@@ -61,6 +62,9 @@ public:
     void addError(std::int64_t row, int column, QStringView code);
     void addFormulaWithoutValue(std::int64_t row, int column);
     void finish();
+    // Room for what the file is expected to hold, so that the stores grow without
+    // copying; untouched room costs address space, not memory.
+    void reserve(std::int64_t cells, std::int64_t chars);
 
     TextPool& texts() { return m_texts; }
     void setSheetName(const QString& name) { m_sheetName = name; }

@@ -571,6 +571,19 @@ void TestWorkbook::corruptFiles_data()
                       "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
                       "</manifest:file-entry></manifest:manifest>"});
     QTest::newRow("ods with a password") << QStringLiteral("secret.ods") << zipBytes(encrypted) << QStringLiteral("защищена паролем");
+    // Expansions that ods repeats and text:s ask for are counted before they are made.
+    QTest::newRow("ods repeats past the cell bound")
+        << QStringLiteral("repeats.ods")
+        << zipBytes(odsPackage("<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"1048576\">"
+                               "<table:table-cell table:number-columns-repeated=\"26\"><text:p>x</text:p></table:table-cell>"
+                               "</table:table-row></table:table>"))
+        << QStringLiteral("слишком много ячеек");
+    QByteArray spaces = "<table:table table:name=\"T\">";
+    for (int row = 0; row < 14; ++row)
+        spaces += "<table:table-row><table:table-cell><text:p>" + QByteArray("<text:s text:c=\"1000\"/>").repeated(5000)
+                  + "</text:p></table:table-cell></table:table-row>";
+    QTest::newRow("ods spaces past the text bound") << QStringLiteral("spaces.ods") << zipBytes(odsPackage(spaces + "</table:table>"))
+                                                    << QStringLiteral("слишком много текста");
     QTest::newRow("xlsb") << QStringLiteral("binary.xlsb")
                           << zipBytes({{QStringLiteral("[Content_Types].xml"), contentTypes()},
                                        {QStringLiteral("_rels/.rels"),
