@@ -12,6 +12,7 @@ longer saves Excel 95, so biff5.xls is written here record by record.
 Run with /usr/bin/python3 (Debian's python3-openpyxl, python3-xlsxwriter,
 python3-xlwt, python3-pandas) and libreoffice-calc on the PATH:
     /usr/bin/python3 scripts/make_workbook_fixtures.py [output folder]
+    /usr/bin/python3 scripts/make_workbook_fixtures.py --fuzz-seeds tests/fuzz/corpus/workbook
 The tests read the committed output; they need neither Python nor LibreOffice.
 """
 import datetime
@@ -236,6 +237,88 @@ def compound_file(name, stream):
     return header + struct.pack("<128I", *fat) + directory + stream
 
 
+def small_compound_file(name, stream):
+    """A compound file whose one stream (under 4096 bytes) lives in the mini
+    stream, as Excel keeps small workbooks: small enough for a fuzz seed."""
+    end, free = 0xFFFFFFFE, 0xFFFFFFFF
+    minis = (len(stream) + 63) // 64
+    container = stream.ljust(minis * 64, b"\x00")
+    container = container.ljust((len(container) + 511) // 512 * 512, b"\x00")
+    sectors = len(container) // 512
+    fat = [0xFFFFFFFD, end, end] + [4 + i for i in range(sectors - 1)] + [end]
+    fat += [free] * (128 - len(fat))
+    minifat = [i + 1 for i in range(minis - 1)] + [end]
+    minifat += [free] * (128 - len(minifat))
+    header = bytes.fromhex("D0CF11E0A1B11AE1") + b"\x00" * 16 + struct.pack(
+        "<HHHHH6sIIIIIIIII", 0x3E, 3, 0xFFFE, 9, 6, b"", 0, 1, 1, 0, 4096, 2, 1, end, 0)
+    header += struct.pack("<I", 0) + struct.pack("<I", free) * 108
+
+    def entry(entry_name, kind, child, start, size):
+        encoded = entry_name.encode("utf-16-le") + b"\x00\x00"
+        return (encoded.ljust(64, b"\x00") + struct.pack("<HBB", len(encoded), kind, 1)
+                + struct.pack("<III", free, free, child) + b"\x00" * 36 + struct.pack("<III", start, size, 0))
+
+    directory = entry("Root Entry", 5, 1, 3, minis * 64) + entry(name, 2, free, 0, len(stream))
+    return (header + struct.pack("<128I", *fat) + directory.ljust(512, b"\x00")
+            + struct.pack("<128I", *minifat) + container)
+
+
+SEED_XLSX_PARTS = [
+    '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>',
+    '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" '
+    'Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>'
+    '</Relationships>',
+    '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/'
+    'officeDocument/2006/relationships"><sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>',
+    '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" '
+    'Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets\\sheet1.xml"/>'
+    '<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" '
+    'Target="sharedStrings.xml"/><Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/'
+    'relationships/styles" Target="styles.xml"/></Relationships>',
+    '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>a_x000D_\r\nb_x005F_x0041_</t></si>'
+    '<si><r><t>x&#13;</t></r><rPh><t>y</t></rPh></si></sst>',
+    '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><numFmts><numFmt numFmtId="164" '
+    'formatCode="[h]:mm:ss"/><numFmt numFmtId="165" formatCode="dddd"/></numFmts><cellXfs><xf numFmtId="0"/>'
+    '<xf numFmtId="164"/><xf numFmtId="165"/><xf numFmtId="14"/></cellXfs></styleSheet>',
+    '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row r="1">'
+    '<c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c><c r="C1" s="1"><v>10.6320601851852</v></c>'
+    '<c r="D1" s="2"><v>45366.5</v></c><c r="E1" s="3"><v>60</v></c><c r="F1" s="3"><v>2958465</v></c></row>'
+    '<row r="2"><c r="A2" t="str"><f>""</f><v></v></c><c r="B2" s="3"><v>0.999995370370370</v></c></row>'
+    '</sheetData></worksheet>',
+]
+
+SEED_ODS_PARTS = [
+    "application/vnd.oasis.opendocument.spreadsheet",
+    "",
+    '<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+    'xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+    'xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" '
+    'xmlns:number="urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0"><office:automatic-styles>'
+    '<number:time-style style:name="N1" number:truncate-on-overflow="false"><number:hours/></number:time-style>'
+    '<style:style style:name="ce1" style:family="table-cell" style:data-style-name="N1"/></office:automatic-styles>'
+    '<office:body><office:spreadsheet><table:table table:name="T"><table:table-row table:number-rows-repeated="2">'
+    '<table:table-cell table:style-name="ce1" office:value-type="time" office:time-value="PT255H10M10S"/>'
+    '<table:table-cell office:value-type="time" office:time-value="PT23H59M59.6S"/>'
+    '<table:table-cell table:number-columns-repeated="3"><text:p>a<text:s text:c="5"/>b\r\nc</text:p></table:table-cell>'
+    '</table:table-row></table:table></office:spreadsheet></office:body></office:document-content>',
+]
+
+
+def fuzz_seeds(folder):
+    """Seeds of the workbook fuzz target (tests/fuzz/corpus/workbook): the
+    first byte picks the reader (2 xls, 3 csv, 4 xlsx parts, 5 ods parts)."""
+    os.makedirs(folder, exist_ok=True)
+    seeds = {
+        "xls_biff5": b"\x02" + small_compound_file("Book", biff5_book()),
+        "csv_decimal_commas": b"\x03" + "Сумма;Цена\r\n1,5;2,5\r\n3,5;\"4;5\"\r\n".encode("cp1251"),
+        "xlsx_escapes_durations": b"\x04" + b"\x00".join(p.encode("utf-8") for p in SEED_XLSX_PARTS),
+        "ods_times_spaces": b"\x05" + b"\x00".join(p.encode("utf-8") for p in SEED_ODS_PARTS),
+    }
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 def pandas_book(path):
     frame = pandas.DataFrame({"Карта": ["4000123412341234", "4000123412341235"], "Сумма": [100, 250.75],
                               "Срок": [datetime.datetime(2027, 12, 31), datetime.datetime(2028, 1, 31)]})
@@ -334,6 +417,9 @@ def drop_entries(path, prefixes):
 
 
 def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--fuzz-seeds":
+        fuzz_seeds(sys.argv[2])
+        return
     os.makedirs(OUT, exist_ok=True)
     openpyxl_book(os.path.join(OUT, "openpyxl.xlsx"))
     xlsxwriter_book(os.path.join(OUT, "xlsxwriter.xlsx"), inline=False)
