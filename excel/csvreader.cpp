@@ -221,14 +221,18 @@ void parse(QIODevice& device, Encoding encoding, SheetCells& cells)
     QByteArray buffer;
     std::unique_ptr<CsvParser> parser;
     for (;;) {
-        QByteArray piece(Chunk, Qt::Uninitialized);
-        const qint64 got = device.read(piece.data(), Chunk);
+        // Read into the end of the one buffer, which keeps its room between pieces.
+        const qsizetype kept = buffer.size();
+        buffer.resize(kept + Chunk);
+        const qint64 got = device.read(buffer.data() + kept, Chunk);
         if (got < 0)
             throw Failure(QStringLiteral("файл не читается (%1)").arg(device.errorString()));
-        piece.resize(got);
-        if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE)
-            piece = QString(utf16(piece)).toUtf8();
-        buffer.append(piece);
+        buffer.resize(kept + got);
+        if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE) {
+            const QByteArray utf8 = QString(utf16(QByteArrayView(buffer).sliced(kept))).toUtf8();
+            buffer.resize(kept);
+            buffer.append(utf8);
+        }
         const bool last = got == 0;
         if (!parser) {
             const QString head = encoding == Encoding::Windows1251 ? Windows1251::decode(QByteArrayView(buffer).first(std::min<qsizetype>(buffer.size(), 65536)))

@@ -22,18 +22,14 @@ bool TextPool::addUtf8(QByteArrayView bytes, std::uint32_t& index)
     if (m_chars.size() + bytes.size() > WorkbookLimits::MaxTextChars)
         throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
     const qsizetype old = m_chars.size();
-    bool ascii = true;
-    for (const char c : bytes)
-        ascii = ascii && static_cast<signed char>(c) >= 0;
-    if (ascii) {
-        m_chars.resize(old + bytes.size());
-        QChar* out = m_chars.data() + old;
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            out[i] = QChar(static_cast<char16_t>(static_cast<unsigned char>(bytes[i])));
-    } else {
+    m_chars.resize(old + bytes.size());
+    QChar* out = m_chars.data() + old;
+    qsizetype i = 0;
+    for (; i < bytes.size() && static_cast<signed char>(bytes[i]) >= 0; ++i)
+        out[i] = QChar(static_cast<char16_t>(bytes[i]));
+    if (i < bytes.size()) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        m_chars.resize(old + bytes.size());
-        QChar* end = utf8.appendToBuffer(m_chars.data() + old, bytes);
+        QChar* end = utf8.appendToBuffer(out + i, bytes.sliced(i));
         if (utf8.hasError()) {
             m_chars.resize(old);
             return false;

@@ -57,8 +57,11 @@ SheetCells readFile(const QString& path)
         ZipArchive archive(path);
         return readZip(archive);
     }
-    if (CompoundFile::hasSignature(head))
+    if (CompoundFile::hasSignature(head)) {
+        if (file.size() > WorkbookLimits::MaxXlsBytes)
+            throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxXlsBytes / (1024 * 1024)));
         return readXls(readWhole(file));
+    }
     // A BOF record at the start: an Excel 2.x-4.0 worksheet, or a workbook
     // stream saved outside its compound file.
     if (head.size() >= 4 && head[0] == '\x09' && (head[1] == '\x00' || head[1] == '\x02' || head[1] == '\x04' || head[1] == '\x08'))
