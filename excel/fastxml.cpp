@@ -221,6 +221,45 @@ void FastXml::endTag(qsizetype end)
 
 QByteArrayView FastXml::attribute(QByteArrayView name) const
 {
+    return findAttribute(name, false);
+}
+
+QByteArrayView FastXml::qualifiedAttribute(QByteArrayView qualifiedName) const
+{
+    return findAttribute(qualifiedName, true);
+}
+
+QString FastXml::decoded(QByteArrayView raw) const
+{
+    QString text;
+    appendReferences(text, raw);
+    return text;
+}
+
+bool FastXml::nextAttribute(qsizetype& i, QByteArrayView& name, QByteArrayView& value) const
+{
+    const QByteArrayView all = m_attributes;
+    while (i < all.size() && isSpace(all[i]))
+        ++i;
+    const qsizetype nameStart = i;
+    while (i < all.size() && all[i] != '=' && !isSpace(all[i]))
+        ++i;
+    name = all.sliced(nameStart, i - nameStart);
+    while (i < all.size() && (isSpace(all[i]) || all[i] == '='))
+        ++i;
+    if (i >= all.size() || (all[i] != '"' && all[i] != '\''))
+        return false;
+    const char quote = all[i++];
+    const qsizetype valueStart = i;
+    while (i < all.size() && all[i] != quote)
+        ++i;
+    value = all.sliced(valueStart, i - valueStart);
+    ++i;
+    return true;
+}
+
+QByteArrayView FastXml::findAttribute(QByteArrayView name, bool qualified) const
+{
     const QByteArrayView all = m_attributes;
     qsizetype i = 0;
     while (i < all.size()) {
@@ -238,7 +277,7 @@ QByteArrayView FastXml::attribute(QByteArrayView name) const
         const qsizetype valueStart = i;
         while (i < all.size() && all[i] != quote)
             ++i;
-        if (same(localName(attributeName), name))
+        if (same(qualified ? attributeName : localName(attributeName), name))
             return all.sliced(valueStart, i - valueStart);
         ++i;
     }
@@ -274,6 +313,11 @@ void FastXml::appendDecoded(QString& text, QByteArrayView raw) const
         appendUtf8(text, raw);
         return;
     }
+    appendReferences(text, raw);
+}
+
+void FastXml::appendReferences(QString& text, QByteArrayView raw) const
+{
     qsizetype from = 0;
     for (;;) {
         const qsizetype amp = raw.indexOf('&', from);

@@ -1,5 +1,6 @@
 #include "excel/boundedxml.h"
 #include "excel/celltext.h"
+#include "excel/fastxml.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "excel/ziparchive.h"
@@ -10,16 +11,14 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <vector>
 
 namespace WorkbookReader {
 namespace {
 
-const QString TableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
-const QString OfficeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
-const QString TextNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0");
 const QString ConfigNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:config:1.0");
-const QString CalcExtNs = QStringLiteral("urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0");
 const QString StyleNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:style:1.0");
 const QString NumberNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0");
 
@@ -40,74 +39,6 @@ bool hasAttribute(const QXmlStreamAttributes& attributes, const QString& ns, QSt
     }
     return false;
 }
-
-// QXmlStreamReader holds a run of character data whole until the next tag,
-// so a part of nothing but spaces (a few hundred KB zipped) would be held as
-// hundreds of megabytes. This device passes the part through and puts an
-// empty comment into every run of character data longer than 64 KB (at a
-// character boundary, outside references), which splits the run into pieces
-// without changing the text; the reader's memory stays bounded by the piece.
-class RunSplitter : public QIODevice
-{
-public:
-    explicit RunSplitter(QIODevice* source) : m_source(source) { QIODevice::open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        static constexpr char Comment[] = "<!---->";
-        qint64 written = 0;
-        while (written < maxSize) {
-            if (m_inserted < 7 && m_inserting) {
-                data[written++] = Comment[m_inserted++];
-                if (m_inserted == 7)
-                    m_inserting = false;
-                continue;
-            }
-            if (m_at == m_buffer.size()) {
-                m_buffer.resize(65536);
-                const qint64 got = m_source->read(m_buffer.data(), m_buffer.size());
-                m_buffer.resize(std::max<qint64>(got, 0));
-                m_at = 0;
-                if (got <= 0)
-                    return written > 0 ? written : -1;
-            }
-            const char c = m_buffer[m_at];
-            if (c == '<') {
-                m_inTag = true;
-            } else if (c == '>') {
-                m_inTag = false;
-                m_run = 0;
-            } else if (!m_inTag) {
-                if (c == '&')
-                    m_inReference = true;
-                else if (c == ';')
-                    m_inReference = false;
-                if (++m_run > 65536 && !m_inReference && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-                    m_run = 0;
-                    m_inserting = true;
-                    m_inserted = 0;
-                    continue;
-                }
-            }
-            data[written++] = c;
-            ++m_at;
-        }
-        return written;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QIODevice* m_source;
-    QByteArray m_buffer;
-    qsizetype m_at = 0;
-    qint64 m_run = 0;
-    bool m_inTag = false;
-    bool m_inReference = false;
-    bool m_inserting = false;
-    int m_inserted = 0;
-};
 
 // The sheet that was active when the file was saved, by name; empty when the file does not say.
 QString readActiveTable(ZipArchive& archive)
@@ -213,15 +144,41 @@ void checkGrowth(const QString& text, std::int64_t more)
         throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
 }
 
+std::int64_t integer(QByteArrayView text, std::int64_t fallback)
+{
+    std::int64_t value = fallback;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() ? value : fallback;
+}
+
+double decimal(QByteArrayView text)
+{
+    double value = 0.0;
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '+'))
+        text = text.sliced(1);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && std::isfinite(value) ? value : 0.0;
+}
+
+std::int64_t repeatCount(QByteArrayView value)
+{
+    return value.isEmpty() ? 1 : std::clamp<std::int64_t>(integer(value, 1), 1, 1LL << 31);
+}
+
+// The sheet (content.xml) through FastXml: it can run to gigabytes, which
+// QXmlStreamReader reads at a tenth of the speed and would hold a run of
+// character data whole. Names are matched as LibreOffice and every other
+// writer spell them (office:, table:, text:, calcext:, style:, number:).
 class ContentParser
 {
 public:
-    ContentParser(BoundedXml& xml, SheetCells& cells, TimeStyles styles) : m_xml(xml), m_cells(cells), m_styles(std::move(styles)) {}
+    ContentParser(FastXml& xml, SheetCells& cells, TimeStyles styles) : m_xml(xml), m_cells(cells), m_styles(std::move(styles)) {}
 
     // Reads the table whose name is wanted, or the first one; false when there is none.
     bool run(const QString& wanted);
 
 private:
+    void automaticStyles();
     void table();
     void row();
     void cell(std::vector<PendingCell>& pending, int& column);
@@ -229,7 +186,7 @@ private:
     void spans(QString& text);
     void emit(const std::vector<PendingCell>& pending, std::int64_t repeat);
 
-    BoundedXml& m_xml;
+    FastXml& m_xml;
     SheetCells& m_cells;
     TimeStyles m_styles;
     std::int64_t m_row = 0;
@@ -239,12 +196,12 @@ bool ContentParser::run(const QString& wanted)
 {
     bool inSpreadsheet = false;
     while (m_xml.next()) {
-        if (m_xml.isStart(u"automatic-styles")) {
-            readTimeStyles(m_xml, m_styles);
-        } else if (m_xml.isStart(u"spreadsheet")) {
+        if (m_xml.isStart("automatic-styles")) {
+            automaticStyles();
+        } else if (m_xml.isStart("spreadsheet")) {
             inSpreadsheet = true;
-        } else if (inSpreadsheet && m_xml.isStart(u"table")) {
-            const QString name = attributeValue(m_xml.attributes(), TableNs, u"name").toString();
+        } else if (inSpreadsheet && m_xml.isStart("table")) {
+            const QString name = m_xml.decoded(m_xml.qualifiedAttribute("table:name"));
             if (!wanted.isEmpty() && name != wanted) {
                 m_xml.skipElement();
                 continue;
@@ -257,33 +214,42 @@ bool ContentParser::run(const QString& wanted)
     return false;
 }
 
+void ContentParser::automaticStyles()
+{
+    const int level = m_xml.depth();
+    while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
+        if (m_xml.isStart("time-style")) {
+            if (m_xml.qualifiedAttribute("number:truncate-on-overflow") == "false")
+                m_styles.elapsed.insert(m_xml.decoded(m_xml.qualifiedAttribute("style:name")));
+            m_xml.skipElement();
+        } else if (m_xml.isStart("style")) {
+            const QByteArrayView data = m_xml.qualifiedAttribute("style:data-style-name");
+            if (!data.isEmpty() && m_styles.dataStyle.size() < 65536)
+                m_styles.dataStyle.insert(m_xml.decoded(m_xml.qualifiedAttribute("style:name")), m_xml.decoded(data));
+            m_xml.skipElement();
+        }
+    }
+}
+
 void ContentParser::table()
 {
     const int level = m_xml.depth();
     while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
-        if (m_xml.isStart(u"table-row"))
+        if (m_xml.isStart("table-row"))
             row();
-        else if (m_xml.isStart(u"table-column") || m_xml.isStart(u"shapes") || m_xml.isStart(u"named-expressions"))
+        else if (m_xml.isStart("table-column") || m_xml.isStart("shapes") || m_xml.isStart("named-expressions"))
             m_xml.skipElement();
     }
 }
 
-std::int64_t repeatCount(const QXmlStreamAttributes& attributes, QStringView name)
-{
-    const QStringView value = attributeValue(attributes, TableNs, name);
-    if (value.isEmpty())
-        return 1;
-    return std::clamp<std::int64_t>(value.toLongLong(), 1, 1LL << 31);
-}
-
 void ContentParser::row()
 {
-    const std::int64_t repeat = repeatCount(m_xml.attributes(), u"number-rows-repeated");
+    const std::int64_t repeat = repeatCount(m_xml.qualifiedAttribute("table:number-rows-repeated"));
     std::vector<PendingCell> pending;
     int column = 1;
     const int level = m_xml.depth();
     while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
-        if (m_xml.isStart(u"table-cell") || m_xml.isStart(u"covered-table-cell"))
+        if (m_xml.isStart("table-cell") || m_xml.isStart("covered-table-cell"))
             cell(pending, column);
     }
     emit(pending, repeat);
@@ -292,34 +258,62 @@ void ContentParser::row()
 
 void ContentParser::cell(std::vector<PendingCell>& pending, int& column)
 {
-    const QXmlStreamAttributes attributes = m_xml.attributes();
-    const std::int64_t repeat = repeatCount(attributes, u"number-columns-repeated");
-    const QStringView type = attributeValue(attributes, OfficeNs, u"value-type");
-    const bool error = attributeValue(attributes, CalcExtNs, u"value-type") == u"error";
+    // The attributes are views into the parser's buffer: taken before the cell's content is read.
+    QByteArrayView repeated, type, calcextType, number, booleanValue, date, time, style, string;
+    m_xml.forEachAttribute([&](QByteArrayView name, QByteArrayView value) {
+        if (name == "table:number-columns-repeated")
+            repeated = value;
+        else if (name == "office:value-type")
+            type = value;
+        else if (name == "calcext:value-type")
+            calcextType = value;
+        else if (name == "office:value")
+            number = value;
+        else if (name == "office:boolean-value")
+            booleanValue = value;
+        else if (name == "office:date-value")
+            date = value;
+        else if (name == "office:time-value")
+            time = value;
+        else if (name == "table:style-name")
+            style = value;
+        else if (name == "office:string-value")
+            string = value;
+    });
+    const std::int64_t repeat = repeatCount(repeated);
+    const bool error = calcextType == "error";
+    PendingCell value{column, 0, CellKind::Text, 0.0, QString()};
+    bool plain = false; // the cell's text is its value
+    if (type == "float" || type == "percentage" || type == "currency") {
+        value.kind = CellKind::Number;
+        value.number = decimal(number);
+    } else if (type == "boolean") {
+        value.kind = CellKind::Boolean;
+        value.number = booleanValue == "true" ? 1.0 : 0.0;
+    } else if (type == "date") {
+        value.text = CellText::isoDateTime(QString::fromLatin1(date));
+    } else if (type == "time") {
+        value.number = durationDays(QString::fromLatin1(time));
+        const bool elapsed = m_styles.isElapsed(m_xml.decoded(style));
+        value.kind = elapsed || value.number < 0 ? CellKind::Duration : CellKind::DateTime;
+    } else if (string.data()) {
+        value.text = m_xml.decoded(string);
+    } else {
+        plain = true;
+    }
     const QString text = paragraphs(); // consumes the cell
     const int first = column;
     column = static_cast<int>(std::min<std::int64_t>(column + repeat, WorkbookLimits::Columns + 1));
     if (first > WorkbookLimits::Columns)
         return;
-    PendingCell value{first, column - first, CellKind::Text, 0.0, QString()};
+    value.repeat = column - first;
     if (error) {
         value.kind = CellKind::Error;
         value.text = text;
-    } else if (type == u"float" || type == u"percentage" || type == u"currency") {
-        value.number = attributeValue(attributes, OfficeNs, u"value").toDouble();
-        value.kind = looksBoolean(value.number, text) ? CellKind::Boolean : CellKind::Number;
-    } else if (type == u"boolean") {
-        value.kind = CellKind::Boolean;
-        value.number = attributeValue(attributes, OfficeNs, u"boolean-value") == u"true" ? 1.0 : 0.0;
-    } else if (type == u"date") {
-        value.text = CellText::isoDateTime(attributeValue(attributes, OfficeNs, u"date-value"));
-    } else if (type == u"time") {
-        value.number = durationDays(attributeValue(attributes, OfficeNs, u"time-value"));
-        const bool elapsed = m_styles.isElapsed(attributeValue(attributes, TableNs, u"style-name"));
-        value.kind = elapsed || value.number < 0 ? CellKind::Duration : CellKind::DateTime;
-    } else if (hasAttribute(attributes, OfficeNs, u"string-value")) {
-        value.text = attributeValue(attributes, OfficeNs, u"string-value").toString();
-    } else {
+    } else if (value.kind == CellKind::Number) {
+        if (looksBoolean(value.number, text))
+            value.kind = CellKind::Boolean;
+    } else if (plain) {
         if (text.isEmpty())
             return;
         value.text = text;
@@ -335,9 +329,9 @@ QString ContentParser::paragraphs()
     bool first = true;
     const int level = m_xml.depth();
     while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
-        if (m_xml.isStart(u"annotation")) {
+        if (m_xml.isStart("annotation")) {
             m_xml.skipElement();
-        } else if (m_xml.isStart(u"p") || m_xml.isStart(u"h")) {
+        } else if (m_xml.isStart("p") || m_xml.isStart("h")) {
             checkGrowth(text, 1);
             if (!first)
                 text.append(QLatin1Char('\n'));
@@ -352,18 +346,18 @@ void ContentParser::spans(QString& text)
 {
     const int level = m_xml.depth();
     while (m_xml.next() && !(m_xml.isEnd() && m_xml.depth() < level)) {
-        if (m_xml.token() == QXmlStreamReader::Characters) {
-            checkGrowth(text, m_xml.text().size());
-            text.append(m_xml.text());
-        } else if (m_xml.isStart(u"s")) {
-            const std::int64_t count = std::clamp<std::int64_t>(attributeValue(m_xml.attributes(), TextNs, u"c").toLongLong(), 1, 1000);
+        if (m_xml.token() == FastXml::Text) {
+            m_xml.appendText(text);
+            checkGrowth(text, 0);
+        } else if (m_xml.isStart("s")) {
+            const std::int64_t count = std::clamp<std::int64_t>(integer(m_xml.qualifiedAttribute("text:c"), 1), 1, 1000);
             checkGrowth(text, count);
             text.append(QString(static_cast<qsizetype>(count), QLatin1Char(' ')));
-        } else if (m_xml.isStart(u"tab")) {
+        } else if (m_xml.isStart("tab")) {
             text.append(QLatin1Char('\t'));
-        } else if (m_xml.isStart(u"line-break")) {
+        } else if (m_xml.isStart("line-break")) {
             text.append(QLatin1Char('\n'));
-        } else if (m_xml.isStart(u"annotation") || m_xml.isStart(u"note")) {
+        } else if (m_xml.isStart("annotation") || m_xml.isStart("note")) {
             m_xml.skipElement();
         }
     }
@@ -423,8 +417,7 @@ SheetCells readOds(ZipArchive& archive)
     bool found = false;
     for (const QString& wanted : {active, QString()}) {
         const auto device = archive.open(part);
-        RunSplitter split(device.get());
-        BoundedXml xml(&split, part, &archive);
+        FastXml xml(device.get(), part, &archive);
         ContentParser parser(xml, cells, styles);
         found = parser.run(wanted);
         if (found || wanted.isEmpty())

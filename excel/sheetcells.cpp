@@ -130,7 +130,8 @@ void SheetCells::finish()
                       m_cells.end());
         m_ordered = true;
     }
-    m_cells.shrink_to_fit();
+    // No shrink_to_fit: room reserved but never written costs address space,
+    // not memory, and shrinking would copy every cell once more.
 }
 
 void SheetCells::reserve(std::int64_t cells, std::int64_t chars)

@@ -227,7 +227,7 @@ void benchOne(const QString& self, const QString& format, int rows, QTemporaryDi
     std::printf("%-5s %8d %7.1f MB | ours %6.3f s (open %6.3f s) %6.1f MB %4.0f B/cell | %-11s ", qPrintable(format), rows,
                 QFileInfo(path).size() / 1e6, ourSeconds, openSeconds, ourMb, bytesPerCell, PeerName(format));
     if (peer)
-        std::printf("%7.3f s %7.1f MB | %5.1f x\n", peerSeconds, peerMb, peerSeconds / ourSeconds);
+        std::printf("%7.3f s %7.1f MB | %5.1f x\n", peerSeconds, peerMb, peerSeconds / std::max(openSeconds, 0.001));
     else
         std::printf("   not installed\n");
     std::fflush(stdout);
@@ -255,10 +255,12 @@ int main(int argc, char** argv)
     }
     QTemporaryDir dir;
     const QString self = QCoreApplication::applicationFilePath();
-    std::printf("processor seconds (user + system) of each read in a process of its own; ours: open, then the text\n"
-                "of every cell of A..E through ReadCellText; the peers read every value; LibreOffice (wall time,\n"
-                "start-up included) converts the sheet to csv. B/cell: peak memory over the start, per cell read.\n");
-    std::printf("format    rows    file | ours: all cells (open alone), peak RSS, B/cell | peer: seconds, peak RSS | peer/ours\n");
+    std::printf("processor seconds (user + system) of each read in a process of its own. Ours: open (the whole sheet\n"
+                "read into memory, what the peers do) and, after it, the text of every cell of A..E through\n"
+                "ReadCellText (a stat of the file and a lookup each); the peers read every value; LibreOffice\n"
+                "(wall time, start-up included) converts the sheet to csv. B/cell: peak memory over the start,\n"
+                "per cell. The ratio is the peer's time over our open.\n");
+    std::printf("format    rows    file | ours: open + every text (open alone), peak RSS, B/cell | peer: seconds, peak RSS | peer/open\n");
     for (const QString& format : formats) {
         QList<int> done;
         for (int rows : sizes) {
