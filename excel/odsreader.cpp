@@ -414,6 +414,9 @@ SheetCells readOds(ZipArchive& archive)
     const TimeStyles styles = readCommonTimeStyles(archive);
     SheetCells cells(OdsRows);
     const QString part = QStringLiteral("content.xml");
+    // Room for what the sheet can hold (a cell takes at least 40 bytes of content.xml).
+    const std::int64_t contentBytes = archive.sizeOf(part);
+    cells.reserve(contentBytes / 40, contentBytes / 8);
     bool found = false;
     for (const QString& wanted : {active, QString()}) {
         const auto device = archive.open(part);

@@ -442,6 +442,9 @@ SheetCells readXlsx(ZipArchive& archive)
     SheetCells cells(XlsxRows);
     cells.setSheetName(book.sheetName);
     cells.setDate1904(book.date1904);
+    // Room for what the parts can hold (a cell takes at least 20 bytes of the sheet).
+    const std::int64_t sheetBytes = archive.sizeOf(book.sheetPart);
+    cells.reserve(sheetBytes / 20, (book.sharedStringsPart.isEmpty() ? 0 : archive.sizeOf(book.sharedStringsPart)) + sheetBytes / 8);
     readSharedStrings(archive, book.sharedStringsPart, cells);
     const std::uint32_t sharedCount = cells.texts().size();
     const auto device = archive.open(book.sheetPart);

@@ -131,6 +131,15 @@ std::int64_t ZipArchive::locate(const QString& name) const
     return m_slashNames.value(name.toLower(), -1);
 }
 
+std::int64_t ZipArchive::sizeOf(const QString& name) const
+{
+    const std::int64_t index = locate(name);
+    zip_stat_t stat;
+    if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        return 0;
+    return static_cast<std::int64_t>(std::min<zip_uint64_t>(stat.size, WorkbookLimits::MaxEntryBytes));
+}
+
 bool ZipArchive::contains(const QString& name) const
 {
     return locate(name) >= 0;

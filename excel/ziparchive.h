@@ -22,6 +22,8 @@ public:
     ZipArchive& operator=(const ZipArchive&) = delete;
 
     bool contains(const QString& name) const;
+    // The uncompressed size the archive gives for an entry (0 when unknown): a hint, never trusted.
+    std::int64_t sizeOf(const QString& name) const;
     // A sequential device over the uncompressed entry; read errors and
     // overruns show as the device ending early, and as overrun() afterwards.
     std::unique_ptr<QIODevice> open(const QString& name);

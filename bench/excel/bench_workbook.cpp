@@ -65,6 +65,10 @@ else:  # ods, as LibreOffice writes it
           'xmlns:calcext="urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0"')
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         z.writestr(zipfile.ZipInfo("mimetype"), "application/vnd.oasis.opendocument.spreadsheet")
+        z.writestr("META-INF/manifest.xml", '<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0" '
+                   'manifest:version="1.2"><manifest:file-entry manifest:full-path="/" manifest:version="1.2" '
+                   'manifest:media-type="application/vnd.oasis.opendocument.spreadsheet"/><manifest:file-entry '
+                   'manifest:full-path="content.xml" manifest:media-type="text/xml"/></manifest:manifest>')
         with z.open("content.xml", "w", force_zip64=True) as out:
             out.write(('<?xml version="1.0" encoding="UTF-8"?><office:document-content %s><office:body>'
                        '<office:spreadsheet><table:table table:name="Данные">' % ns).encode())
@@ -192,7 +196,9 @@ bool libreOffice(const QString& path, double* seconds)
              {}, nullptr))
         return false;
     *seconds = timer.nsecsElapsed() / 1e9;
-    return true;
+    // soffice answers 0 even when it could not load the file: only its output says it did.
+    const QString csv = out.filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv"));
+    return QFileInfo(csv).size() > 0;
 }
 
 void benchOne(const QString& self, const QString& format, int rows, QTemporaryDir& dir)
@@ -229,7 +235,7 @@ void benchOne(const QString& self, const QString& format, int rows, QTemporaryDi
     if (peer)
         std::printf("%7.3f s %7.1f MB | %5.1f x\n", peerSeconds, peerMb, peerSeconds / std::max(openSeconds, 0.001));
     else
-        std::printf("   not installed\n");
+        std::printf("   not installed or failed\n");
     std::fflush(stdout);
 }
 
