@@ -137,7 +137,11 @@ std::int64_t ZipArchive::sizeOf(const QString& name) const
     zip_stat_t stat;
     if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
         return 0;
-    return static_cast<std::int64_t>(std::min<zip_uint64_t>(stat.size, WorkbookLimits::MaxEntryBytes));
+    // The size field can lie; deflate cannot unpack more than about 1032 times what it packed.
+    zip_uint64_t size = std::min<zip_uint64_t>(stat.size, WorkbookLimits::MaxEntryBytes);
+    if (stat.valid & ZIP_STAT_COMP_SIZE)
+        size = std::min<zip_uint64_t>(size, (stat.comp_size + 1) * 1032);
+    return static_cast<std::int64_t>(size);
 }
 
 bool ZipArchive::contains(const QString& name) const
