@@ -47,20 +47,40 @@ QString serialDateTime(double serial, bool date1904)
     if (!std::isfinite(serial) || serial < 0 || serial >= 2958466.0)
         return number(serial);
     auto seconds = static_cast<std::int64_t>(std::llround(serial * 86400.0));
-    std::int64_t days = seconds / 86400;
+    const std::int64_t days = seconds / 86400;
     seconds %= 86400;
     const QTime time = QTime(0, 0).addSecs(static_cast<int>(seconds));
-    if (days == 0 && !date1904)
+    // A time of day without a date wraps at midnight when rounded up to it
+    // (23:59:59.6 is 00:00:00), as a time format shows it.
+    if (serial < 1.0 && !date1904)
         return timeText(time);
-    QString date;
-    if (date1904) {
-        date = dateText(QDate(1904, 1, 1).addDays(days));
-    } else if (days == 60) {
-        date = QStringLiteral("29.02.1900"); // the day that 1900-based serials count, though it never was
-    } else {
-        date = dateText(QDate(1899, 12, days < 60 ? 31 : 30).addDays(days));
-    }
-    return seconds == 0 ? date : date + QLatin1Char(' ') + timeText(time);
+    if (days >= 2958466)
+        return number(serial);
+    QDate date;
+    if (date1904)
+        date = QDate(1904, 1, 1).addDays(days);
+    else if (days < 60)
+        date = QDate(1899, 12, 31).addDays(days);
+    else
+        // Serials from 61 on count from 30.12.1899 because 1900-based serials
+        // give 60 to a 29 February 1900 that never was; 60 itself reads as the
+        // day it follows, 28.02.1900, as LibreOffice shows it.
+        date = QDate(1899, 12, 30).addDays(days);
+    return seconds == 0 ? dateText(date) : dateText(date) + QLatin1Char(' ') + timeText(time);
+}
+
+QString duration(double days)
+{
+    if (!std::isfinite(days) || std::fabs(days) > 1e9)
+        return number(days);
+    std::int64_t seconds = std::llround(days * 86400.0);
+    const bool negative = seconds < 0;
+    seconds = std::abs(seconds);
+    return QStringLiteral("%1%2:%3:%4")
+        .arg(negative ? QStringLiteral("-") : QString())
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString isoDateTime(QStringView iso)

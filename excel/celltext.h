@@ -13,6 +13,8 @@ QString number(double value);
 // A spreadsheet serial day number: "dd.MM.yyyy", "HH:mm:ss" when the date part
 // is zero, "dd.MM.yyyy HH:mm:ss" when both parts are present.
 QString serialDateTime(double serial, bool date1904);
+// Elapsed time in days as "H:mm:ss" with all its hours (at least two digits): "255:10:10".
+QString duration(double days);
 // "yyyy-MM-dd", "yyyy-MM-ddTHH:mm:ss", "HH:mm:ss" (ISO forms that files store) in the forms above.
 QString isoDateTime(QStringView iso);
 QString boolean(bool value);

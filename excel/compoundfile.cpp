@@ -39,8 +39,7 @@ QByteArray CompoundFile::sector(quint32 index) const
 {
     const qint64 offset = (static_cast<qint64>(index) + 1) << m_sectorShift;
     const qint64 size = qint64(1) << m_sectorShift;
-    // A sector cut short is refused as well: libfreexl, which reads the file
-    // after us, fails on one and leaks the mini stream it was reading into.
+    // A sector cut short is refused: a stream read from it would lack its end.
     if (offset + size > m_bytes.size())
         corrupt(QStringLiteral("сектор за концом файла"));
     return m_bytes.mid(offset, size);
@@ -101,7 +100,7 @@ CompoundFile::CompoundFile(const QByteArray& bytes) : m_bytes(bytes)
     for (quint32 s : chain(u32(bytes, 0x30), m_fat, sectorCount))
         directory += sector(s);
     for (qsizetype at = 0; at + 128 <= directory.size(); at += 128) {
-        // libfreexl converts as many name bytes as the entry claims, past the entry.
+        // A name longer than its 64-byte field is a damaged directory.
         const int nameBytes = u16(directory, at + 0x40);
         if (nameBytes > 64)
             corrupt(QStringLiteral("имя в каталоге длиннее 64 байт"));
@@ -117,7 +116,7 @@ CompoundFile::CompoundFile(const QByteArray& bytes) : m_bytes(bytes)
     }
     if (m_entries.empty() || m_entries.front().type != 5)
         corrupt(QStringLiteral("нет корневого каталога"));
-    // libfreexl allocates what the root entry gives as its size before it reads a byte of it.
+    // No entry can be larger than the file that holds it.
     for (const Entry& entry : m_entries) {
         if (entry.size > static_cast<quint64>(bytes.size()))
             corrupt(QStringLiteral("запись каталога «%1» больше файла").arg(entry.name));

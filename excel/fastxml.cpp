@@ -5,6 +5,7 @@
 #include "link/error.h"
 
 #include <QIODevice>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -220,6 +221,45 @@ void FastXml::endTag(qsizetype end)
 
 QByteArrayView FastXml::attribute(QByteArrayView name) const
 {
+    return findAttribute(name, false);
+}
+
+QByteArrayView FastXml::qualifiedAttribute(QByteArrayView qualifiedName) const
+{
+    return findAttribute(qualifiedName, true);
+}
+
+QString FastXml::decoded(QByteArrayView raw) const
+{
+    QString text;
+    appendReferences(text, raw);
+    return text;
+}
+
+bool FastXml::nextAttribute(qsizetype& i, QByteArrayView& name, QByteArrayView& value) const
+{
+    const QByteArrayView all = m_attributes;
+    while (i < all.size() && isSpace(all[i]))
+        ++i;
+    const qsizetype nameStart = i;
+    while (i < all.size() && all[i] != '=' && !isSpace(all[i]))
+        ++i;
+    name = all.sliced(nameStart, i - nameStart);
+    while (i < all.size() && (isSpace(all[i]) || all[i] == '='))
+        ++i;
+    if (i >= all.size() || (all[i] != '"' && all[i] != '\''))
+        return false;
+    const char quote = all[i++];
+    const qsizetype valueStart = i;
+    while (i < all.size() && all[i] != quote)
+        ++i;
+    value = all.sliced(valueStart, i - valueStart);
+    ++i;
+    return true;
+}
+
+QByteArrayView FastXml::findAttribute(QByteArrayView name, bool qualified) const
+{
     const QByteArrayView all = m_attributes;
     qsizetype i = 0;
     while (i < all.size()) {
@@ -237,7 +277,7 @@ QByteArrayView FastXml::attribute(QByteArrayView name) const
         const qsizetype valueStart = i;
         while (i < all.size() && all[i] != quote)
             ++i;
-        if (same(localName(attributeName), name))
+        if (same(qualified ? attributeName : localName(attributeName), name))
             return all.sliced(valueStart, i - valueStart);
         ++i;
     }
@@ -249,6 +289,21 @@ void FastXml::appendUtf8(QString& text, QByteArrayView raw) const
     const qsizetype old = text.size();
     text.resize(old + raw.size());
     QChar* end = m_utf8.appendToBuffer(text.data() + old, raw);
+    // XML reads every line end (CR LF, CR) as LF; a CR given as &#13; stays.
+    QChar* const begin = text.data() + old;
+    if (std::find(begin, end, QLatin1Char('\r')) != end) {
+        QChar* out = begin;
+        for (QChar* in = begin; in < end; ++in) {
+            if (*in == u'\r') {
+                *out++ = QLatin1Char('\n');
+                if (in + 1 < end && in[1] == u'\n')
+                    ++in;
+            } else {
+                *out++ = *in;
+            }
+        }
+        end = out;
+    }
     text.resize(end - text.constData());
 }
 
@@ -258,6 +313,11 @@ void FastXml::appendDecoded(QString& text, QByteArrayView raw) const
         appendUtf8(text, raw);
         return;
     }
+    appendReferences(text, raw);
+}
+
+void FastXml::appendReferences(QString& text, QByteArrayView raw) const
+{
     qsizetype from = 0;
     for (;;) {
         const qsizetype amp = raw.indexOf('&', from);

@@ -45,6 +45,21 @@ public:
     // The raw value of an attribute of the current start tag (without
     // references resolved: the attributes read here are names and numbers).
     QByteArrayView attribute(QByteArrayView name) const;
+    // The same by the name as written, prefix and all ("office:value-type"),
+    // where two namespaces use one local name.
+    QByteArrayView qualifiedAttribute(QByteArrayView qualifiedName) const;
+    // Every attribute of the current start tag, name as written and raw value, in one pass.
+    template <typename Visit> void forEachAttribute(Visit visit) const
+    {
+        qsizetype at = 0;
+        QByteArrayView name;
+        QByteArrayView value;
+        while (nextAttribute(at, name, value))
+            visit(name, value);
+    }
+    // A raw attribute value or the current text token with its references resolved.
+    QString decoded(QByteArrayView raw) const;
+    void appendText(QString& text) const { appendDecoded(text, m_text); }
     // Appends the text of the current element and its children, leaving the
     // parser on the element's end tag.
     void appendElementText(QString& text);
@@ -59,6 +74,9 @@ private:
     void startTag(qsizetype end);
     void endTag(qsizetype end);
     void appendDecoded(QString& text, QByteArrayView raw) const;
+    void appendReferences(QString& text, QByteArrayView raw) const;
+    QByteArrayView findAttribute(QByteArrayView name, bool qualified) const;
+    bool nextAttribute(qsizetype& at, QByteArrayView& name, QByteArrayView& value) const;
     void appendUtf8(QString& text, QByteArrayView raw) const;
 
     QIODevice* m_device;

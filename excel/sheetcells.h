@@ -11,8 +11,13 @@ class TextPool
 {
 public:
     std::uint32_t add(QStringView text);
+    // Bytes decoded straight into the pool: UTF-8 (false when they are not
+    // valid UTF-8, and nothing is added) or Windows-1251.
+    bool addUtf8(QByteArrayView bytes, std::uint32_t& index);
+    std::uint32_t addWindows1251(QByteArrayView bytes);
     QStringView at(std::uint32_t index) const;
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_ends.size()); }
+    void reserve(qsizetype strings, qsizetype chars);
 
 private:
     QString m_chars;
@@ -24,6 +29,7 @@ enum class CellKind : std::uint8_t {
     Text,         // index into the texts
     Number,       // plain number
     DateTime,     // spreadsheet serial day number; the date system is the sheet's
+    Duration,     // elapsed time in days, shown with its whole hours ([h]:mm:ss)
     Boolean,      // number 0 or 1
     Error,        // index into the texts: the error code such as #DIV/0!
     FormulaNoValue // a formula whose result the file does not store
@@ -37,7 +43,7 @@ public:
     struct Cell
     {
         union {
-            double number;      // Number, DateTime, Boolean
+            double number;      // Number, DateTime, Duration, Boolean
             std::uint32_t text; // Text, Error
         };
         std::uint32_t row;
@@ -56,6 +62,9 @@ public:
     void addError(std::int64_t row, int column, QStringView code);
     void addFormulaWithoutValue(std::int64_t row, int column);
     void finish();
+    // Room for what the file is expected to hold, so that the stores grow without
+    // copying; untouched room costs address space, not memory.
+    void reserve(std::int64_t cells, std::int64_t chars);
 
     TextPool& texts() { return m_texts; }
     void setSheetName(const QString& name) { m_sheetName = name; }

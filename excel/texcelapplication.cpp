@@ -124,6 +124,8 @@ QString TExcelApplication::ReadCellText(int row, int column)
         return CellText::number(cell->number);
     case CellKind::DateTime:
         return CellText::serialDateTime(cell->number, cells.date1904());
+    case CellKind::Duration:
+        return CellText::duration(cell->number);
     case CellKind::Boolean:
         return CellText::boolean(cell->number != 0.0);
     case CellKind::FormulaNoValue:

@@ -7,13 +7,18 @@
 // from taking the machine's memory or time.
 namespace WorkbookLimits {
 inline constexpr std::int64_t MaxFileBytes = 512LL * 1024 * 1024;
-inline constexpr std::int64_t MaxEntryBytes = 256LL * 1024 * 1024;   // one uncompressed zip entry
-inline constexpr std::int64_t MaxArchiveBytes = 512LL * 1024 * 1024; // all entries read from one archive
+// Parts are parsed as they are unpacked and never held whole, so these bound
+// time, not memory: a 1,048,576-row ods sheet's content.xml runs to gigabytes.
+inline constexpr std::int64_t MaxEntryBytes = 4LL * 1024 * 1024 * 1024;   // one uncompressed zip entry
+inline constexpr std::int64_t MaxArchiveBytes = 4LL * 1024 * 1024 * 1024; // all entries read from one archive
 inline constexpr std::int64_t MaxZipEntries = 10000;
 inline constexpr int MaxXmlDepth = 64;
-inline constexpr std::int64_t MaxCells = 4'000'000;          // stored cells of the active sheet
-inline constexpr std::int64_t MaxTextChars = 48'000'000;     // all texts of the active sheet, UTF-16 units
-inline constexpr std::int64_t MaxSharedStrings = 4'000'000;
+// What the sheet may hold in memory: 16 bytes a cell (256 MB at most), two
+// bytes a text character and four a text (128 + 64 MB at most).
+inline constexpr std::int64_t MaxCells = 16'777'216;         // stored cells of the active sheet
+inline constexpr std::int64_t MaxTextChars = 67'108'864;     // all texts of the active sheet, UTF-16 units
+inline constexpr std::int64_t MaxSharedStrings = 16'777'216;
 inline constexpr std::int64_t MaxCsvBytes = 128LL * 1024 * 1024;
+inline constexpr std::int64_t MaxXlsBytes = 256LL * 1024 * 1024; // read whole, with a copy of its workbook stream
 inline constexpr int Columns = 26; // A..Z, all a track template can name
 } // namespace WorkbookLimits

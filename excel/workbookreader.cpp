@@ -22,7 +22,9 @@ SheetCells readZip(ZipArchive& archive)
         return readOds(archive);
     if (archive.contains(QStringLiteral("[Content_Types].xml")))
         return readXlsx(archive);
-    throw Failure(QStringLiteral("неизвестный формат файла (zip-архив без книги)"));
+    if (archive.contains(QStringLiteral("META-INF/manifest.xml")) || archive.contains(QStringLiteral("mimetype")))
+        throw Failure(QStringLiteral("формат не поддерживается (документ OpenDocument без таблицы)"));
+    throw Failure(QStringLiteral("формат не поддерживается (zip-архив без книги)"));
 }
 
 QByteArray readWhole(QFile& file)
@@ -55,15 +57,22 @@ SheetCells readFile(const QString& path)
         ZipArchive archive(path);
         return readZip(archive);
     }
-    if (CompoundFile::hasSignature(head))
-        return readXls(readWhole(file), path);
+    if (CompoundFile::hasSignature(head)) {
+        if (file.size() > WorkbookLimits::MaxXlsBytes)
+            throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxXlsBytes / (1024 * 1024)));
+        return readXls(readWhole(file));
+    }
+    // A BOF record at the start: an Excel 2.x-4.0 worksheet, or a workbook
+    // stream saved outside its compound file.
+    if (head.size() >= 4 && head[0] == '\x09' && (head[1] == '\x00' || head[1] == '\x02' || head[1] == '\x04' || head[1] == '\x08'))
+        throw Failure(QStringLiteral("формат не поддерживается (книга Excel 2.x–4.0)"));
     const QString suffix = info.suffix().toLower();
     if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt") || suffix == QLatin1String("tsv"))
-        return readCsv(readWhole(file));
+        return readCsv(file);
     if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm") || suffix == QLatin1String("ods")
         || suffix == QLatin1String("xls"))
         throw Failure(QStringLiteral("файл повреждён (содержимое не похоже на книгу %1)").arg(suffix));
-    throw Failure(QStringLiteral("неизвестный формат файла"));
+    throw Failure(QStringLiteral("формат не поддерживается (программа читает xlsx, xlsm, ods, xls и csv)"));
 }
 
 } // namespace WorkbookReader

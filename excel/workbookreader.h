@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
 class ZipArchive;
 
 // Reads the active worksheet of a workbook file into a SheetCells. Every
@@ -20,10 +21,13 @@ SheetCells readFile(const QString& path);
 // The format readers behind readFile.
 SheetCells readXlsx(ZipArchive& archive);
 SheetCells readOds(ZipArchive& archive);
-SheetCells readXls(const QByteArray& bytes, const QString& path); // freexl needs the file itself
+SheetCells readXls(const QByteArray& bytes);
+SheetCells readCsv(QIODevice& device); // read in pieces, refused by its size before any is read
 SheetCells readCsv(const QByteArray& bytes);
 
-// Whether a number format code shows its value as a date or a time.
-bool isDateFormatCode(QStringView code);
-bool isBuiltinDateFormat(int id);
+// How a number format shows a number: as a number, as a date or time of day
+// (DateTime), or as elapsed time that keeps its days ([h]:mm:ss, Duration).
+CellKind formatKind(QStringView code);
+CellKind builtinFormatKind(int id);
+inline bool isDateFormatCode(QStringView code) { return formatKind(code) != CellKind::Number; }
 } // namespace WorkbookReader

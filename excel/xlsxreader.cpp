@@ -78,7 +78,10 @@ XlsxBook findBook(ZipArchive& archive)
     XlsxBook book;
     book.workbookPart = relationshipOfType(readRelationships(archive, QString()), u"/officeDocument");
     if (book.workbookPart.isEmpty())
-        book.workbookPart = QStringLiteral("xl/workbook.xml");
+        book.workbookPart = archive.contains(QStringLiteral("xl/workbook.bin")) ? QStringLiteral("xl/workbook.bin")
+                                                                              : QStringLiteral("xl/workbook.xml");
+    if (book.workbookPart.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
+        throw Failure(QStringLiteral("формат не поддерживается (двоичная книга Excel xlsb; сохраните её как xlsx)"));
     struct Sheet
     {
         QString name;
@@ -122,29 +125,73 @@ XlsxBook findBook(ZipArchive& archive)
 }
 
 // Which cell styles (xf indices) show numbers as dates or times.
-std::vector<bool> readDateStyles(ZipArchive& archive, const QString& part)
+std::vector<CellKind> readDateStyles(ZipArchive& archive, const QString& part)
 {
-    std::vector<bool> dateStyles;
+    std::vector<CellKind> dateStyles;
     if (part.isEmpty() || !archive.contains(part))
         return dateStyles;
-    QHash<int, bool> customFormats;
+    QHash<int, CellKind> customFormats;
     const auto device = archive.open(part);
     BoundedXml xml(device.get(), part, &archive);
     bool inCellXfs = false;
     while (xml.next()) {
         if (xml.isStart(u"numFmt")) {
             const QXmlStreamAttributes attributes = xml.attributes();
-            customFormats.insert(attributes.value(QLatin1String("numFmtId")).toInt(), isDateFormatCode(attributes.value(QLatin1String("formatCode"))));
+            customFormats.insert(attributes.value(QLatin1String("numFmtId")).toInt(), formatKind(attributes.value(QLatin1String("formatCode"))));
         } else if (xml.isStart(u"cellXfs")) {
             inCellXfs = true;
         } else if (xml.isEnd(u"cellXfs")) {
             inCellXfs = false;
         } else if (inCellXfs && xml.isStart(u"xf") && dateStyles.size() < 65536) {
             const int id = xml.attributes().value(QLatin1String("numFmtId")).toInt();
-            dateStyles.push_back(customFormats.contains(id) ? customFormats.value(id) : isBuiltinDateFormat(id));
+            dateStyles.push_back(customFormats.contains(id) ? customFormats.value(id) : builtinFormatKind(id));
         }
     }
     return dateStyles;
+}
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+// Excel writes characters that XML cannot carry (CR, control characters) as
+// _xHHHH_, and a "_x" that is just text as _x005F_x...; decoded here.
+void decodeEscapes(QString& text, qsizetype from = 0)
+{
+    qsizetype at = text.indexOf(QLatin1String("_x"), from);
+    if (at < 0)
+        return;
+    QString out = text.left(at);
+    while (at < text.size()) {
+        int code = -1;
+        if (at + 7 <= text.size() && text[at] == u'_' && text[at + 1] == u'x' && text[at + 6] == u'_') {
+            code = 0;
+            for (int k = 2; k < 6 && code >= 0; ++k) {
+                const int digit = hexDigit(text[at + k]);
+                code = digit < 0 ? -1 : code * 16 + digit;
+            }
+        }
+        if (code == 0x0D) {
+            // A line end stored as CR LF (_x000D_ and a line feed) is one LF, as elsewhere.
+            at += 7;
+            if (at >= text.size() || text[at] != u'\n')
+                out.append(QLatin1Char('\n'));
+        } else if (code >= 0) {
+            out.append(QChar(static_cast<char16_t>(code)));
+            at += 7;
+        } else {
+            out.append(text[at++]);
+        }
+    }
+    text = out;
 }
 
 // The text of the element just opened (a shared string's si, an inline is):
@@ -158,6 +205,7 @@ void appendRichText(FastXml& xml, QString& text)
         else if (xml.isStart("t"))
             xml.appendElementText(text);
     }
+    decodeEscapes(text);
 }
 
 // Shared strings go first into the sheet's text pool, so that their index in
@@ -262,7 +310,7 @@ CellType cellType(QByteArrayView t)
 class SheetParser
 {
 public:
-    SheetParser(FastXml& xml, SheetCells& cells, std::vector<bool> dateStyles, std::uint32_t sharedCount)
+    SheetParser(FastXml& xml, SheetCells& cells, std::vector<CellKind> dateStyles, std::uint32_t sharedCount)
         : m_xml(xml), m_cells(cells), m_dateStyles(std::move(dateStyles)), m_sharedCount(sharedCount)
     {
     }
@@ -291,7 +339,7 @@ private:
 
     FastXml& m_xml;
     SheetCells& m_cells;
-    std::vector<bool> m_dateStyles;
+    std::vector<CellKind> m_dateStyles;
     std::uint32_t m_sharedCount;
     std::int64_t m_row = 0;
     int m_column = 0;
@@ -364,6 +412,7 @@ void SheetParser::store(std::int64_t row, int column, CellType type, int style, 
         return;
     }
     case CellType::FormulaText:
+        decodeEscapes(m_value);
         m_cells.addText(row, column, m_value);
         return;
     case CellType::Boolean:
@@ -381,8 +430,8 @@ void SheetParser::store(std::int64_t row, int column, CellType type, int style, 
     double number = 0.0;
     if (!parseNumber(m_value, number))
         m_xml.fail(QStringLiteral("ячейка %1: не число «%2»").arg(CellText::cellName(row, column), m_value.left(40)));
-    const bool date = style >= 0 && static_cast<std::size_t>(style) < m_dateStyles.size() && m_dateStyles[style];
-    m_cells.addNumber(row, column, number, date ? CellKind::DateTime : CellKind::Number);
+    const bool styled = style >= 0 && static_cast<std::size_t>(style) < m_dateStyles.size();
+    m_cells.addNumber(row, column, number, styled ? m_dateStyles[style] : CellKind::Number);
 }
 
 } // namespace
@@ -393,6 +442,9 @@ SheetCells readXlsx(ZipArchive& archive)
     SheetCells cells(XlsxRows);
     cells.setSheetName(book.sheetName);
     cells.setDate1904(book.date1904);
+    // Room for what the parts can hold (a cell takes at least 20 bytes of the sheet).
+    const std::int64_t sheetBytes = archive.sizeOf(book.sheetPart);
+    cells.reserve(sheetBytes / 20, (book.sharedStringsPart.isEmpty() ? 0 : archive.sizeOf(book.sharedStringsPart)) + sheetBytes / 8);
     readSharedStrings(archive, book.sharedStringsPart, cells);
     const std::uint32_t sharedCount = cells.texts().size();
     const auto device = archive.open(book.sheetPart);
@@ -402,40 +454,50 @@ SheetCells readXlsx(ZipArchive& archive)
     return cells;
 }
 
-bool isBuiltinDateFormat(int id)
+CellKind builtinFormatKind(int id)
 {
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+    if (id == 46)
+        return CellKind::Duration; // [h]:mm:ss
+    const bool date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+    return date ? CellKind::DateTime : CellKind::Number;
 }
 
-bool isDateFormatCode(QStringView code)
+CellKind formatKind(QStringView code)
 {
     // Only the first section (positive numbers) decides; literal text, escaped
     // characters, fill/space markers and [colour] tags do not make a date.
+    // Elapsed time ([h], [mm], [ss]) keeps its days, whatever else the code shows.
+    bool date = false;
     for (qsizetype i = 0; i < code.size(); ++i) {
         const QChar c = code[i].toLower();
         if (c == u';')
-            return false;
+            break;
         if (c == u'"') {
             const qsizetype close = code.indexOf(u'"', i + 1);
             if (close < 0)
-                return false;
+                break;
             i = close;
         } else if (c == u'\\' || c == u'_' || c == u'*') {
             ++i;
         } else if (c == u'[') {
             const qsizetype close = code.indexOf(u']', i + 1);
             if (close < 0)
-                return false;
+                break;
             const QStringView inside = code.mid(i + 1, close - i - 1);
-            if (!inside.isEmpty() && (inside[0].toLower() == u'h' || inside[0].toLower() == u'm' || inside[0].toLower() == u's')
-                && !inside.contains(u'$') && inside.size() <= 2)
-                return true; // elapsed time such as [h]:mm
+            if (!inside.isEmpty() && !inside.contains(u'$')) {
+                const QChar unit = inside[0].toLower();
+                bool same = unit == u'h' || unit == u'm' || unit == u's';
+                for (const QChar k : inside)
+                    same = same && k.toLower() == unit;
+                if (same)
+                    return CellKind::Duration;
+            }
             i = close;
         } else if (c == u'd' || c == u'm' || c == u'y' || c == u'h' || c == u's') {
-            return true;
+            date = true;
         }
     }
-    return false;
+    return date ? CellKind::DateTime : CellKind::Number;
 }
 
 } // namespace WorkbookReader

@@ -4,6 +4,7 @@
 #include "link/error.h"
 
 #include <QStringList>
+#include <cstring>
 #include <zip.h>
 
 // Streams one entry out of the archive; stops (as an early end) at the bounds.
@@ -114,7 +115,33 @@ void ZipArchive::check()
 
 std::int64_t ZipArchive::locate(const QString& name) const
 {
-    return zip_name_locate(m_zip, name.toUtf8().constData(), ZIP_FL_NOCASE);
+    const std::int64_t index = zip_name_locate(m_zip, name.toUtf8().constData(), ZIP_FL_NOCASE);
+    if (index >= 0)
+        return index;
+    // Some writers name entries with backslashes (xl\worksheets\sheet1.xml).
+    if (!m_slashNamesBuilt) {
+        m_slashNamesBuilt = true;
+        const zip_int64_t count = zip_get_num_entries(m_zip, 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char* entry = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), 0);
+            if (entry && std::strchr(entry, '\\'))
+                m_slashNames.insert(QString::fromUtf8(entry).replace(QLatin1Char('\\'), QLatin1Char('/')).toLower(), i);
+        }
+    }
+    return m_slashNames.value(name.toLower(), -1);
+}
+
+std::int64_t ZipArchive::sizeOf(const QString& name) const
+{
+    const std::int64_t index = locate(name);
+    zip_stat_t stat;
+    if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        return 0;
+    // The size field can lie; deflate cannot unpack more than about 1032 times what it packed.
+    zip_uint64_t size = std::min<zip_uint64_t>(stat.size, WorkbookLimits::MaxEntryBytes);
+    if (stat.valid & ZIP_STAT_COMP_SIZE)
+        size = std::min<zip_uint64_t>(size, (stat.comp_size + 1) * 1032);
+    return static_cast<std::int64_t>(size);
 }
 
 bool ZipArchive::contains(const QString& name) const

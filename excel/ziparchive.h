@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QString>
 #include <cstdint>
@@ -21,6 +22,8 @@ public:
     ZipArchive& operator=(const ZipArchive&) = delete;
 
     bool contains(const QString& name) const;
+    // The uncompressed size the archive gives for an entry (0 when unknown): a hint, never trusted.
+    std::int64_t sizeOf(const QString& name) const;
     // A sequential device over the uncompressed entry; read errors and
     // overruns show as the device ending early, and as overrun() afterwards.
     std::unique_ptr<QIODevice> open(const QString& name);
@@ -39,6 +42,8 @@ private:
     std::int64_t locate(const QString& name) const;
 
     zip* m_zip = nullptr;
+    mutable QHash<QString, std::int64_t> m_slashNames; // backslash entry names, with slashes, lower case
+    mutable bool m_slashNamesBuilt = false;
     std::int64_t m_taken = 0;
     bool m_overrun = false;
 };

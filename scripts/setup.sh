@@ -6,15 +6,16 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake pkg-config git
     qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins qt6-translations-l10n
-    libzip-dev libfreexl-dev libx11-dev
+    libzip-dev libx11-dev
     clang-14 libclang-rt-14-dev
     xvfb xauth x11-xkb-utils x11-utils
     dpkg-dev
     fonts-liberation fonts-dejavu-core
 )
 if [[ "${STRIPEWELL_DEV_PACKAGES:-0}" == 1 ]]; then
-    # Only for regenerating the workbook fixtures and taking screenshots.
-    PACKAGES+=(imagemagick python3-openpyxl python3-xlsxwriter python3-xlwt python3-pandas libreoffice-calc-nogui)
+    # Only for regenerating the workbook fixtures, taking screenshots and running
+    # the workbook benchmark against its peers (openpyxl, xlrd).
+    PACKAGES+=(imagemagick python3-openpyxl python3-xlsxwriter python3-xlwt python3-xlrd python3-pandas libreoffice-calc-nogui)
 fi
 
 missing=()

@@ -45,7 +45,13 @@ private Q_SLOTS:
         QTest::newRow("time only") << 0.5 << false << QStringLiteral("12:00:00");
         QTest::newRow("rounds to the second") << 45366.0 + 86399.9 / 86400.0 << false << QStringLiteral("16.03.2024");
         QTest::newRow("first day") << 1.0 << false << QStringLiteral("01.01.1900");
-        QTest::newRow("day that never was") << 60.0 << false << QStringLiteral("29.02.1900");
+        QTest::newRow("day that never was") << 60.0 << false << QStringLiteral("28.02.1900");
+        QTest::newRow("day before it") << 59.0 << false << QStringLiteral("28.02.1900");
+        QTest::newRow("time rounded to midnight") << 86399.6 / 86400.0 << false << QStringLiteral("00:00:00");
+        QTest::newRow("after 2100") << 73110.0 << false << QStringLiteral("01.03.2100");
+        QTest::newRow("last day") << 2958465.0 << false << QStringLiteral("31.12.9999");
+        QTest::newRow("after the last day") << 2958466.0 << false << QStringLiteral("2958466");
+        QTest::newRow("1904 system, after 2100") << 71648.0 << true << QStringLiteral("01.03.2100");
         QTest::newRow("after it") << 61.0 << false << QStringLiteral("01.03.1900");
         QTest::newRow("1904 system") << 0.0 << true << QStringLiteral("01.01.1904");
         QTest::newRow("1904 system date") << 43904.0 << true << QStringLiteral("15.03.2024");
@@ -57,6 +63,22 @@ private Q_SLOTS:
         QFETCH(bool, date1904);
         QFETCH(QString, text);
         QCOMPARE(CellText::serialDateTime(serial, date1904), text);
+    }
+
+    void duration_data()
+    {
+        QTest::addColumn<double>("days");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("days kept") << (255 * 3600 + 10 * 60 + 10) / 86400.0 << QStringLiteral("255:10:10");
+        QTest::newRow("under a day") << 0.5 << QStringLiteral("12:00:00");
+        QTest::newRow("rounded up to a day") << 86399.6 / 86400.0 << QStringLiteral("24:00:00");
+        QTest::newRow("negative") << -1.0 / 24 << QStringLiteral("-01:00:00");
+    }
+    void duration()
+    {
+        QFETCH(double, days);
+        QFETCH(QString, text);
+        QCOMPARE(CellText::duration(days), text);
     }
 
     void isoDateTime_data()
@@ -94,12 +116,16 @@ private Q_SLOTS:
         QTest::newRow("quoted text") << QStringLiteral("0\" days\"") << false;
         QTest::newRow("escaped letter") << QStringLiteral("0\\d") << false;
         QTest::newRow("currency") << QStringLiteral("#,##0.00\\ [$руб.-419]") << false;
+        for (const char* part : {"yyyy", "mmm", "dd", "hh", "ss", "dddd", "[mm]:ss", "[ss]"})
+            QTest::newRow(part) << QString::fromLatin1(part) << true;
     }
     void dateFormatCode()
     {
         QFETCH(QString, code);
         QFETCH(bool, date);
         QCOMPARE(WorkbookReader::isDateFormatCode(code), date);
+        const bool elapsed = code.startsWith(QLatin1Char('[')) && !code.contains(QLatin1Char('$')) && date;
+        QCOMPARE(WorkbookReader::formatKind(code) == CellKind::Duration, elapsed);
     }
 };
 

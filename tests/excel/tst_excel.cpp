@@ -1,4 +1,5 @@
 #include "excel/texcelapplication.h"
+#include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "link/error.h"
 #include "zipwriter.h"
@@ -97,6 +98,10 @@ private Q_SLOTS:
 
     void producers_data();
     void producers();
+    void dates_data();
+    void dates();
+    void patchedXls_data();
+    void patchedXls();
     void formulaWithoutValue_data();
     void formulaWithoutValue();
     void pandasFrame();
@@ -160,10 +165,11 @@ void TestWorkbook::producers_data()
     };
     const QStringList formulaValues = {QStringLiteral("xlsxwriter.xlsx"), QStringLiteral("xlsxwriter_inline.xlsx"),
                                        QStringLiteral("libreoffice.ods"), QStringLiteral("libreoffice.xls"),
-                                       QStringLiteral("libreoffice.xlsx")};
+                                       QStringLiteral("libreoffice.xlsx"), QStringLiteral("biff5.xls")};
     const QStringList notXlwt = QStringList(formulaValues) << QStringLiteral("openpyxl.xlsx");
     const QStringList notLibreOffice = {QStringLiteral("openpyxl.xlsx"), QStringLiteral("xlsxwriter.xlsx"),
-                                        QStringLiteral("xlsxwriter_inline.xlsx"), QStringLiteral("xlwt.xls")};
+                                        QStringLiteral("xlsxwriter_inline.xlsx"), QStringLiteral("xlwt.xls"),
+                                        QStringLiteral("biff5.xls")};
     // LibreOffice's xls export stores 0 as the result of a text formula it did not recompute.
     QStringList textFormulaValues = formulaValues;
     textFormulaValues.removeAll(QStringLiteral("libreoffice.xls"));
@@ -214,13 +220,112 @@ static void compareFixtureCell()
     QFETCH(int, column);
     QFETCH(QString, text);
     TExcelApplication excel;
-    excel.openWorkbook(fixture(file));
-    QCOMPARE(excel.ReadCellText(row, column), text);
+    QString got;
+    const QString failure = failureOf([&] {
+        excel.openWorkbook(fixture(file));
+        got = excel.ReadCellText(row, column);
+    });
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(got, text);
 }
 
 void TestWorkbook::producers()
 {
     compareFixtureCell();
+}
+
+// The same sheet of dates and times from four producers: every date from its
+// serial in both directions of 1 March 1900, one-part date formats, elapsed
+// time with its days, a time rounded up to midnight, an empty-text formula,
+// and a chart on the sheet whose cached numbers are no cells.
+void TestWorkbook::dates_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+    const QString noon = QStringLiteral("15.03.2024 12:00:00");
+    const QList<QPair<const char*, QString>> rows = {
+        {"never expires", QStringLiteral("31.12.9999")}, {"after 2100", QStringLiteral("01.03.2100")},
+        {"serial 60", QStringLiteral("28.02.1900")},     {"rounded to midnight", QStringLiteral("00:00:00")},
+        {"elapsed hours", QStringLiteral("255:10:10")}, {"yyyy", noon}, {"mmm", noon}, {"dd", noon}, {"hh", noon},
+        {"ss", noon}, {"dddd", noon}, {"first of March 1900", QStringLiteral("01.03.1900")},
+    };
+    for (const char* file : {"dates.xlsx", "dates.xls", "dates_xlwt.xls", "dates.ods"}) {
+        for (int i = 0; i < rows.size(); ++i)
+            QTest::addRow("%s %s", file, rows[i].first) << QString::fromLatin1(file) << i + 1 << 1 << rows[i].second;
+        if (QByteArrayView(file) == "dates_xlwt.xls")
+            continue;
+        // xlsxwriter writes ="" without t="str", as openpyxl writes a formula it did not compute.
+        if (QByteArrayView(file) != "dates.xlsx")
+            QTest::addRow("%s empty-text formula", file) << QString::fromLatin1(file) << 13 << 1 << QString();
+        QTest::addRow("%s after it", file) << QString::fromLatin1(file) << 13 << 2 << QStringLiteral("after the empty text");
+        QTest::addRow("%s chart data", file) << QString::fromLatin1(file) << 23 << 3 << QStringLiteral("9");
+        QTest::addRow("%s no chart cache as cells", file) << QString::fromLatin1(file) << 24 << 3 << QString();
+    }
+}
+
+void TestWorkbook::dates()
+{
+    compareFixtureCell();
+}
+
+// xls files changed in a few bytes: what writers do (a stream named in
+// capitals, a formula whose result is an empty text, a chart sheet saved as
+// the active one) and what a damaged file holds; none may read past a record.
+void TestWorkbook::patchedXls_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("text");
+    auto fixtureBytes = [](const char* name) {
+        QFile file(fixture(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    auto patched = [](QByteArray bytes, const char* findHex, qsizetype at, const char* replaceHex) {
+        const qsizetype found = bytes.indexOf(QByteArray::fromHex(findHex));
+        if (found < 0)
+            qFatal("patch not found: %s", findHex);
+        bytes.replace(found + at, qsizetype(std::strlen(replaceHex) / 2), QByteArray::fromHex(replaceHex));
+        return bytes;
+    };
+    const QByteArray xlwt = fixtureBytes("xlwt.xls");
+    const QByteArray office = fixtureBytes("libreoffice.xls");
+    QTest::newRow("stream named in capitals") << patched(xlwt, "57006f0072006b0062006f006f006b00", 0, "57004f0052004b0042004f004f004b00")
+                                              << 1 << 1 << QStringLiteral("Имя");
+    // LibreOffice's A8 formula ="ab"&"cd" turned into one whose stored result is an empty text.
+    QTest::newRow("empty-text formula result") << patched(office, "070000000f000000000000000000", 6, "030000000000ffff")
+                                               << 8 << 1 << QString();
+    // The active sheet's BOUNDSHEET says chart sheet: none of its records are cells.
+    QTest::newRow("chart sheet active") << patched(office, "85001400ce070000", 9, "02") << 2 << 2 << QString();
+    QTest::newRow("cell written twice keeps the first") << patched(xlwt, "7e020a0003000100", 4, "01") << 2 << 2
+                                                        << QStringLiteral("12345");
+    QTest::newRow("date past 9999 stays a number") << patched(xlwt, "bd00120001000100", 16, "021bb700") << 2 << 3
+                                                   << QStringLiteral("3000000");
+    QTest::newRow("cell record in the globals ignored") << patched(xlwt, "42000200b004", 0, "0302") << 1 << 1
+                                                        << QStringLiteral("Имя");
+    QTest::newRow("text outside the dimensions") << patched(xlwt, "fd000a000000000011000100", 0, "04020a003b00") << 60 << 1
+                                                 << QString(QChar(u'\0'));
+    QTest::newRow("other sheet without its BOF") << patched(xlwt, "85001600a8040000", 4, "a9040000") << 1 << 1
+                                                 << QStringLiteral("Имя");
+    QTest::newRow("text cut at its record") << patched(xlwt, "fd000a0008001900", 0, "0402") << 9 << 26 << QString(QChar(u'\0'));
+}
+
+void TestWorkbook::patchedXls()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, text);
+    TExcelApplication excel;
+    QString got;
+    const QString failure = failureOf([&] {
+        excel.openWorkbook(write(QStringLiteral("patched.xls"), bytes));
+        got = excel.ReadCellText(row, column);
+    });
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(got, text);
 }
 
 // A script that writes formulas stores no result; the cell must not read as empty.
@@ -299,6 +404,10 @@ void TestWorkbook::csv_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("text");
+    // More decimal commas than semicolons: the semicolons split every line evenly.
+    QTest::newRow("decimal commas") << QStringLiteral("decimal_commas.csv") << 2 << 2 << QStringLiteral("2,5");
+    QTest::newRow("decimal commas header") << QStringLiteral("decimal_commas.csv") << 1 << 3 << QStringLiteral("Итог");
+    QTest::newRow("decimal commas last") << QStringLiteral("decimal_commas.csv") << 3 << 3 << QStringLiteral("1 234,5");
     for (const char* name : {"semicolon_1251.csv", "comma_utf8.csv", "tab_utf8_bom.csv"}) {
         const QString file = QString::fromLatin1(name);
         QTest::addRow("%s header", name) << file << 1 << 1 << QStringLiteral("Имя");
@@ -368,6 +477,15 @@ void TestWorkbook::handMadeXlsx_data()
                                            << QByteArray() << relative << QStringLiteral("Z1") << QStringLiteral("2");
     QTest::newRow("cells out of order") << QByteArray("<row r=\"3\"><c r=\"A3\"><v>3</v></c></row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")
                                         << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("1");
+    QTest::newRow("escaped characters") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
+                                        << QByteArray("<si><t>a_x000D_\nb_x0009_c_x005F_x0041_ _x00e9_</t></si>") << relative
+                                        << QStringLiteral("A1") << QStringLiteral("a\nb\tc_x0041_ \u00e9");
+    QTest::newRow("XML line ends") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d</t></is></c></row>")
+                                   << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a\nb\nc\rd");
+    QTest::newRow("entry names with backslashes") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>9</v></c></row>") << QByteArray()
+                                                  << QByteArray("worksheets\\sheet1.xml") << QStringLiteral("A1") << QStringLiteral("9");
+    QTest::newRow("Excel's empty-text formula") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c></row>")
+                                                << QByteArray() << relative << QStringLiteral("A1") << QString();
     QTest::newRow("entity reference") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c></row>")
                                       << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a&b");
 }
@@ -379,8 +497,13 @@ void TestWorkbook::handMadeXlsx()
     QFETCH(QByteArray, target);
     QFETCH(QString, cell);
     QFETCH(QString, text);
+    auto entries = xlsxPackage(rows, shared, target);
+    if (target.contains('\\')) {
+        for (auto& entry : entries)
+            entry.first.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
     TExcelApplication excel;
-    excel.openWorkbook(zipFile(QStringLiteral("hand.xlsx"), xlsxPackage(rows, shared, target)));
+    excel.openWorkbook(zipFile(QStringLiteral("hand.xlsx"), entries));
     const int column = cell.at(0).unicode() - 'A' + 1;
     QCOMPARE(excel.ReadCellText(cell.mid(1).toInt(), column), text);
 }
@@ -402,6 +525,9 @@ void TestWorkbook::handMadeOds_data()
     QTest::newRow("before repeat") << repeated << 2 << 1 << QString();
     QTest::newRow("after repeats") << repeated << 4 << 2 << QString();
     QTest::newRow("spaces and breaks, no comment") << repeated << 1048576 << 1 << QStringLiteral("a  b\nc");
+    QTest::newRow("XML line ends") << QByteArray("<table:table table:name=\"T\"><table:table-row><table:table-cell><text:p>a\r\nb</text:p>"
+                                                 "</table:table-cell></table:table-row></table:table>")
+                                   << 1 << 1 << QStringLiteral("a\nb");
     QTest::newRow("first table when no settings") << QByteArray("<table:table table:name=\"A\"><table:table-row><table:table-cell "
                                                                  "office:value-type=\"string\"><text:p>one</text:p></table:table-cell>"
                                                                  "</table:table-row></table:table><table:table table:name=\"B\"/>")
@@ -434,16 +560,53 @@ void TestWorkbook::corruptFiles_data()
     QTest::newRow("empty") << QStringLiteral("empty.xlsx") << QByteArray() << QStringLiteral("пуст");
     QTest::newRow("text named xlsx") << QStringLiteral("text.xlsx") << QByteArray("hello") << QStringLiteral("повреждён");
     QTest::newRow("unknown") << QStringLiteral("picture.png") << QByteArray("\x89PNG....") << QStringLiteral("формат");
+    const auto zipBytes = [this](const QList<QPair<QString, QByteArray>>& entries) {
+        QFile file(zipFile(QStringLiteral("made.zip"), entries));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QList<QPair<QString, QByteArray>> encrypted = odsPackage("<table:table table:name=\"T\"/>");
+    encrypted[1].second = "\x8f\x12 encrypted bytes";
+    encrypted.append({QStringLiteral("META-INF/manifest.xml"),
+                      "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+                      "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+                      "</manifest:file-entry></manifest:manifest>"});
+    QTest::newRow("ods with a password") << QStringLiteral("secret.ods") << zipBytes(encrypted) << QStringLiteral("защищена паролем");
+    // Expansions that ods repeats and text:s ask for are counted before they are made.
+    QTest::newRow("ods repeats past the cell bound")
+        << QStringLiteral("repeats.ods")
+        << zipBytes(odsPackage("<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"1048576\">"
+                               "<table:table-cell table:number-columns-repeated=\"26\"><text:p>x</text:p></table:table-cell>"
+                               "</table:table-row></table:table>"))
+        << QStringLiteral("слишком много ячеек");
+    QByteArray spaces = "<table:table table:name=\"T\">";
+    for (int row = 0; row < 14; ++row)
+        spaces += "<table:table-row><table:table-cell><text:p>" + QByteArray("<text:s text:c=\"1000\"/>").repeated(5000)
+                  + "</text:p></table:table-cell></table:table-row>";
+    QTest::newRow("ods spaces past the text bound") << QStringLiteral("spaces.ods") << zipBytes(odsPackage(spaces + "</table:table>"))
+                                                    << QStringLiteral("слишком много текста");
+    QTest::newRow("xlsb") << QStringLiteral("binary.xlsb")
+                          << zipBytes({{QStringLiteral("[Content_Types].xml"), contentTypes()},
+                                       {QStringLiteral("_rels/.rels"),
+                                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                        "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                                       {QStringLiteral("xl/workbook.bin"), QByteArray("\x83\x01\x00", 3)}})
+                          << QStringLiteral("формат не поддерживается");
+    QTest::newRow("text document as ods") << QStringLiteral("letter.ods")
+                                          << zipBytes({{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.text"},
+                                                       {QStringLiteral("content.xml"), "<x/>"}})
+                                          << QStringLiteral("формат не поддерживается");
+    QTest::newRow("Excel 4 worksheet") << QStringLiteral("old.xls") << QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00", 8)
+                                       << QStringLiteral("формат не поддерживается");
+    // Only its size is looked at: the file is sparse.
+    QTest::newRow("csv past its size limit") << QStringLiteral("huge.csv") << QByteArray("a;b\n") << QStringLiteral("более 128 МБ");
     QTest::newRow("truncated xlsx") << QStringLiteral("cut.xlsx") << xlsx.left(xlsx.size() / 2) << QStringLiteral("повреждён");
     QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100) << QStringLiteral("повреждён");
     QTest::newRow("truncated xls") << QStringLiteral("cut.xls") << xls.left(1536) << QStringLiteral("повреждён");
     QTest::newRow("xls header only") << QStringLiteral("head.xls") << xls.left(512) << QStringLiteral("повреждён");
-    // libfreexl leaks what it had read of a sector cut short; our reader refuses such a file first.
     const QByteArray xlwt = fixtureBytes("xlwt.xls");
     QTest::newRow("xls cut inside its last sector") << QStringLiteral("short.xls") << xlwt.left(xlwt.size() - 100)
                                                     << QStringLiteral("составной файл: сектор за концом файла");
-    // Records that libfreexl would take on trust: it leaks a cell written twice, reads stale
-    // bytes for a record shorter than a cell, and counts a date's days one by one.
     auto patched = [&](const char* findHex, qsizetype at, const char* replaceHex) {
         QByteArray bytes = xlwt;
         const qsizetype found = bytes.indexOf(QByteArray::fromHex(findHex));
@@ -451,26 +614,15 @@ void TestWorkbook::corruptFiles_data()
             bytes.replace(found + at, qsizetype(std::strlen(replaceHex) / 2), QByteArray::fromHex(replaceHex));
         return bytes;
     };
-    QTest::newRow("xls cell written twice") << QStringLiteral("twice.xls") << patched("7e020a0003000100", 4, "01")
-                                            << QStringLiteral("ячейка записана дважды");
-    QTest::newRow("xls date past 9999") << QStringLiteral("far.xls") << patched("bd00120001000100", 16, "021bb700")
-                                        << QStringLiteral("дата позже 9999 года");
-    QTest::newRow("xls cell record too short") << QStringLiteral("short.xls") << patched("42000200b004", 0, "0302")
-                                               << QStringLiteral("короткая запись ячейки");
-    QTest::newRow("xls text outside the sheet") << QStringLiteral("outside.xls")
-                                                << patched("fd000a000000000011000100", 0, "04020a003b00")
-                                                << QStringLiteral("текст ячейки вне размеров листа");
-    QTest::newRow("xls sheet without its records") << QStringLiteral("nosheet.xls")
-                                                   << patched("85001600a8040000", 4, "a9040000")
-                                                   << QStringLiteral("нет записи размеров");
+    // Refused by the compound-file reader before any record is read.
     QTest::newRow("xls directory name too long") << QStringLiteral("name.xls")
                                                  << patched("57006f0072006b0062006f006f006b00", 64, "f8ff")
                                                  << QStringLiteral("имя в каталоге длиннее 64 байт");
     QTest::newRow("xls root entry larger than the file") << QStringLiteral("root.xls")
                                                          << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
                                                          << QStringLiteral("больше файла");
-    QTest::newRow("xls text longer than its record") << QStringLiteral("label.xls") << patched("fd000a0008001900", 0, "0402")
-                                                     << QStringLiteral("текст ячейки длиннее записи");
+    QTest::newRow("xls active sheet not at its offset") << QStringLiteral("offset.xls")
+                                                        << patched("85001600a8040000", 30, "f0") << QStringLiteral("не найден");
     QByteArray garbledXls = xls;
     for (qsizetype i = 0x30; i < 0x34; ++i)
         garbledXls[i] = '\x7f';
@@ -483,6 +635,8 @@ void TestWorkbook::corruptFiles()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
     const QString path = write(name, bytes);
+    if (name == QLatin1String("huge.csv"))
+        QVERIFY(QFile::resize(path, WorkbookLimits::MaxCsvBytes + 1));
     TExcelApplication excel;
     const QString text = failureOf([&] { excel.openWorkbook(path); });
     QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));

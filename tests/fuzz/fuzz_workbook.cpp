@@ -14,44 +14,12 @@
 #include "link/error.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QString>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-// libfreexl reads only files: one per process, rewritten for every input.
-const QString& xlsPath()
-{
-    static const QString path = [] {
-        const QString p = QDir::tempPath() + QStringLiteral("/fuzz_workbook_%1.xls").arg(::getpid());
-        std::atexit([] { ::unlink(QFile::encodeName(xlsPath()).constData()); });
-        return p;
-    }();
-    return path;
-}
-
-bool writeXls(const QByteArray& bytes)
-{
-    const int fd = ::open(QFile::encodeName(xlsPath()).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    ::close(fd);
-    return done == bytes.size();
-}
 
 quint32 crc32(QByteArrayView bytes)
 {
@@ -148,9 +116,7 @@ SheetCells read(int format, const QByteArray& bytes)
         return WorkbookReader::readOds(archive);
     }
     case 2:
-        if (!writeXls(bytes))
-            __builtin_trap();
-        return WorkbookReader::readXls(bytes, xlsPath());
+        return WorkbookReader::readXls(bytes);
     case 3:
         return WorkbookReader::readCsv(bytes);
     case 4: {
@@ -179,6 +145,8 @@ std::size_t textLength(const SheetCells& cells, const SheetCells::Cell& cell)
         return static_cast<std::size_t>(CellText::number(cell.number).size());
     case CellKind::DateTime:
         return static_cast<std::size_t>(CellText::serialDateTime(cell.number, cells.date1904()).size());
+    case CellKind::Duration:
+        return static_cast<std::size_t>(CellText::duration(cell.number).size());
     case CellKind::Boolean:
         return static_cast<std::size_t>(CellText::boolean(cell.number != 0.0).size());
     case CellKind::FormulaNoValue:
