@@ -205,6 +205,10 @@ void WriteLoop::takeAnswerBytes(const QByteArray& bytes)
 
 void WriteLoop::judgeAnswer(Tick& out)
 {
+    // An answer holds no ESC but its first: a stray ESC on the line before it is noise.
+    for (qsizetype esc = m_answer.indexOf(char(CommandSet::Esc), 1); esc > 0 && esc < AnswerLength;
+         esc = m_answer.indexOf(char(CommandSet::Esc), 1))
+        m_answer.remove(0, esc);
     if (m_answer.size() < AnswerLength)
         return;
     const Verdict verdict = Tracks_Write::verdictOf(QByteArrayView(m_answer).first(AnswerLength));

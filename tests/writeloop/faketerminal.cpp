@@ -99,7 +99,7 @@ void FakeTerminal::answer()
         script.pop_front();
     outcomes.append(outcome);
     const bool writes = outcome == Outcome::Written || outcome == Outcome::Pieces || outcome == Outcome::Noise ||
-                        outcome == Outcome::Delayed;
+                        outcome == Outcome::Delayed || outcome == Outcome::StrayEsc;
     Tracks_Write::CardTexts texts;
     if (writes && decodeFrame(m_lastFrame, texts))
         encoded.append(texts);
@@ -121,6 +121,10 @@ void FakeTerminal::answer()
         break;
     case Outcome::LoneEsc:
         queueRead(QByteArray("\x1B"));
+        break;
+    case Outcome::StrayEsc:
+        queueRead(QByteArray("\x1B\x1B"
+                             "00p"));
         break;
     case Outcome::Noise:
         queueRead(QByteArray("\x05\x7F\x1B"

@@ -14,8 +14,8 @@
 class FakeTerminal
 {
 public:
-    enum class Outcome { Written, NotWritten, NoAnswer, Pieces, LoneEsc, Noise, NoVerdict, Delayed };
-    static constexpr int OutcomeCount = 8;
+    enum class Outcome { Written, NotWritten, NoAnswer, Pieces, LoneEsc, Noise, NoVerdict, Delayed, StrayEsc };
+    static constexpr int OutcomeCount = 9;
 
     // Answers to the coming cards, in order; once used up every card is written.
     std::deque<Outcome> script;

@@ -123,6 +123,8 @@ void TestWriteLoop::answers_data()
         << Outcome::Pieces << 4 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
     QTest::newRow("noise before the answer")
         << Outcome::Noise << 3 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
+    QTest::newRow("stray ESC before the answer")
+        << Outcome::StrayEsc << 3 << QStringList{writtenLine(1)} << oneTwo << 1 << true;
     QTest::newRow("lone ESC is no verdict") << Outcome::LoneEsc << 6 << QStringList{} << one << 0 << true;
     QTest::newRow("no answer: listening") << Outcome::NoAnswer << 6 << QStringList{} << one << 0 << true;
     QTest::newRow("delayed answer") << Outcome::Delayed << 3 << QStringList{writtenLine(1)} << one << 1 << true;
