@@ -1,12 +1,14 @@
 #pragma once
 
 #include "excel/cellsource.h"
+#include "link/error.h"
 #include "tools/simcard.h"
 #include "writing/composetracktext.h"
 #include "writing/tracktemplate.h"
 #include "writing/writeloop.h"
 
 #include <memory>
+#include <random>
 
 // Templates with counters and a worksheet column on all three tracks, and the
 // card the n-th composition of them gives, worked out independently.
@@ -17,6 +19,31 @@ class PositionCells : public CellSource
 {
 public:
     QString ReadCellText(int row, int column) override { return QString::number(row * 10 + column); }
+};
+
+// The same cells in a workbook that is now and then caught while it is being
+// rewritten: for a few reads a cell cannot be read, or reads empty.
+class RewrittenCells : public CellSource
+{
+public:
+    explicit RewrittenCells(quint32 seed) : m_rng(seed) {}
+    QString ReadCellText(int row, int column) override
+    {
+        if (m_brokenReads == 0 && m_rng() % 200 == 0)
+            m_brokenReads = 3;
+        if (m_brokenReads > 0) {
+            if (--m_brokenReads % 2)
+                throw Failure(QStringLiteral("the file is being written"));
+            return {};
+        }
+        return m_cells.ReadCellText(row, column);
+    }
+    int rewrites = 0;
+
+private:
+    PositionCells m_cells;
+    std::mt19937 m_rng;
+    int m_brokenReads = 0;
 };
 
 inline TemplateSet make(CellSource& cells)
@@ -58,7 +85,7 @@ inline TemplateSet make(CellSource& cells)
 inline WriteLoop::Composer composer(TemplateSet& committed, CellSource& cells)
 {
     return [&committed, &cells](int choice) {
-        auto card = std::make_shared<ComposedCard>(composeCard(committed, tracksOfChoice(choice), cells));
+        auto card = std::make_shared<ComposedCard>(composeCard(committed, tracksOfChoice(choice), cells, true));
         return WriteLoop::StagedCard{card->texts, [&committed, card] { committed = card->advanced; }};
     };
 }
