@@ -179,7 +179,7 @@ void TForm1::FormClose()
     // A file that could not be read keeps its port unless the operator chose one since. A device
     // past "COM8" is remembered by its name on a second line.
     const int position = m_form4->portPosition();
-    m_settings.save({position, position >= 8 ? m_form4->portName() : QString()});
+    m_settings.save({position, position >= PortChoice::FirstDevicePosition ? m_form4->portName() : QString()});
 }
 
 void TForm1::changeEvent(QEvent* event)
