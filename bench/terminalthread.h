@@ -16,6 +16,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 // Microseconds on the steady clock; the same in every thread.
 inline qint64 monotonicUs()
@@ -88,3 +89,18 @@ private:
     std::atomic<bool> m_quit = false;
     std::thread m_thread;
 };
+
+// Figures over the cards of one choice.
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+inline double maximum(const std::vector<double>& v)
+{
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}

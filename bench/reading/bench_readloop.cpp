@@ -208,20 +208,6 @@ Result readRun(int choice, TerminalSimulator::Delivery delivery, int cards, cons
     return result;
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
-double maximum(const std::vector<double>& v)
-{
-    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
