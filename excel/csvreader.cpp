@@ -1,29 +1,31 @@
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "link/error.h"
-#include "link/windows1251.h"
 
 #include <QBuffer>
 #include <QIODevice>
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace WorkbookReader {
 namespace {
 
-constexpr qint64 Chunk = 1 << 20;
-
-enum class Encoding { Utf8, Utf16LE, Utf16BE, Windows1251 };
+constexpr qsizetype Chunk = 64 * 1024; // stays in the cache while it is parsed
+constexpr qsizetype SniffBytes = 64 * 1024;
 
 // Which candidate splits the first lines: ';' when it splits every line into
 // the same number of fields, then tab, then ','; a Russian export of
 // fractions (1,5;2,5) has more commas than semicolons but only the semicolons
-// split it evenly. When none is even, the most frequent wins.
-QChar detectDelimiter(QStringView text)
+// split it evenly. When none is even, the most frequent wins. The bytes are
+// UTF-8 or Windows-1251, where all these characters are the ASCII ones.
+char detectDelimiter(QByteArrayView text)
 {
-    const std::array<QChar, 3> candidates = {u';', u'\t', u','};
+    const std::array<char, 3> candidates = {';', '\t', ','};
     std::array<int, 3> total = {0, 0, 0};
     std::array<int, 3> perLine = {-1, -1, -1}; // count on every line so far; -2 once they differ
     std::array<int, 3> line = {0, 0, 0};
@@ -43,11 +45,11 @@ QChar detectDelimiter(QStringView text)
         ++lines;
     };
     for (qsizetype i = 0; i < text.size() && lines < 20; ++i) {
-        const QChar c = text[i];
-        if (c == u'"') {
+        const char c = text[i];
+        if (c == '"') {
             quoted = !quoted;
-        } else if (!quoted && (c == u'\n' || c == u'\r')) {
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+        } else if (!quoted && (c == '\n' || c == '\r')) {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
                 ++i;
             endLine();
         } else if (!quoted) {
@@ -73,18 +75,14 @@ QChar detectDelimiter(QStringView text)
     return candidates[best];
 }
 
-struct NotUtf8
-{
-};
-
 // Fields and records straight from the bytes (UTF-8 or Windows-1251: the
 // delimiters, quotes and line ends are the same bytes in both), fed in pieces
 // of any size; what an unfinished field has read waits for the next piece.
+// Which of the two encodings it is, the stored fields tell at the end.
 class CsvParser
 {
 public:
-    CsvParser(SheetCells& cells, char delimiter, bool windows1251)
-        : m_cells(cells), m_delimiter(delimiter), m_windows1251(windows1251)
+    CsvParser(TextRows& rows, char delimiter) : m_rows(rows), m_delimiter(delimiter)
     {
         m_special.fill(false);
         for (const char c : {delimiter, '\r', '\n', '"'})
@@ -108,8 +106,8 @@ public:
                     m_field = QByteArray(data + start, i - start);
                     if (!rest(data, size, i, last))
                         return start;
-                } else if (i == size && !last) {
-                    return start;
+                } else if ((i == size || (data[i] == '\r' && i + 1 == size)) && !last) {
+                    return start; // the field, or its CR LF, may go on in the next piece
                 } else {
                     add(QByteArrayView(data + start, i - start));
                 }
@@ -120,8 +118,6 @@ public:
                 if (i == size && last)
                     add({});
             } else if (i < size) { // a line end
-                if (data[i] == '\r' && i + 1 == size && !last)
-                    return start; // CR LF may be cut between the pieces: read the field again
                 i += (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') ? 2 : 1;
                 ++m_row;
                 m_column = 1;
@@ -167,8 +163,8 @@ private:
         const qsizetype start = i;
         while (i < size && data[i] != m_delimiter && data[i] != '\r' && data[i] != '\n')
             ++i;
-        if (i == size && !last)
-            return false;
+        if ((i == size || (data[i] == '\r' && i + 1 == size)) && !last)
+            return false; // the field, or its CR LF, may go on in the next piece
         m_field.append(data + start, i - start);
         add(m_field);
         return true;
@@ -187,62 +183,123 @@ private:
         }
     }
 
-    void add(QByteArrayView field)
-    {
-        if (m_column > WorkbookLimits::Columns || field.isEmpty())
-            return;
-        std::uint32_t index = 0;
-        if (m_windows1251)
-            index = m_cells.texts().addWindows1251(field);
-        else if (!m_cells.texts().addUtf8(field, index))
-            throw NotUtf8();
-        m_cells.addTextIndex(m_row, m_column, index);
-    }
+    void add(QByteArrayView field) { m_rows.add(m_row, m_column, field); }
 
-    SheetCells& m_cells;
+    TextRows& m_rows;
     char m_delimiter;
-    bool m_windows1251;
     std::array<bool, 256> m_special;
     std::int64_t m_row = 1;
     int m_column = 1;
     QByteArray m_field;
 };
 
-// Reads the whole device in pieces. UTF-16 is turned into UTF-8 piece by piece.
-void parse(QIODevice& device, Encoding encoding, SheetCells& cells)
+// The file's bytes after its byte order mark, UTF-16 turned into UTF-8 as
+// they come; a device may hand them out a few at a time.
+class Source
 {
-    if (!device.seek(0))
-        throw Failure(QStringLiteral("файл не читается"));
-    if (device.peek(3).startsWith("\xEF\xBB\xBF"))
-        device.skip(3);
-    else if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE)
-        device.skip(2);
-    QStringDecoder utf16(encoding == Encoding::Utf16BE ? QStringDecoder::Utf16BE : QStringDecoder::Utf16LE);
-    QByteArray buffer;
-    std::unique_ptr<CsvParser> parser;
-    for (;;) {
-        // Read into the end of the one buffer, which keeps its room between pieces.
-        const qsizetype kept = buffer.size();
-        buffer.resize(kept + Chunk);
-        const qint64 got = device.read(buffer.data() + kept, Chunk);
+public:
+    explicit Source(QIODevice& device) : m_device(device)
+    {
+        if (!device.seek(0))
+            throw Failure(QStringLiteral("файл не читается"));
+        QByteArray head;
+        while (head.size() < 3) {
+            const QByteArray more = readRaw(3 - head.size());
+            if (more.isEmpty())
+                break;
+            head += more;
+        }
+        if (head.startsWith("\xEF\xBB\xBF")) {
+            head.remove(0, 3);
+        } else if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
+            m_utf16.emplace(head.startsWith("\xFE") ? QStringDecoder::Utf16BE : QStringDecoder::Utf16LE);
+            head.remove(0, 2);
+        }
+        m_pending = head;
+    }
+
+    // Puts up to `most` bytes (more when UTF-16 grows into UTF-8) at buffer[at]; 0 at the end.
+    qsizetype read(QByteArray& buffer, qsizetype at, qsizetype most)
+    {
+        if (m_utf16) {
+            QByteArray utf8;
+            while (utf8.isEmpty()) {
+                const QByteArray raw = std::exchange(m_pending, {}) + readRaw(most);
+                if (raw.isEmpty() && m_held.isNull())
+                    return 0;
+                QString text = std::exchange(m_held, {}) + QString((*m_utf16)(raw));
+                // A pair of surrogates may be cut between the pieces: its first
+                // half waits for the second.
+                if (!raw.isEmpty() && !text.isEmpty() && text.back().isHighSurrogate()) {
+                    m_held = text.back();
+                    text.chop(1);
+                }
+                utf8 = text.toUtf8();
+            }
+            place(buffer, at, utf8.size());
+            std::memcpy(buffer.data() + at, utf8.constData(), static_cast<std::size_t>(utf8.size()));
+            return utf8.size();
+        }
+        place(buffer, at, most);
+        const qsizetype pending = m_pending.size();
+        std::memcpy(buffer.data() + at, m_pending.constData(), static_cast<std::size_t>(pending));
+        m_pending.clear();
+        const qint64 got = m_device.read(buffer.data() + at + pending, most - pending);
         if (got < 0)
-            throw Failure(QStringLiteral("файл не читается (%1)").arg(device.errorString()));
-        buffer.resize(kept + got);
-        if (encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE) {
-            const QByteArray utf8 = QString(utf16(QByteArrayView(buffer).sliced(kept))).toUtf8();
-            buffer.resize(kept);
-            buffer.append(utf8);
-        }
-        const bool last = got == 0;
-        if (!parser) {
-            const QString head = encoding == Encoding::Windows1251 ? Windows1251::decode(QByteArrayView(buffer).first(std::min<qsizetype>(buffer.size(), 65536)))
-                                                                   : QString::fromUtf8(QByteArrayView(buffer).first(std::min<qsizetype>(buffer.size(), 65536)));
-            parser = std::make_unique<CsvParser>(cells, static_cast<char>(detectDelimiter(head).unicode()), encoding == Encoding::Windows1251);
-        }
-        const qsizetype used = parser->feed(buffer.constData(), buffer.size(), last);
-        buffer.remove(0, used);
+            throw Failure(QStringLiteral("файл не читается (%1)").arg(m_device.errorString()));
+        return pending + got;
+    }
+
+private:
+    static void place(QByteArray& buffer, qsizetype at, qsizetype bytes)
+    {
+        if (buffer.size() < at + bytes)
+            buffer.resize(at + bytes);
+    }
+    QByteArray readRaw(qint64 most)
+    {
+        QByteArray bytes(most, Qt::Uninitialized);
+        const qint64 got = m_device.read(bytes.data(), most);
+        if (got < 0)
+            throw Failure(QStringLiteral("файл не читается (%1)").arg(m_device.errorString()));
+        bytes.resize(got);
+        return bytes;
+    }
+
+    QIODevice& m_device;
+    std::optional<QStringDecoder> m_utf16;
+    QByteArray m_pending; // read with the byte order mark, not yet handed out
+    QString m_held;       // a high surrogate whose low one is still to come
+};
+
+// Reads the whole device in pieces. A field longer than a piece is read again
+// with the next one, so the pieces grow with it and a long field costs its
+// length, not its length squared.
+void parse(QIODevice& device, TextRows& rows)
+{
+    Source source(device);
+    QByteArray buffer;
+    qsizetype size = 0;
+    bool last = false;
+    // The delimiter is judged by the first lines, however the file hands them out.
+    while (size < SniffBytes && !last) {
+        const qsizetype got = source.read(buffer, size, Chunk);
+        size += got;
+        last = got == 0;
+    }
+    CsvParser parser(rows, detectDelimiter(QByteArrayView(buffer).first(std::min(size, SniffBytes))));
+    bool first = true;
+    for (;;) {
+        const qsizetype used = parser.feed(buffer.constData(), size, last);
+        if (std::exchange(first, false))
+            rows.expect(used, device.size());
         if (last)
             break;
+        const qsizetype kept = size - used;
+        std::memmove(buffer.data(), buffer.constData() + used, static_cast<std::size_t>(kept));
+        const qsizetype got = source.read(buffer, kept, std::max(Chunk, kept));
+        size = kept + got;
+        last = got == 0;
     }
 }
 
@@ -255,25 +312,11 @@ SheetCells readCsv(QIODevice& device)
 {
     if (device.size() > WorkbookLimits::MaxCsvBytes)
         throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxCsvBytes / (1024 * 1024)));
-    const QByteArray head = device.peek(2);
-    const Encoding first = head.startsWith("\xFF\xFE")   ? Encoding::Utf16LE
-                           : head.startsWith("\xFE\xFF") ? Encoding::Utf16BE
-                                                         : Encoding::Utf8;
-    // A field takes at least two bytes with its delimiter, a character at most one.
-    const std::int64_t size = device.size();
-    try {
-        SheetCells cells(0);
-        cells.reserve(size / 6, size);
-        parse(device, first, cells);
-        cells.finish();
-        return cells;
-    } catch (const NotUtf8&) {
-        SheetCells cells(0);
-        cells.reserve(size / 6, size);
-        parse(device, Encoding::Windows1251, cells);
-        cells.finish();
-        return cells;
-    }
+    SheetCells cells(0);
+    cells.textRows().reserve(device.size());
+    parse(device, cells.textRows());
+    cells.finish();
+    return cells;
 }
 
 SheetCells readCsv(const QByteArray& bytes)

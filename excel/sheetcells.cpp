@@ -1,5 +1,7 @@
 #include "excel/sheetcells.h"
 
+#include "excel/celltext.h"
+#include "excel/storememory.h"
 #include "excel/workbooklimits.h"
 #include "link/error.h"
 #include "link/windows1251.h"
@@ -8,9 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
 
 std::uint32_t TextPool::add(QStringView text)
 {
@@ -60,14 +59,12 @@ std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
     return static_cast<std::uint32_t>(m_ends.size() - 1);
 }
 
-static void preferHugePages(const void* begin, std::size_t bytes);
-
 void TextPool::reserve(qsizetype strings, qsizetype chars)
 {
     m_ends.reserve(static_cast<std::size_t>(strings));
     m_chars.reserve(chars);
-    preferHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
-    preferHugePages(m_chars.constData(), static_cast<std::size_t>(m_chars.capacity()) * sizeof(QChar));
+    StoreMemory::preferHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
+    StoreMemory::preferHugePages(m_chars.constData(), static_cast<std::size_t>(m_chars.capacity()) * sizeof(QChar));
 }
 
 QStringView TextPool::at(std::uint32_t index) const
@@ -142,29 +139,11 @@ void SheetCells::finish()
     // not memory, and shrinking would copy every cell once more.
 }
 
-// Large stores filled front to back: huge pages spare most of the page faults
-// (on Linux, where the system gives them to those who ask).
-static void preferHugePages(const void* begin, std::size_t bytes)
-{
-#ifdef Q_OS_LINUX
-    constexpr std::uintptr_t Huge = 2 << 20;
-    if (bytes < 2 * Huge)
-        return;
-    const auto from = (reinterpret_cast<std::uintptr_t>(begin) + Huge - 1) & ~(Huge - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(Huge - 1);
-    if (to > from)
-        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(begin);
-    Q_UNUSED(bytes);
-#endif
-}
-
 void SheetCells::reserve(std::int64_t cells, std::int64_t chars)
 {
     cells = std::min(cells, WorkbookLimits::MaxCells);
     m_cells.reserve(static_cast<std::size_t>(cells));
-    preferHugePages(m_cells.data(), m_cells.capacity() * sizeof(Cell));
+    StoreMemory::preferHugePages(m_cells.data(), m_cells.capacity() * sizeof(Cell));
     m_texts.reserve(cells, std::min(chars, WorkbookLimits::MaxTextChars));
 }
 
@@ -177,4 +156,25 @@ const SheetCells::Cell* SheetCells::find(std::int64_t row, int column) const
     if (it == m_cells.end() || it->row != key.row || it->column != key.column)
         return nullptr;
     return &*it;
+}
+
+// The text ReadCellText gives; a formula without a stored value has none.
+QString SheetCells::textOf(const Cell& cell) const
+{
+    switch (cell.kind) {
+    case CellKind::Text:
+    case CellKind::Error:
+        return m_texts.at(cell.text).toString();
+    case CellKind::Number:
+        return CellText::number(cell.number);
+    case CellKind::DateTime:
+        return CellText::serialDateTime(cell.number, m_date1904);
+    case CellKind::Duration:
+        return CellText::duration(cell.number);
+    case CellKind::Boolean:
+        return CellText::boolean(cell.number != 0.0);
+    case CellKind::FormulaNoValue:
+        break;
+    }
+    return {};
 }

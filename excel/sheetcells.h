@@ -1,5 +1,7 @@
 #pragma once
 
+#include "excel/textrows.h"
+
 #include <QString>
 #include <QStringView>
 #include <cstdint>
@@ -72,17 +74,21 @@ public:
     void setDate1904(bool on) { m_date1904 = on; }
     bool date1904() const { return m_date1904; }
     std::int64_t rowLimit() const { return m_rowLimit; } // 0: the format sets none
-    std::size_t cellCount() const { return m_cells.size(); }
+    std::size_t cellCount() const { return m_cells.size() + m_textRows.fieldCount(); }
 
-    // Null when the cell is empty (or past the data).
+    // Null when the cell is empty (or past the data, or in a text sheet).
     const Cell* find(std::int64_t row, int column) const;
-    QStringView textOf(const Cell& cell) const { return m_texts.at(cell.text); }
+    QString textOf(const Cell& cell) const;
+    // A csv's fields, kept apart from the cells: it holds nothing but text.
+    TextRows& textRows() { return m_textRows; }
+    const TextRows& textRows() const { return m_textRows; }
 
 private:
     void push(std::int64_t row, int column, CellKind kind, double number, std::uint32_t text);
 
     std::vector<Cell> m_cells;
     TextPool m_texts;
+    TextRows m_textRows;
     QString m_sheetName;
     std::int64_t m_rowLimit = 0;
     bool m_date1904 = false;

@@ -115,22 +115,9 @@ QString TExcelApplication::ReadCellText(int row, int column)
                           .arg(cells.rowLimit()));
     const SheetCells::Cell* cell = cells.find(row, column);
     if (!cell)
-        return {};
-    switch (cell->kind) {
-    case CellKind::Text:
-    case CellKind::Error:
-        return cells.textOf(*cell).toString();
-    case CellKind::Number:
-        return CellText::number(cell->number);
-    case CellKind::DateTime:
-        return CellText::serialDateTime(cell->number, cells.date1904());
-    case CellKind::Duration:
-        return CellText::duration(cell->number);
-    case CellKind::Boolean:
-        return CellText::boolean(cell->number != 0.0);
-    case CellKind::FormulaNoValue:
-        break;
-    }
+        return cells.textRows().text(row, column);
+    if (cell->kind != CellKind::FormulaNoValue)
+        return cells.textOf(*cell);
     throw Failure(QStringLiteral("Ячейка %1 листа «%2» книги «%3» содержит формулу, значение которой в файле не сохранено")
                       .arg(CellText::cellName(row, column), cells.sheetName(), displayName()));
 }

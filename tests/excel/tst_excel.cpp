@@ -6,9 +6,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -32,6 +35,27 @@ template <typename Call> QString failureOf(Call call)
     }
     return {};
 }
+
+// A file that hands out at most `piece` bytes a read, as a pipe or a slow disk may.
+class Trickle : public QIODevice
+{
+public:
+    Trickle(QByteArray bytes, qint64 piece) : m_bytes(std::move(bytes)), m_piece(piece) { open(ReadOnly | Unbuffered); }
+    qint64 size() const override { return m_bytes.size(); }
+
+protected:
+    qint64 readData(char* data, qint64 most) override
+    {
+        const qint64 n = std::min({most, m_piece, m_bytes.size() - pos()});
+        std::memcpy(data, m_bytes.constData() + pos(), static_cast<size_t>(n));
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_piece;
+};
 
 QByteArray contentTypes()
 {
@@ -112,6 +136,8 @@ private Q_SLOTS:
     void csv_data();
     void csv();
     void csvInUtf16();
+    void csvInPieces_data();
+    void csvInPieces();
     void handMadeXlsx_data();
     void handMadeXlsx();
     void handMadeOds_data();
@@ -450,6 +476,64 @@ void TestWorkbook::csvInUtf16()
 }
 
 // Forms that the producers above do not write but others (Excel among them) do.
+void TestWorkbook::csvInPieces_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QStringList>>("table"); // rows from 1, columns from A; none: as read whole
+    for (const char* name : {"semicolon_1251.csv", "comma_utf8.csv", "tab_utf8_bom.csv", "decimal_commas.csv"}) {
+        QFile file(fixture(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QTest::newRow(name) << file.readAll() << QList<QStringList>{};
+    }
+    QTest::newRow("line ends, quotes, an empty line")
+        << QByteArray("a;\"b\r\nc\";\r\n\r\n;x;\"\"\"q\"\"\"\rlast;\"z\"\n")
+        << QList<QStringList>{{u"a"_s, u"b\nc"_s}, {}, {QString(), u"x"_s, u"\"q\""_s}, {u"last"_s, u"z"_s}, {}};
+    QStringList wide;
+    QByteArray wideLine;
+    for (int column = 1; column <= 30; ++column) {
+        wideLine += QByteArray::number(column) + (column < 30 ? ";" : "");
+        if (column <= WorkbookLimits::Columns)
+            wide << QString::number(column);
+    }
+    QTest::newRow("columns past Z, no line end") << wideLine << QList<QStringList>{wide};
+    const QString unicode = u"Имя\tНомер\r\n1\t\"a\r\nб 😀\"\r\n"_s;
+    QTest::newRow("UTF-16, units and surrogate pairs cut between pieces")
+        << QByteArray(QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom)(unicode))
+        << QList<QStringList>{{u"Имя"_s, u"Номер"_s}, {u"1"_s, u"a\nб 😀"_s}};
+    // The one byte that is not UTF-8 comes after many pieces: every field reads as Windows-1251.
+    QList<QStringList> cyrillic(200, QStringList{QStringLiteral("имя"), QStringLiteral("Ёж")});
+    cyrillic << QStringList{QStringLiteral("А"), QStringLiteral("я")};
+    QTest::newRow("Windows-1251 seen only at the end")
+        << QByteArray("\xE8\xEC\xFF;\xA8\xE6\r\n").repeated(200) + "\xC0;\xFF\r\n" << cyrillic;
+}
+
+// However the file arrives, in pieces of a byte or more, it reads the same.
+void TestWorkbook::csvInPieces()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QStringList>, table);
+    const SheetCells whole = WorkbookReader::readCsv(bytes);
+    const int rows = table.isEmpty() ? 8 : static_cast<int>(table.size());
+    for (int row = 1; row <= rows && table.size() < rows; ++row) {
+        QStringList line;
+        for (int column = 1; column <= WorkbookLimits::Columns; ++column)
+            line << whole.textRows().text(row, column);
+        table << line;
+    }
+    for (const qint64 piece : {1, 2, 3, 7, 64}) {
+        Trickle device(bytes, piece);
+        const SheetCells cells = WorkbookReader::readCsv(device);
+        for (int row = 1; row <= rows; ++row) {
+            for (int column = 1; column <= WorkbookLimits::Columns; ++column) {
+                const QString expected = table[row - 1].value(column - 1);
+                QCOMPARE(cells.textRows().text(row, column), expected);
+                QCOMPARE(whole.textRows().text(row, column), expected);
+            }
+        }
+        QCOMPARE(cells.textRows().text(rows + 1, 1), QString());
+    }
+}
+
 void TestWorkbook::handMadeXlsx_data()
 {
     QTest::addColumn<QByteArray>("rows");

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "excel/storememory.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+
+// The fields of a text sheet (csv), row by row, columns A..Z: their bytes one
+// after another in one buffer, four bytes a field and eight a row that has any.
+// A csv holds nothing but text, so a field needs neither a kind nor a value,
+// and its column is its place in the row. The bytes are kept as the file has
+// them and decoded when a field is read: UTF-8 while every field is valid
+// UTF-8, otherwise Windows-1251, what a Russian-locale spreadsheet writes.
+class TextRows
+{
+public:
+    // Room for `bytes` of fields (address space; touched only as it fills).
+    void reserve(std::int64_t bytes);
+    // Room for the fields and rows of `total` bytes of file, judged by what
+    // the first `read` bytes held; more grows as it comes.
+    void expect(std::int64_t read, std::int64_t total);
+    // Fields come in order: rows rising, columns rising within a row. Empty
+    // fields need not be added; columns past Z are not kept.
+    void add(std::int64_t row, int column, QByteArrayView bytes);
+
+    // Empty for a field that is empty or not in the file.
+    QString text(std::int64_t row, int column) const;
+    std::size_t fieldCount() const { return m_ends.size(); }
+    bool windows1251() const { return !m_utf8; }
+
+private:
+    struct RowStart
+    {
+        std::uint32_t row;
+        std::uint32_t field; // its first field
+    };
+    void makeRoom(std::int64_t used);
+    const RowStart* findRow(std::int64_t row) const;
+
+    StoreMemory::Block m_bytes; // m_used of it holds fields
+    std::int64_t m_used = 0;
+    std::int64_t m_prefaulted = 0;
+    StoreMemory::Array<std::uint32_t> m_ends; // where each field ends in m_bytes
+    StoreMemory::Array<RowStart> m_rows;
+    bool m_utf8 = true;
+};
