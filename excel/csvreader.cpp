@@ -7,6 +7,8 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -75,6 +77,57 @@ char detectDelimiter(QByteArrayView text)
     return candidates[best];
 }
 
+bool continuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool isUtf8(const unsigned char* s, std::size_t n)
+{
+    std::size_t i = 0;
+    while (i < n) {
+        // Plain ASCII, which most fields are, eight bytes at a time.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL)
+                break;
+            i += 8;
+        }
+        if (i == n)
+            break;
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF; // the second byte's range
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + length > n || s[i + 1] < low || s[i + 1] > high)
+            return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (!continuation(s[i + k]))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 // Fields and records straight from the bytes (UTF-8 or Windows-1251: the
 // delimiters, quotes and line ends are the same bytes in both), fed in pieces
 // of any size; what an unfinished field has read waits for the next piece.
@@ -87,6 +140,7 @@ public:
         m_special.fill(false);
         for (const char c : {delimiter, '\r', '\n', '"'})
             m_special[static_cast<unsigned char>(c)] = true;
+        m_delimiters = Ones * static_cast<unsigned char>(delimiter);
     }
 
     // Parses what `data` holds; returns how many bytes were used. Unless `last`,
@@ -100,8 +154,7 @@ public:
                 if (!quoted(data, size, i, last))
                     return start;
             } else {
-                while (i < size && !m_special[static_cast<unsigned char>(data[i])])
-                    ++i;
+                i = nextSpecial(data, i, size);
                 if (i < size && data[i] == '"') { // a quote inside a field is a character
                     m_field = QByteArray(data + start, i - start);
                     if (!rest(data, size, i, last))
@@ -127,6 +180,30 @@ public:
     }
 
 private:
+    static constexpr std::uint64_t Ones = 0x0101010101010101ULL;
+
+    // Where the next delimiter, quote or line end is from data[i]; eight bytes
+    // at a time, as most fields are several bytes long.
+    qsizetype nextSpecial(const char* data, qsizetype i, qsizetype size) const
+    {
+        if constexpr (std::endian::native == std::endian::little) {
+            const auto has = [](std::uint64_t word, std::uint64_t pattern) {
+                const std::uint64_t x = word ^ pattern; // a zero byte where they match
+                return (x - Ones) & ~x & (Ones << 7);   // exact from the lowest match up
+            };
+            for (; i + 8 <= size; i += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, data + i, 8);
+                const std::uint64_t hits = has(word, m_delimiters) | has(word, Ones * '"') | has(word, Ones * '\r') | has(word, Ones * '\n');
+                if (hits)
+                    return i + std::countr_zero(hits) / 8;
+            }
+        }
+        while (i < size && !m_special[static_cast<unsigned char>(data[i])])
+            ++i;
+        return i;
+    }
+
     // A quoted field from data[i] == '"'; a doubled quote is one, a line
     // break inside belongs to the field as LF. False when it does not end here.
     bool quoted(const char* data, qsizetype size, qsizetype& i, bool last)
@@ -188,6 +265,7 @@ private:
     TextRows& m_rows;
     char m_delimiter;
     std::array<bool, 256> m_special;
+    std::uint64_t m_delimiters; // the delimiter in every byte
     std::int64_t m_row = 1;
     int m_column = 1;
     QByteArray m_field;
@@ -289,8 +367,11 @@ void parse(QIODevice& device, TextRows& rows)
     }
     CsvParser parser(rows, detectDelimiter(QByteArrayView(buffer).first(std::min(size, SniffBytes))));
     bool first = true;
+    bool utf8 = true;
     for (;;) {
         const qsizetype used = parser.feed(buffer.constData(), size, last);
+        // What a feed used ends after a delimiter or line end, so no character is cut.
+        utf8 = utf8 && isUtf8(reinterpret_cast<const unsigned char*>(buffer.constData()), static_cast<std::size_t>(used));
         if (std::exchange(first, false))
             rows.expect(used, device.size());
         if (last)
@@ -301,6 +382,7 @@ void parse(QIODevice& device, TextRows& rows)
         size = kept + got;
         last = got == 0;
     }
+    rows.setWindows1251(!utf8);
 }
 
 } // namespace

@@ -8,61 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-bool continuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool isUtf8(const unsigned char* s, std::size_t n)
-{
-    std::size_t i = 0;
-    while (i < n) {
-        // Plain ASCII, which most fields are, eight bytes at a time.
-        while (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            i += 8;
-        }
-        if (i == n)
-            break;
-        const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF; // the second byte's range
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + length > n || s[i + 1] < low || s[i + 1] > high)
-            return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            if (!continuation(s[i + k]))
-                return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
-} // namespace
-
 void TextRows::reserve(std::int64_t bytes)
 {
     m_bytes.grow(static_cast<std::size_t>(bytes), static_cast<std::size_t>(m_used));
@@ -93,9 +38,7 @@ void TextRows::add(std::int64_t row, int column, QByteArrayView bytes)
     const std::int64_t used = m_used + bytes.size();
     if (used > m_prefaulted)
         makeRoom(used);
-    unsigned char* out = reinterpret_cast<unsigned char*>(m_bytes.data()) + m_used;
-    std::memcpy(out, bytes.data(), static_cast<std::size_t>(bytes.size()));
-    m_utf8 = m_utf8 && isUtf8(out, static_cast<std::size_t>(bytes.size()));
+    std::memcpy(m_bytes.data() + m_used, bytes.data(), static_cast<std::size_t>(bytes.size()));
     m_used += bytes.size();
     m_ends.push_back(static_cast<std::uint32_t>(m_used));
 }

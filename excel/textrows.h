@@ -10,8 +10,7 @@
 // after another in one buffer, four bytes a field and eight a row that has any.
 // A csv holds nothing but text, so a field needs neither a kind nor a value,
 // and its column is its place in the row. The bytes are kept as the file has
-// them and decoded when a field is read: UTF-8 while every field is valid
-// UTF-8, otherwise Windows-1251, what a Russian-locale spreadsheet writes.
+// them and decoded when a field is read.
 class TextRows
 {
 public:
@@ -27,6 +26,8 @@ public:
     // Empty for a field that is empty or not in the file.
     QString text(std::int64_t row, int column) const;
     std::size_t fieldCount() const { return m_ends.size(); }
+    // How the bytes are decoded: UTF-8 unless they are not valid UTF-8.
+    void setWindows1251(bool on) { m_utf8 = !on; }
     bool windows1251() const { return !m_utf8; }
 
 private:
