@@ -9,7 +9,7 @@
 #include <cstring>
 
 namespace {
-constexpr qsizetype Chunk = 1 << 20;
+constexpr qsizetype Chunk = 64 << 10;
 constexpr qsizetype MaxToken = 64 << 20;
 
 QByteArrayView localName(QByteArrayView qualified)

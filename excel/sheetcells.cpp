@@ -11,33 +11,36 @@
 #include <algorithm>
 #include <cstdint>
 
+static void checkRoom(qsizetype chars, qsizetype more)
+{
+    if (chars + more > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+}
+
 std::uint32_t TextPool::add(QStringView text)
 {
-    if (m_chars.size() + text.size() > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
-    m_chars.append(text);
+    checkRoom(static_cast<qsizetype>(m_chars.size()), text.size());
+    std::copy(text.utf16(), text.utf16() + text.size(), m_chars.extend(static_cast<std::size_t>(text.size())));
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     return static_cast<std::uint32_t>(m_ends.size() - 1);
 }
 
 bool TextPool::addUtf8(QByteArrayView bytes, std::uint32_t& index)
 {
-    if (m_chars.size() + bytes.size() > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
-    const qsizetype old = m_chars.size();
-    m_chars.resize(old + bytes.size());
-    QChar* out = m_chars.data() + old;
+    checkRoom(static_cast<qsizetype>(m_chars.size()), bytes.size());
+    const std::size_t old = m_chars.size();
+    char16_t* const out = m_chars.extend(static_cast<std::size_t>(bytes.size()));
     qsizetype i = 0;
     for (; i < bytes.size() && static_cast<signed char>(bytes[i]) >= 0; ++i)
-        out[i] = QChar(static_cast<char16_t>(bytes[i]));
+        out[i] = static_cast<char16_t>(bytes[i]);
     if (i < bytes.size()) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        QChar* end = utf8.appendToBuffer(out + i, bytes.sliced(i));
+        const QChar* end = utf8.appendToBuffer(reinterpret_cast<QChar*>(out + i), bytes.sliced(i));
         if (utf8.hasError()) {
-            m_chars.resize(old);
+            m_chars.truncate(old);
             return false;
         }
-        m_chars.resize(end - m_chars.constData());
+        m_chars.truncate(static_cast<std::size_t>(reinterpret_cast<const char16_t*>(end) - m_chars.data()));
     }
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     index = static_cast<std::uint32_t>(m_ends.size() - 1);
@@ -46,14 +49,11 @@ bool TextPool::addUtf8(QByteArrayView bytes, std::uint32_t& index)
 
 std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
 {
-    if (m_chars.size() + bytes.size() > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
-    const qsizetype old = m_chars.size();
-    m_chars.resize(old + bytes.size());
-    QChar* out = m_chars.data() + old;
+    checkRoom(static_cast<qsizetype>(m_chars.size()), bytes.size());
+    char16_t* const out = m_chars.extend(static_cast<std::size_t>(bytes.size()));
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const char16_t u = Windows1251::toUnicode(static_cast<unsigned char>(bytes[i]));
-        out[i] = QChar(u ? u : char16_t(0xFFFD));
+        out[i] = u ? u : char16_t(0xFFFD);
     }
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     return static_cast<std::uint32_t>(m_ends.size() - 1);
@@ -62,9 +62,7 @@ std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
 void TextPool::reserve(qsizetype strings, qsizetype chars)
 {
     m_ends.reserve(static_cast<std::size_t>(strings));
-    m_chars.reserve(chars);
-    StoreMemory::preferHugePages(m_ends.data(), m_ends.capacity() * sizeof(std::uint32_t));
-    StoreMemory::preferHugePages(m_chars.constData(), static_cast<std::size_t>(m_chars.capacity()) * sizeof(QChar));
+    m_chars.reserve(static_cast<std::size_t>(chars));
 }
 
 QStringView TextPool::at(std::uint32_t index) const
@@ -72,7 +70,7 @@ QStringView TextPool::at(std::uint32_t index) const
     if (index >= m_ends.size())
         return {};
     const std::uint32_t begin = index == 0 ? 0 : m_ends[index - 1];
-    return QStringView(m_chars).mid(begin, m_ends[index] - begin);
+    return QStringView(m_chars.data() + begin, m_ends[index] - begin);
 }
 
 void SheetCells::push(std::int64_t row, int column, CellKind kind, double number, std::uint32_t text)
@@ -130,9 +128,9 @@ void SheetCells::finish()
     // Writers emit cells in order; a file that repeats a cell keeps its first one.
     if (!m_ordered) {
         std::stable_sort(m_cells.begin(), m_cells.end(), before);
-        m_cells.erase(std::unique(m_cells.begin(), m_cells.end(),
-                                  [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; }),
-                      m_cells.end());
+        const Cell* kept = std::unique(m_cells.begin(), m_cells.end(),
+                                       [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; });
+        m_cells.truncate(static_cast<std::size_t>(kept - m_cells.begin()));
         m_ordered = true;
     }
     // No shrink_to_fit: room reserved but never written costs address space,
@@ -143,7 +141,6 @@ void SheetCells::reserve(std::int64_t cells, std::int64_t chars)
 {
     cells = std::min(cells, WorkbookLimits::MaxCells);
     m_cells.reserve(static_cast<std::size_t>(cells));
-    StoreMemory::preferHugePages(m_cells.data(), m_cells.capacity() * sizeof(Cell));
     m_texts.reserve(cells, std::min(chars, WorkbookLimits::MaxTextChars));
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "excel/storememory.h"
+#include "excel/storememory.h"
 #include "excel/textrows.h"
 
 #include <QString>
 #include <QStringView>
 #include <cstdint>
-#include <vector>
 
 // A text pool that keeps many short strings in one buffer: a workbook of a
 // million cells would otherwise spend most of its memory on per-string headers.
@@ -22,8 +23,8 @@ public:
     void reserve(qsizetype strings, qsizetype chars);
 
 private:
-    QString m_chars;
-    std::vector<std::uint32_t> m_ends;
+    StoreMemory::Array<char16_t> m_chars;
+    StoreMemory::Array<std::uint32_t> m_ends;
 };
 
 // What a cell holds, as far as its text form depends on it.
@@ -86,7 +87,7 @@ public:
 private:
     void push(std::int64_t row, int column, CellKind kind, double number, std::uint32_t text);
 
-    std::vector<Cell> m_cells;
+    StoreMemory::Array<Cell> m_cells;
     TextPool m_texts;
     TextRows m_textRows;
     QString m_sheetName;

@@ -17,16 +17,6 @@ constexpr std::uintptr_t Huge = 2 << 20;
 constexpr std::uintptr_t Page = 4096;
 } // namespace
 
-void preferHugePages(const void* begin, std::size_t bytes)
-{
-    if (bytes < 2 * Huge)
-        return;
-    const auto from = (reinterpret_cast<std::uintptr_t>(begin) + Huge - 1) & ~(Huge - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(Huge - 1);
-    if (to > from)
-        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-}
-
 void prefault(void* begin, std::size_t bytes)
 {
 #ifdef MADV_POPULATE_WRITE
@@ -69,7 +59,6 @@ void Block::release()
     m_size = m_mapped = 0;
 }
 #else
-void preferHugePages(const void*, std::size_t) {}
 void prefault(void*, std::size_t) {}
 
 Block::Block(std::size_t bytes) : m_data(bytes ? new char[bytes] : nullptr), m_size(bytes) {}

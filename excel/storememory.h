@@ -1,13 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
-#include <memory>
 
 // Memory for the large stores a sheet is read into, filled front to back.
 namespace StoreMemory {
-// A store filled front to back: huge pages spare most of the page faults
-// (on Linux, where the system gives them to those who ask).
-void preferHugePages(const void* begin, std::size_t bytes);
 // Memory about to be written whole: mapped in one call rather than a page
 // fault at a time. Harmless where the system does not know the call.
 void prefault(void* begin, std::size_t bytes);
@@ -38,7 +35,7 @@ private:
     std::size_t m_mapped = 0; // 0 when the block came from the heap
 };
 
-// A growing array of plain values in a Block.
+// A growing array of plain values (copied as bytes when it grows) in a Block.
 template<typename T>
 class Array
 {
@@ -48,16 +45,25 @@ public:
         if (count > capacity())
             m_block.grow(count * sizeof(T), m_size * sizeof(T));
     }
-    void push_back(const T& value)
+    void push_back(const T& value) { *extend(1) = value; }
+    // Counts in `count` more values, left for the caller to write.
+    T* extend(std::size_t count)
     {
-        if (m_size == capacity())
-            reserve(m_size < 1024 ? 1024 : m_size * 2);
-        reinterpret_cast<T*>(m_block.data())[m_size++] = value;
+        if (m_size + count > capacity())
+            reserve(std::max({m_size + count, m_size * 2, std::size_t(1024)}));
+        T* added = data() + m_size;
+        m_size += count;
+        return added;
     }
-    const T& operator[](std::size_t i) const { return reinterpret_cast<const T*>(m_block.data())[i]; }
-    const T& back() const { return (*this)[m_size - 1]; }
-    const T* begin() const { return reinterpret_cast<const T*>(m_block.data()); }
-    const T* end() const { return begin() + m_size; }
+    void truncate(std::size_t count) { m_size = std::min(count, m_size); }
+    T* data() { return reinterpret_cast<T*>(m_block.data()); }
+    const T* data() const { return reinterpret_cast<const T*>(m_block.data()); }
+    const T& operator[](std::size_t i) const { return data()[i]; }
+    const T& back() const { return data()[m_size - 1]; }
+    T* begin() { return data(); }
+    T* end() { return data() + m_size; }
+    const T* begin() const { return data(); }
+    const T* end() const { return data() + m_size; }
     std::size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
     std::size_t capacity() const { return m_block.size() / sizeof(T); }
