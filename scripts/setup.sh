@@ -14,8 +14,9 @@ PACKAGES=(
 )
 if [[ "${STRIPEWELL_DEV_PACKAGES:-0}" == 1 ]]; then
     # Only for regenerating the workbook fixtures, taking screenshots and running
-    # the workbook benchmark against its peers (openpyxl, xlrd).
-    PACKAGES+=(imagemagick python3-openpyxl python3-xlsxwriter python3-xlwt python3-xlrd python3-pandas libreoffice-calc-nogui)
+    # the workbook benchmark against its peers (openpyxl, xlrd, LibreOffice, orcus).
+    PACKAGES+=(imagemagick python3-openpyxl python3-xlsxwriter python3-xlwt python3-xlrd python3-pandas libreoffice-calc-nogui
+        liborcus-bin)
 fi
 
 missing=()

@@ -1,27 +1,29 @@
-// Speed and memory of the workbook readers against what an operator would use
-// instead, on the same files in the same run: openpyxl (read-only) for xlsx,
-// xlrd for xls, Python's csv module for csv, and LibreOffice's headless
-// conversion to csv for ods, when they are installed. The sheets (5 columns:
-// a number, a name, a 16-digit card number, a fraction, a date) are written at
-// bench time into a temporary folder, 10,000 / 100,000 / 1,000,000 rows
-// (65,535 for xls). Every read, ours and the peers', runs in a process of its
-// own, so that each peak memory is its own.
+// Speed and memory of the workbook readers against what an operator or a
+// developer would use instead, on the same files in the same run: openpyxl
+// (read-only) for xlsx, xlrd for xls, Python's csv module for csv, LibreOffice's
+// headless conversion to csv for ods, and liborcus's tools for xlsx, ods and csv,
+// when they are installed. The sheets (5 columns: a number, a name, a 16-digit
+// card number, a fraction, a date) are written at bench time into a temporary
+// folder, 10,000 / 100,000 / 1,000,000 rows (65,535 for xls). Every read, ours
+// and the peers', runs in a process of its own, so that each peak memory is its own.
 //
 //   build/release/bench/excel/bench_workbook [rows,rows,...] [formats,...]
-//   build/release/bench/excel/bench_workbook --open FILE   (one read of ours)
+//   build/release/bench/excel/bench_workbook --open FILE [--no-texts]   (one read of ours)
 
 #include "excel/texcelapplication.h"
 #include "link/error.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <numeric>
+#include <functional>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -115,19 +117,17 @@ elif fmt == "csv":
     with open(path, newline="", encoding="utf-8") as f:
         for values in csv.reader(f, delimiter=";"):
             cells += len(values)
-print("%.3f %d %d" % (time.process_time() - begin, cells, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss))
+print("%.4f %d %d" % (time.process_time() - begin, cells, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss))
 )";
 
-const char* PeerName(const QString& format)
-{
-    if (format == QLatin1String("xlsx"))
-        return "openpyxl";
-    if (format == QLatin1String("xls"))
-        return "xlrd";
-    if (format == QLatin1String("csv"))
-        return "python csv";
-    return "LibreOffice";
-}
+// A tool's read measured from outside: python3 - TOOL ARGS...; prints
+// "seconds status peak_kb", the processor time of the tool and all it started.
+const char* CommandScript = R"(
+import resource, subprocess, sys
+done = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+use = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.4f %d %d" % (use.ru_utime + use.ru_stime, done.returncode, use.ru_maxrss))
+)";
 
 long peakRssKb()
 {
@@ -146,7 +146,7 @@ double cpuSeconds()
 }
 
 // One read of ours: open the file and take the text of every cell of A..E.
-int openOnce(const QString& path)
+int openOnce(const QString& path, bool withoutTexts)
 {
     const long before = peakRssKb();
     const double start = cpuSeconds();
@@ -155,7 +155,7 @@ int openOnce(const QString& path)
         excel.openWorkbook(path);
         const double opened = cpuSeconds();
         qint64 cells = 0;
-        for (int row = 1; !qEnvironmentVariableIsSet("BENCH_OPEN_ONLY"); ++row) {
+        for (int row = 1; !withoutTexts; ++row) {
             int here = 0;
             for (int column = 1; column <= 5; ++column)
                 here += !excel.ReadCellText(row, column).isEmpty();
@@ -187,93 +187,161 @@ bool run(const QString& program, const QStringList& arguments, const QByteArray&
     return true;
 }
 
-// LibreOffice converting the sheet to csv, start-up included: what an operator without us would run.
-bool libreOffice(const QString& path, double* seconds)
+struct Reading
 {
-    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (soffice.isEmpty())
-        return false;
-    QTemporaryDir out;
-    QElapsedTimer timer;
-    timer.start();
-    if (!run(soffice, {QStringLiteral("-env:UserInstallation=file://") + out.filePath(QStringLiteral("profile")),
-                       QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("csv"),
-                       QStringLiteral("--outdir"), out.path(), path},
-             {}, nullptr))
-        return false;
-    *seconds = timer.nsecsElapsed() / 1e9;
-    // soffice answers 0 even when it could not load the file: only its output says it did.
-    const QString csv = out.filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv"));
-    return QFileInfo(csv).size() > 0;
+    double seconds = 0;
+    double peakMb = 0;
+    double spread = 0; // of a median: the slowest run less the fastest
+};
+
+// One read by a peer of the file at `path`; nothing when it failed.
+struct Peer
+{
+    const char* name;
+    std::function<std::optional<Reading>(const QString& path)> read;
+};
+
+std::optional<Reading> readByPython(const QString& format, const QString& path)
+{
+    QByteArray answer;
+    if (!run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path}, PeerScript, &answer))
+        return std::nullopt;
+    const QList<QByteArray> a = answer.split(' ');
+    return Reading{a.value(0).toDouble(), a.value(2).toDouble() / 1024.0};
 }
 
-// Runs `once` (which answers the seconds it measured, or a negative number
-// when it failed) up to five times while the runs are short, and answers the
-// median run's index: on a shared machine one run can take twice another.
-template <typename Once> int medianRun(Once once, QList<double>& seconds)
+// `program` with `arguments`, timed by CommandScript; `accepted` tells a read from a failure.
+std::optional<Reading> readByCommand(const QString& program, const QStringList& arguments, const std::function<bool(int)>& accepted)
+{
+    QByteArray answer;
+    if (!run(QString::fromLatin1(Python), QStringList{QStringLiteral("-"), program} + arguments, CommandScript, &answer))
+        return std::nullopt;
+    const QList<QByteArray> a = answer.split(' ');
+    if (!accepted(a.value(1).toInt()))
+        return std::nullopt;
+    return Reading{a.value(0).toDouble(), a.value(2).toDouble() / 1024.0};
+}
+
+// What an operator or a developer would read the format with instead, where installed.
+QList<Peer> peersOf(const QString& format, const QString& scratch)
+{
+    QList<Peer> peers;
+    if (format != QLatin1String("ods"))
+        peers << Peer{format == QLatin1String("xlsx") ? "openpyxl" : format == QLatin1String("xls") ? "xlrd" : "python csv",
+                      [format](const QString& path) { return readByPython(format, path); }};
+    if (format == QLatin1String("ods")) {
+        const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+        if (!soffice.isEmpty())
+            peers << Peer{"LibreOffice", [soffice, scratch](const QString& path) {
+                              // Converting the sheet to csv; soffice answers 0 even when it could not
+                              // load the file: only its output says it did.
+                              const QString csv = scratch + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".csv");
+                              QFile::remove(csv);
+                              return readByCommand(soffice,
+                                                   {QStringLiteral("-env:UserInstallation=file://") + scratch + QStringLiteral("/profile"),
+                                                    QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("csv"),
+                                                    QStringLiteral("--outdir"), scratch, path},
+                                                   [csv](int status) { return status == 0 && QFileInfo(csv).size() > 0; });
+                          }};
+    }
+    if (format != QLatin1String("xls")) {
+        const QString orcus = QStandardPaths::findExecutable(QStringLiteral("orcus-") + format);
+        if (!orcus.isEmpty())
+            peers << Peer{"orcus", [orcus, scratch](const QString& path) {
+                              // Loads the document into its model and writes nothing; with that
+                              // output format the tool answers 1 after a good load, 0 never.
+                              return readByCommand(orcus, {QStringLiteral("-f"), QStringLiteral("none"), QStringLiteral("-o"), scratch, path},
+                                                   [](int status) { return status == 0 || status == 1; });
+                          }};
+    }
+    return peers;
+}
+
+// Runs `once` up to five times while the runs are short and answers the median
+// run: on a shared machine one run can take twice another. Nothing when a run failed.
+std::optional<Reading> median(const std::function<std::optional<Reading>()>& once)
 {
     QElapsedTimer spent;
     spent.start();
+    QList<Reading> runs;
     do {
-        const double taken = once();
-        if (taken < 0)
-            return -1;
-        seconds << taken;
-    } while (seconds.size() < 5 && spent.elapsed() * (seconds.size() + 1) / seconds.size() < 20000);
-    QList<int> order(seconds.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int a, int b) { return seconds[a] < seconds[b]; });
-    return order[order.size() / 2];
+        const std::optional<Reading> reading = once();
+        if (!reading)
+            return std::nullopt;
+        runs << *reading;
+    } while (runs.size() < 5 && spent.elapsed() * (runs.size() + 1) / runs.size() < 20000);
+    std::sort(runs.begin(), runs.end(), [](const Reading& a, const Reading& b) { return a.seconds < b.seconds; });
+    Reading middle = runs[runs.size() / 2];
+    middle.spread = runs.back().seconds - runs.front().seconds;
+    return middle;
 }
 
-void benchOne(const QString& self, const QString& format, int rows, QTemporaryDir& dir)
+bool writeSheet(const QString& format, const QString& path, int rows)
+{
+    return run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path, QString::number(rows)}, WriterScript, nullptr);
+}
+
+// Each peer's time on a one-row sheet of the format: its start-up, taken off its times.
+QList<Reading> startUps(const QString& format, const QList<Peer>& peers, QTemporaryDir& dir)
+{
+    const QString path = dir.filePath(QStringLiteral("one_row.") + format);
+    QList<Reading> startUp;
+    const bool written = writeSheet(format, path, 1);
+    for (const Peer& peer : peers)
+        startUp << (written ? median([&] { return peer.read(path); }) : std::nullopt).value_or(Reading{});
+    return startUp;
+}
+
+void benchOne(const QString& self, const QString& format, int rows, const QList<Peer>& peers, const QList<Reading>& startUp,
+              QTemporaryDir& dir)
 {
     const QString path = dir.filePath(QStringLiteral("bench_%1.%2").arg(rows).arg(format));
-    if (!run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path, QString::number(rows)}, WriterScript, nullptr)) {
+    if (!writeSheet(format, path, rows)) {
         std::printf("%-5s %8d  could not write the sheet (python3-xlsxwriter, python3-xlwt needed)\n", qPrintable(format), rows);
         return;
     }
-    QList<QByteArray> ourRuns;
-    QList<double> ourTimes;
-    const int ourMedian = medianRun([&] {
+    // The first run reads every text as well; the open alone is the median of all.
+    QByteArray first;
+    const std::optional<Reading> open = median([&]() -> std::optional<Reading> {
         QByteArray ours;
-        if (!run(self, {QStringLiteral("--open"), path}, {}, &ours) || ours.startsWith("failed")) {
+        const QStringList arguments = first.isEmpty() ? QStringList{QStringLiteral("--open"), path}
+                                                      : QStringList{QStringLiteral("--open"), path, QStringLiteral("--no-texts")};
+        if (!run(self, arguments, {}, &ours) || ours.startsWith("failed")) {
             std::printf("%-5s %8d  ours failed: %s\n", qPrintable(format), rows, ours.constData());
-            return -1.0;
+            return std::nullopt;
         }
-        ourRuns << ours;
-        return ours.split(' ').value(4).toDouble();
-    }, ourTimes);
-    if (ourMedian < 0)
+        if (first.isEmpty())
+            first = ours;
+        return Reading{ours.split(' ').value(4).toDouble(), 0};
+    });
+    if (!open)
         return;
-    const QList<QByteArray> o = ourRuns[ourMedian].split(' ');
-    const double ourSeconds = o.value(0).toDouble();
-    const double openSeconds = o.value(4).toDouble();
+    const QList<QByteArray> o = first.split(' ');
     const double cells = o.value(1).toDouble();
-    const double ourMb = o.value(2).toDouble() / 1024.0;
     const double bytesPerCell = (o.value(2).toDouble() - o.value(3).toDouble()) * 1024.0 / std::max(1.0, cells);
-    QList<double> peerTimes;
-    double peerMb = 0;
-    const int peerMedian = medianRun([&] {
-        double seconds = 0;
-        if (format == QLatin1String("ods"))
-            return libreOffice(path, &seconds) ? seconds : -1.0;
-        QByteArray answer;
-        if (!run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path}, PeerScript, &answer))
-            return -1.0;
-        peerMb = std::max(peerMb, answer.split(' ').value(2).toDouble() / 1024.0);
-        return answer.split(' ').value(0).toDouble();
-    }, peerTimes);
-    std::printf("%-5s %8d %7.1f MB | ours %7.4f s (open %7.4f s) %6.1f MB %4.0f B/cell | %-11s ", qPrintable(format), rows,
-                QFileInfo(path).size() / 1e6, ourSeconds, openSeconds, ourMb, bytesPerCell, PeerName(format));
-    if (peerMedian >= 0) {
-        const double peerSeconds = peerTimes[peerMedian];
-        std::printf("%8.4f s %7.1f MB | %5.1f x (runs %lld/%lld)\n", peerSeconds, peerMb,
-                    peerSeconds / std::max(openSeconds, 0.0001), static_cast<long long>(ourTimes.size()),
-                    static_cast<long long>(peerTimes.size()));
-    } else {
-        std::printf("   not installed or failed\n");
+    std::printf("%-5s %8d %6.1f MB | ours %8.4f s (every text %7.3f s) %6.1f MB %4.0f B/cell |", qPrintable(format), rows,
+                QFileInfo(path).size() / 1e6, open->seconds, o.value(0).toDouble(), o.value(2).toDouble() / 1024.0, bytesPerCell);
+    double fastest = -1;
+    for (qsizetype k = 0; k < peers.size(); ++k) {
+        const std::optional<Reading> reading = median([&] { return peers[k].read(path); });
+        if (!reading) {
+            std::printf(" %s failed |", peers[k].name);
+            continue;
+        }
+        const double seconds = reading->seconds - startUp[k].seconds;
+        if (seconds <= startUp[k].spread) {
+            // LibreOffice's start-up takes seconds and varies by more than a small sheet's read.
+            std::printf(" %s within its start-up's spread (%.1f s, %.1f s) |", peers[k].name, startUp[k].seconds, startUp[k].spread);
+            continue;
+        }
+        const double ratio = seconds / std::max(open->seconds, 0.0001);
+        fastest = fastest < 0 ? ratio : std::min(fastest, ratio);
+        std::printf(" %s %.4f s %.0f MB %.1fx |", peers[k].name, seconds, reading->peakMb, ratio);
     }
+    if (fastest >= 0)
+        std::printf(" fastest peer %.1fx\n", fastest);
+    else
+        std::printf(" no peer installed\n");
     std::fflush(stdout);
 }
 
@@ -282,8 +350,8 @@ void benchOne(const QString& self, const QString& format, int rows, QTemporaryDi
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && QByteArrayView(argv[1]) == "--open")
-        return openOnce(QString::fromLocal8Bit(argv[2]));
+    if (argc >= 3 && QByteArrayView(argv[1]) == "--open")
+        return openOnce(QString::fromLocal8Bit(argv[2]), argc == 4 && QByteArrayView(argv[3]) == "--no-texts");
     QList<int> sizes = {10000, 100000, 1000000};
     QStringList formats = {QStringLiteral("xlsx"), QStringLiteral("ods"), QStringLiteral("xls"), QStringLiteral("csv")};
     if (argc > 1) {
@@ -299,20 +367,24 @@ int main(int argc, char** argv)
     }
     QTemporaryDir dir;
     const QString self = QCoreApplication::applicationFilePath();
-    std::printf("processor seconds (user + system) of each read in a process of its own. Ours: open (the whole sheet\n"
-                "read into memory, what the peers do) and, after it, the text of every cell of A..E through\n"
-                "ReadCellText (a stat of the file and a lookup each); the peers read every value; LibreOffice\n"
-                "(wall time, start-up included) converts the sheet to csv. B/cell: peak memory over the start,\n"
-                "per cell. The ratio is the peer's time over our open. Each side is the median of up to five\n"
-                "runs (fewer when they are long); the peers' modules are loaded before their clock starts.\n");
-    std::printf("format    rows    file | ours: open + every text (open alone), peak RSS, B/cell | peer: seconds, peak RSS | peer/open\n");
+    std::printf("Processor seconds (user + system) of a read in a process of its own, the median of up to five runs\n"
+                "(fewer when they are long). Ours: the whole sheet read into memory, what the peers do; the first run\n"
+                "then takes the text of every cell of A..E through ReadCellText (a stat of the file and a lookup\n"
+                "each). Peers: openpyxl, xlrd and Python's csv read every value with their modules loaded before\n"
+                "the clock starts; orcus loads the document into its model; LibreOffice converts the sheet to csv.\n"
+                "Each peer's time on a one-row sheet of the format (its start-up) is taken off its times; a read\n"
+                "within the spread of that start-up is not compared. B/cell:\n"
+                "our peak memory over the start, per cell. A ratio is the peer's time over ours.\n");
     for (const QString& format : formats) {
+        QTemporaryDir scratch;
+        const QList<Peer> peers = peersOf(format, scratch.path());
+        const QList<Reading> startUp = startUps(format, peers, dir);
         QList<int> done;
         for (int rows : sizes) {
             if (format == QLatin1String("xls"))
                 rows = std::min(rows, 65535); // the format's last row is 65,536
             if (!done.contains(rows))
-                benchOne(self, format, rows, dir);
+                benchOne(self, format, rows, peers, startUp, dir);
             done << rows;
         }
     }
