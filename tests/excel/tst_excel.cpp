@@ -2,6 +2,7 @@
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "link/error.h"
+#include "trickle.h"
 #include "zipwriter.h"
 
 #include <QDir>
@@ -35,27 +36,6 @@ template <typename Call> QString failureOf(Call call)
     }
     return {};
 }
-
-// A file that hands out at most `piece` bytes a read, as a pipe or a slow disk may.
-class Trickle : public QIODevice
-{
-public:
-    Trickle(QByteArray bytes, qint64 piece) : m_bytes(std::move(bytes)), m_piece(piece) { open(ReadOnly | Unbuffered); }
-    qint64 size() const override { return m_bytes.size(); }
-
-protected:
-    qint64 readData(char* data, qint64 most) override
-    {
-        const qint64 n = std::min({most, m_piece, m_bytes.size() - pos()});
-        std::memcpy(data, m_bytes.constData() + pos(), static_cast<size_t>(n));
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray m_bytes;
-    qint64 m_piece;
-};
 
 QByteArray contentTypes()
 {

@@ -11,6 +11,7 @@
 #include "excel/workbookreader.h"
 #include "excel/ziparchive.h"
 #include "link/error.h"
+#include "tests/excel/trickle.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -136,28 +137,6 @@ SheetCells read(int format, const QByteArray& bytes)
     }
     }
 }
-
-// A file that hands out a few bytes a read, so that fields and line ends
-// fall across the csv reader's pieces.
-class Trickle : public QIODevice
-{
-public:
-    Trickle(const QByteArray& bytes, qint64 piece) : m_bytes(bytes), m_piece(piece) { open(ReadOnly | Unbuffered); }
-    qint64 size() const override { return m_bytes.size(); }
-
-protected:
-    qint64 readData(char* data, qint64 most) override
-    {
-        const qint64 n = std::min({most, m_piece, m_bytes.size() - pos()});
-        std::memcpy(data, m_bytes.constData() + pos(), static_cast<size_t>(n));
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    const QByteArray& m_bytes;
-    qint64 m_piece;
-};
 
 } // namespace
 
