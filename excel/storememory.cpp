@@ -11,7 +11,16 @@
 
 namespace StoreMemory {
 
-#ifdef Q_OS_LINUX
+// Under AddressSanitizer the blocks come from the heap, where it watches their edges.
+#if defined(__SANITIZE_ADDRESS__)
+#define STORE_BLOCKS_FROM_HEAP
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STORE_BLOCKS_FROM_HEAP
+#endif
+#endif
+
+#if defined(Q_OS_LINUX) && !defined(STORE_BLOCKS_FROM_HEAP)
 namespace {
 constexpr std::uintptr_t Huge = 2 << 20;
 constexpr std::uintptr_t Page = 4096;
