@@ -1,7 +1,6 @@
 #pragma once
 
 #include "excel/storememory.h"
-#include "excel/storememory.h"
 #include "excel/textrows.h"
 
 #include <QString>

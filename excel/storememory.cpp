@@ -1,6 +1,7 @@
 #include "excel/storememory.h"
 
 #include <QtGlobal>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -26,17 +27,20 @@ constexpr std::uintptr_t Huge = 2 << 20;
 constexpr std::uintptr_t Page = 4096;
 } // namespace
 
-void prefault(void* begin, std::size_t bytes)
+void Block::reachFurther(std::size_t bytes)
 {
+    // Ahead by as much as is written, from 64 KB to 1 MB: few calls, and
+    // little mapped that is not written soon.
+    const std::size_t stretch = std::clamp<std::size_t>(bytes, 64 << 10, 1 << 20);
+    const std::size_t until = std::min(bytes + stretch, m_size);
+    if (m_mapped && until > m_reached) {
 #ifdef MADV_POPULATE_WRITE
-    const auto from = reinterpret_cast<std::uintptr_t>(begin) & ~(Page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes + Page - 1) & ~(Page - 1);
-    if (to > from)
+        const auto from = reinterpret_cast<std::uintptr_t>(m_data + m_reached) & ~(Page - 1);
+        const auto to = (reinterpret_cast<std::uintptr_t>(m_data + until) + Page - 1) & ~(Page - 1);
         ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE); // Linux 5.14 on; older ones say EINVAL
-#else
-    Q_UNUSED(begin);
-    Q_UNUSED(bytes);
 #endif
+    }
+    m_reached = std::max(until, bytes);
 }
 
 Block::Block(std::size_t bytes)
@@ -58,6 +62,7 @@ Block::Block(std::size_t bytes)
     m_data = reinterpret_cast<char*>(aligned);
     m_size = size;
     m_mapped = size;
+    m_reached = 0;
 }
 
 void Block::release()
@@ -68,8 +73,6 @@ void Block::release()
     m_size = m_mapped = 0;
 }
 #else
-void prefault(void*, std::size_t) {}
-
 Block::Block(std::size_t bytes) : m_data(bytes ? new char[bytes] : nullptr), m_size(bytes) {}
 
 void Block::release()
@@ -78,11 +81,16 @@ void Block::release()
     m_data = nullptr;
     m_size = m_mapped = 0;
 }
+
+void Block::reachFurther(std::size_t bytes)
+{
+    m_reached = bytes;
+}
 #endif
 
 Block::Block(Block&& other) noexcept
     : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_mapped(std::exchange(other.m_mapped, 0))
+      m_mapped(std::exchange(other.m_mapped, 0)), m_reached(std::exchange(other.m_reached, 0))
 {
 }
 
@@ -93,6 +101,7 @@ Block& Block::operator=(Block&& other) noexcept
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
         m_mapped = std::exchange(other.m_mapped, 0);
+        m_reached = std::exchange(other.m_reached, 0);
     }
     return *this;
 }
@@ -109,6 +118,7 @@ void Block::grow(std::size_t bytes, std::size_t used)
     Block bigger(bytes);
     if (used)
         std::memcpy(bigger.m_data, m_data, used);
+    bigger.m_reached = used;
     *this = std::move(bigger);
 }
 

@@ -2,17 +2,15 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 
 // Memory for the large stores a sheet is read into, filled front to back.
 namespace StoreMemory {
-// Memory about to be written whole: mapped in one call rather than a page
-// fault at a time. Harmless where the system does not know the call.
-void prefault(void* begin, std::size_t bytes);
-
 // Uninitialised bytes of a store. On Linux the block is mapped on its own,
 // aligned to and rounded up to 2 MB and marked for huge pages, so that even a
 // small store costs a page fault or two, not one for every 4 KB; its room
-// costs address space until it is written.
+// costs address space until it is written. Elsewhere, and under
+// AddressSanitizer, it comes from the heap.
 class Block
 {
 public:
@@ -26,13 +24,22 @@ public:
     std::size_t size() const { return m_size; }
     // A block of at least `bytes` holding this one's first `used` bytes.
     void grow(std::size_t bytes, std::size_t used);
+    // About to write up to `bytes`: the pages are mapped a stretch at a time
+    // ahead of the writes, in one call each, rather than a fault per page.
+    void reach(std::size_t bytes)
+    {
+        if (bytes > m_reached)
+            reachFurther(bytes);
+    }
 
 private:
     void release();
+    void reachFurther(std::size_t bytes);
 
     char* m_data = nullptr;
     std::size_t m_size = 0;
-    std::size_t m_mapped = 0; // 0 when the block came from the heap
+    std::size_t m_mapped = 0;  // 0 when the block came from the heap
+    std::size_t m_reached = 0; // mapped ahead of the writes, or written
 };
 
 // A growing array of plain values (copied as bytes when it grows) in a Block.
@@ -40,6 +47,15 @@ template<typename T>
 class Array
 {
 public:
+    Array() = default;
+    Array(Array&& other) noexcept : m_block(std::move(other.m_block)), m_size(std::exchange(other.m_size, 0)) {}
+    Array& operator=(Array&& other) noexcept
+    {
+        m_block = std::move(other.m_block);
+        m_size = std::exchange(other.m_size, 0);
+        return *this;
+    }
+
     void reserve(std::size_t count)
     {
         if (count > capacity())
@@ -51,6 +67,7 @@ public:
     {
         if (m_size + count > capacity())
             reserve(std::max({m_size + count, m_size * 2, std::size_t(1024)}));
+        m_block.reach((m_size + count) * sizeof(T));
         T* added = data() + m_size;
         m_size += count;
         return added;

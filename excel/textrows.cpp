@@ -36,26 +36,21 @@ void TextRows::add(std::int64_t row, int column, QByteArrayView bytes)
     while (m_ends.size() + 1 < wanted) // the empty fields before it
         m_ends.push_back(static_cast<std::uint32_t>(m_used));
     const std::int64_t used = m_used + bytes.size();
-    if (used > m_prefaulted)
+    if (used > static_cast<std::int64_t>(m_bytes.size()))
         makeRoom(used);
+    m_bytes.reach(static_cast<std::size_t>(used));
     std::memcpy(m_bytes.data() + m_used, bytes.data(), static_cast<std::size_t>(bytes.size()));
     m_used += bytes.size();
     m_ends.push_back(static_cast<std::uint32_t>(m_used));
 }
 
-// Room for the store to reach `used` bytes, mapped a stretch ahead at a time.
+// Room for the store to reach `used` bytes.
 void TextRows::makeRoom(std::int64_t used)
 {
     if (used > WorkbookLimits::MaxCsvTextBytes)
         throw Failure(QStringLiteral("слишком много текста в листе (более %1 МБ)").arg(WorkbookLimits::MaxCsvTextBytes / (1024 * 1024)));
-    if (used > static_cast<std::int64_t>(m_bytes.size())) {
+    if (used > static_cast<std::int64_t>(m_bytes.size()))
         m_bytes.grow(static_cast<std::size_t>(std::max<std::int64_t>(used, m_bytes.size() * 3 / 2)), static_cast<std::size_t>(m_used));
-        m_prefaulted = m_used; // what the new block has had copied into it
-    }
-    constexpr std::int64_t Stretch = 1 << 20;
-    const std::int64_t until = std::min<std::int64_t>(used + Stretch, m_bytes.size());
-    StoreMemory::prefault(m_bytes.data() + m_prefaulted, static_cast<std::size_t>(until - m_prefaulted));
-    m_prefaulted = until;
 }
 
 const TextRows::RowStart* TextRows::findRow(std::int64_t row) const

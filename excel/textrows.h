@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
+#include <utility>
 
 // The fields of a text sheet (csv), row by row, columns A..Z: their bytes one
 // after another in one buffer, four bytes a field and eight a row that has any.
@@ -14,6 +15,18 @@
 class TextRows
 {
 public:
+    TextRows() = default;
+    TextRows(TextRows&& other) noexcept { *this = std::move(other); }
+    TextRows& operator=(TextRows&& other) noexcept
+    {
+        m_bytes = std::move(other.m_bytes);
+        m_used = std::exchange(other.m_used, 0);
+        m_ends = std::move(other.m_ends);
+        m_rows = std::move(other.m_rows);
+        m_utf8 = std::exchange(other.m_utf8, true);
+        return *this;
+    }
+
     // Room for `bytes` of fields (address space; touched only as it fills).
     void reserve(std::int64_t bytes);
     // Room for the fields and rows of `total` bytes of file, judged by what
@@ -41,7 +54,6 @@ private:
 
     StoreMemory::Block m_bytes; // m_used of it holds fields
     std::int64_t m_used = 0;
-    std::int64_t m_prefaulted = 0;
     StoreMemory::Array<std::uint32_t> m_ends; // where each field ends in m_bytes
     StoreMemory::Array<RowStart> m_rows;
     bool m_utf8 = true;

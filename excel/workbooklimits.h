@@ -20,7 +20,8 @@ inline constexpr std::int64_t MaxTextChars = 67'108'864;     // all texts of the
 inline constexpr std::int64_t MaxSharedStrings = 16'777'216;
 inline constexpr std::int64_t MaxCsvBytes = 128LL * 1024 * 1024;
 // A csv keeps its fields' bytes as they are (UTF-16 turned into UTF-8, at most
-// half as long again) and four bytes a field: 192 + 128 MB at most.
+// half as long again), four bytes a field slot (the empty ones before a kept
+// field count too) and eight a row that has any: 192 + 128 + 256 MB at most.
 inline constexpr std::int64_t MaxCsvTextBytes = MaxCsvBytes * 3 / 2;
 inline constexpr std::int64_t MaxCsvFields = 33'554'432;
 inline constexpr std::int64_t MaxXlsBytes = 256LL * 1024 * 1024; // read whole, with a copy of its workbook stream
