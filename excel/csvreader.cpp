@@ -352,7 +352,7 @@ private:
 
 // Reads the whole device in pieces. A field longer than a piece is read again
 // with the next one, so the pieces grow with it and a long field costs its
-// length, not its length squared.
+// length a few times, not its length squared.
 void parse(QIODevice& device, TextRows& rows)
 {
     Source source(device);
@@ -378,7 +378,16 @@ void parse(QIODevice& device, TextRows& rows)
             break;
         const qsizetype kept = size - used;
         std::memmove(buffer.data(), buffer.constData() + used, static_cast<std::size_t>(kept));
-        const qsizetype got = source.read(buffer, kept, std::max(Chunk, kept));
+        // A long unfinished field is parsed again only once as much again has
+        // come, however few bytes a read hands out.
+        const qsizetype wanted = kept > 4096 ? kept : 1;
+        qsizetype got = 0;
+        while (got < wanted) {
+            const qsizetype more = source.read(buffer, kept + got, std::max(Chunk, kept));
+            if (more == 0)
+                break;
+            got += more;
+        }
         size = kept + got;
         last = got == 0;
     }
