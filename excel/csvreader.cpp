@@ -380,7 +380,7 @@ void parse(QIODevice& device, TextRows& rows)
         std::memmove(buffer.data(), buffer.constData() + used, static_cast<std::size_t>(kept));
         // A long unfinished field is parsed again only once as much again has
         // come, however few bytes a read hands out.
-        const qsizetype wanted = kept > 4096 ? kept : 1;
+        const qsizetype wanted = kept > 256 ? kept : 1;
         qsizetype got = 0;
         while (got < wanted) {
             const qsizetype more = source.read(buffer, kept + got, std::max(Chunk, kept));

@@ -167,8 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const SheetCells cells = read(format, bytes);
         if (cells.cellCount() > static_cast<std::size_t>(format == 3 ? WorkbookLimits::MaxCsvFields : WorkbookLimits::MaxCells))
             __builtin_trap();
-        if (format == 3)
-            comparePieces(bytes, 1 + data[size - 1] % 7);
+        if (format == 3 && data[size - 1] < 64) // a quarter of them: it reads 140 KB
+            comparePieces(bytes, 1 + data[size - 1] % 61);
         // The first rows, every column, and the last row a template could name.
         std::size_t total = 0;
         const std::int64_t lastRow = cells.rowLimit() > 0 ? cells.rowLimit() : 1048576;
