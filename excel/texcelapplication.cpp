@@ -47,11 +47,6 @@ QString TExcelApplication::workbookPath() const
     return m_path;
 }
 
-QString TExcelApplication::fileDialogFilter()
-{
-    return QStringLiteral("Таблицы (*.xlsx *.xlsm *.ods *.xls *.csv);;Все файлы (*)");
-}
-
 QString TExcelApplication::displayName() const
 {
     return QDir::toNativeSeparators(m_path);

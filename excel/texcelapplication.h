@@ -24,7 +24,6 @@ public:
     bool hasWorkbook() const;
     QString workbookPath() const;
     QString ReadCellText(int row, int column) override; // 1-based; throws Failure
-    static QString fileDialogFilter();
 
 private:
     struct Stamp
