@@ -10,7 +10,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <utility>
 

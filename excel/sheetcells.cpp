@@ -4,57 +4,15 @@
 #include "excel/storememory.h"
 #include "excel/workbooklimits.h"
 #include "link/error.h"
-#include "link/windows1251.h"
-
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstdint>
 
-static void checkRoom(qsizetype chars, qsizetype more)
-{
-    if (chars + more > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
-}
-
 std::uint32_t TextPool::add(QStringView text)
 {
-    checkRoom(static_cast<qsizetype>(m_chars.size()), text.size());
+    if (static_cast<qsizetype>(m_chars.size()) + text.size() > WorkbookLimits::MaxTextChars)
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
     std::copy(text.utf16(), text.utf16() + text.size(), m_chars.extend(static_cast<std::size_t>(text.size())));
-    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
-    return static_cast<std::uint32_t>(m_ends.size() - 1);
-}
-
-bool TextPool::addUtf8(QByteArrayView bytes, std::uint32_t& index)
-{
-    checkRoom(static_cast<qsizetype>(m_chars.size()), bytes.size());
-    const std::size_t old = m_chars.size();
-    char16_t* const out = m_chars.extend(static_cast<std::size_t>(bytes.size()));
-    qsizetype i = 0;
-    for (; i < bytes.size() && static_cast<signed char>(bytes[i]) >= 0; ++i)
-        out[i] = static_cast<char16_t>(bytes[i]);
-    if (i < bytes.size()) {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QChar* end = utf8.appendToBuffer(reinterpret_cast<QChar*>(out + i), bytes.sliced(i));
-        if (utf8.hasError()) {
-            m_chars.truncate(old);
-            return false;
-        }
-        m_chars.truncate(static_cast<std::size_t>(reinterpret_cast<const char16_t*>(end) - m_chars.data()));
-    }
-    m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
-    index = static_cast<std::uint32_t>(m_ends.size() - 1);
-    return true;
-}
-
-std::uint32_t TextPool::addWindows1251(QByteArrayView bytes)
-{
-    checkRoom(static_cast<qsizetype>(m_chars.size()), bytes.size());
-    char16_t* const out = m_chars.extend(static_cast<std::size_t>(bytes.size()));
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char16_t u = Windows1251::toUnicode(static_cast<unsigned char>(bytes[i]));
-        out[i] = u ? u : char16_t(0xFFFD);
-    }
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     return static_cast<std::uint32_t>(m_ends.size() - 1);
 }

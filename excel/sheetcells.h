@@ -13,10 +13,6 @@ class TextPool
 {
 public:
     std::uint32_t add(QStringView text);
-    // Bytes decoded straight into the pool: UTF-8 (false when they are not
-    // valid UTF-8, and nothing is added) or Windows-1251.
-    bool addUtf8(QByteArrayView bytes, std::uint32_t& index);
-    std::uint32_t addWindows1251(QByteArrayView bytes);
     QStringView at(std::uint32_t index) const;
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_ends.size()); }
     void reserve(qsizetype strings, qsizetype chars);
