@@ -158,8 +158,8 @@ public:
                     m_field = QByteArray(data + start, i - start);
                     if (!rest(data, size, i, last))
                         return start;
-                } else if ((i == size || (data[i] == '\r' && i + 1 == size)) && !last) {
-                    return start; // the field, or its CR LF, may go on in the next piece
+                } else if (goesOn(data, i, size, last)) {
+                    return start;
                 } else {
                     add(QByteArrayView(data + start, i - start));
                 }
@@ -203,6 +203,13 @@ private:
         return i;
     }
 
+    // Whether the field that stops at data[i] may go on in the next piece: it
+    // reached the end, or its line end is a CR whose LF may come next.
+    static bool goesOn(const char* data, qsizetype i, qsizetype size, bool last)
+    {
+        return !last && (i == size || (data[i] == '\r' && i + 1 == size));
+    }
+
     // A quoted field from data[i] == '"'; a doubled quote is one, a line
     // break inside belongs to the field as LF. False when it does not end here.
     bool quoted(const char* data, qsizetype size, qsizetype& i, bool last)
@@ -239,8 +246,8 @@ private:
         const qsizetype start = i;
         while (i < size && data[i] != m_delimiter && data[i] != '\r' && data[i] != '\n')
             ++i;
-        if ((i == size || (data[i] == '\r' && i + 1 == size)) && !last)
-            return false; // the field, or its CR LF, may go on in the next piece
+        if (goesOn(data, i, size, last))
+            return false;
         m_field.append(data + start, i - start);
         add(m_field);
         return true;
