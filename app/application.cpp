@@ -4,7 +4,7 @@
 #include "app/tform2.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QScreen>
 

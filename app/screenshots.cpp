@@ -11,7 +11,7 @@
 #include "app/tform6.h"
 #include "ui_TForm1.h"
 #include "ui_TForm4.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QApplication>
 #include <QDir>

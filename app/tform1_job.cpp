@@ -6,7 +6,7 @@
 #include "link/commandset.h"
 #include "link/error.h"
 #include "ui_TForm1.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QDir>
 #include <QFileDialog>

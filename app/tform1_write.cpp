@@ -4,7 +4,7 @@
 #include "app/tform2.h"
 #include "link/error.h"
 #include "ui_TForm1.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QDir>
 #include <QFileInfo>

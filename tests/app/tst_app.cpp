@@ -3,7 +3,7 @@
 
 #include "app/portstatus.h"
 #include "link/comport.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QApplication>
 #include <QClipboard>

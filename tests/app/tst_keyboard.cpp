@@ -3,7 +3,7 @@
 // and that the composer holds it only while it is the active window.
 
 #include "app/platform.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QApplication>
 #include <QTest>

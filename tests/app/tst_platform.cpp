@@ -2,7 +2,7 @@
 #include "app/tform6.h"
 #include "link/error.h"
 #include "ui_TForm6.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 #include "appfixture.h"
 #include "simprogram.h"
 
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QComboBox>
 #include <QLineEdit>

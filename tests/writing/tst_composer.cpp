@@ -2,7 +2,7 @@
 
 #include "app/platform.h"
 #include "app/tracktextvalidator.h"
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "writing/tform3.h"
+#include "app/tform3.h"
 
 #include "app/platform.h"
 #include "app/tracktextvalidator.h"
