@@ -132,7 +132,7 @@ bool ComPort::ConnectPort(const QString& name)
     if (!OpenPort(name))
         return false;
     SetPortTimeouts();
-    CommandSet::putDefaultReadCommand(SendBuffer);
+    setDefaultReadCommand();
     return true;
 }
 
@@ -140,6 +140,48 @@ void ComPort::DrainPort()
 {
     if (deviceUsable())
         m_device->drain();
+}
+
+void ComPort::setReadCommand(int choice)
+{
+    CommandSet::putReadCommand(SendBuffer, choice);
+}
+
+void ComPort::setDefaultReadCommand()
+{
+    CommandSet::putDefaultReadCommand(SendBuffer);
+}
+
+void ComPort::sendReadCommand()
+{
+    WritePort(CommandSet::ReadCommandLength);
+}
+
+void ComPort::sendStop()
+{
+    CommandSet::putStopCommand(SendBuffer);
+    WritePort(CommandSet::StopCommandLength);
+}
+
+void ComPort::sendCommand(QByteArrayView command)
+{
+    const auto n = std::min<qsizetype>(command.size(), BufferSize);
+    std::copy_n(command.data(), n, reinterpret_cast<char*>(SendBuffer.data()));
+    WritePort(int(n));
+}
+
+void ComPort::sendFrame(const QByteArray& frame)
+{
+    const auto fits = std::min<qsizetype>(frame.size(), BufferSize);
+    std::copy_n(frame.constData(), fits, reinterpret_cast<char*>(SendBuffer.data()));
+    WriteBytes(frame);
+    ReceiveBuffer[0] = 0;
+}
+
+QByteArray ComPort::readUpTo(int maxCount)
+{
+    ReadPort(maxCount);
+    return lastRead();
 }
 
 QByteArray ComPort::lastRead() const

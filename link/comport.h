@@ -11,10 +11,11 @@
 #include <memory>
 
 // The one serial port of the program with its transmit and receive buffers.
-// Senders lay a command into SendBuffer from index 0 and send its first N
-// bytes; every read fills ReceiveBuffer from index 0 and leaves the rest as an
-// earlier read left it. Failures of the port are silent: with no port, sends
-// do nothing and reads return 0, so the pollers just see no answer.
+// Commands are laid into SendBuffer from index 0 and its first N bytes are
+// sent; every read fills ReceiveBuffer from index 0 and leaves the rest as an
+// earlier read left it. The buffers are the port's own: callers say what to
+// send and how much to read. Failures of the port are silent: with no port,
+// sends do nothing and reads return nothing, so the pollers just see no answer.
 class ComPort
 {
 public:
@@ -50,6 +51,26 @@ public:
     // settings and time-outs, put the default read command into SendBuffer.
     // Returns false when the port cannot be opened; the caller shows the message.
     bool ConnectPort(const QString& name);
+
+    // The read command of a track choice, laid ready in SendBuffer; the default
+    // one is "Track 1 & 2". The track 2 command is two bytes long and leaves the
+    // buffer's third byte as it was: the terminal is sent three bytes all the
+    // same, so it gets whatever the last command or frame left there. That is
+    // how the terminal has always been driven, and it is kept in this one place.
+    void setReadCommand(int choice);
+    void setDefaultReadCommand();
+    // Sends the read command that SendBuffer holds (its three bytes).
+    void sendReadCommand();
+    // ESC '0': the terminal stops reading or writing.
+    void sendStop();
+    // Lays a short command at the start of SendBuffer and sends it.
+    void sendCommand(QByteArrayView command);
+    // A write frame, sent from its own storage since a full three-track card does
+    // not fit SendBuffer; what fits is laid into SendBuffer as well, and the
+    // answer byte of the last card is cleared.
+    void sendFrame(const QByteArray& frame);
+    // Reads up to maxCount bytes within the time-outs and returns them.
+    QByteArray readUpTo(int maxCount);
 
     // Sends bytes that do not fit SendBuffer (long write frames) with the same
     // purge-then-write as WritePort.

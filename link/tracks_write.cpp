@@ -96,23 +96,14 @@ int delayAfterFrameMs(int choice)
 
 void sendWriteStart(ComPort& port)
 {
-    port.SendBuffer[0] = Esc;
-    port.SendBuffer[1] = '%';
-    port.SendBuffer[2] = 'B';
-    port.WritePort(3);
+    port.sendCommand("\x1b%B");
 }
 
 namespace {
 
 void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArray& frame)
 {
-    // The frame goes out from its own storage, since a full three-track card does
-    // not fit SendBuffer; what fits is laid there too, because later commands
-    // (the track 2 read command's third byte) go out with what the buffer holds.
-    const auto fits = std::min<qsizetype>(frame.size(), ComPort::BufferSize);
-    std::copy_n(frame.constData(), fits, reinterpret_cast<char*>(port.SendBuffer.data()));
-    port.WriteBytes(frame);
-    port.ReceiveBuffer[0] = 0;
+    port.sendFrame(frame);
     // The terminal's pause counts from the frame's last byte on the line, not from
     // the moment the driver took the frame: a full frame is a quarter of a second
     // on the line. A real port drains when the bytes have gone; a pseudo-terminal
@@ -120,9 +111,7 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
     port.DrainPort();
     if (sleeper)
         sleeper(port.msUntilSent() + delayAfterFrameMs(choice) + PauseMarginMs);
-    port.SendBuffer[0] = Esc;
-    port.SendBuffer[1] = 'j';
-    port.WritePort(2);
+    port.sendCommand("\x1bj");
 }
 
 } // namespace

@@ -96,16 +96,14 @@ WriteLoop::Tick WriteLoop::stop()
     Tick out;
     if (m_running && m_awaitingAnswer) {
         // The stop command's purge would throw away an answer that has already come.
-        m_port.ReadPort(AnswerLength);
-        takeAnswerBytes(m_port.lastRead());
+        takeAnswerBytes(m_port.readUpTo(AnswerLength));
         judgeAnswer(out);
     }
     if (m_running && m_awaitingAnswer && m_unconfirmed) {
         out.logLines.append(QString::number(m_cardsWritten + 1) + unansweredAtStopLine());
         recordSafely(out, [&] { journal(Journal::Outcome::UnansweredAtStop, m_unconfirmed->texts); });
     }
-    CommandSet::putStopCommand(m_port.SendBuffer);
-    m_port.WritePort(CommandSet::StopCommandLength);
+    m_port.sendStop();
     m_running = false;
     m_awaitingAnswer = false;
     m_answer.clear();
@@ -152,8 +150,7 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
         m_answer.clear();
         m_awaitingAnswer = sent.outcome == WriteResult::Outcome::Sent;
     }
-    m_port.ReadPort(AnswerLength);
-    takeAnswerBytes(m_port.lastRead());
+    takeAnswerBytes(m_port.readUpTo(AnswerLength));
     judgeAnswer(out);
     return out;
 }
