@@ -156,7 +156,7 @@ void TForm1::FormShow()
     reopenJob();
     const SettingsFile::PortSetting setting = m_settings.load();
     m_form4->selectPortPosition(setting.position, setting.deviceName);
-    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+    m_port.setDefaultReadCommand();
     ShowTrackChoice();
     m_form4->Button1Click();
 }
@@ -192,15 +192,14 @@ void TForm1::changeEvent(QEvent* event)
 
 void TForm1::sendStop()
 {
-    CommandSet::putStopCommand(m_port.SendBuffer);
-    m_port.WritePort(CommandSet::StopCommandLength);
-    m_reply.reset();
+    m_port.sendStop();
+    m_readLoop.forgetReply();
 }
 
 // Sends the stop command and ends a run of cards, if one is going on.
 void TForm1::endWriteRun()
 {
-    m_reply.reset();
+    m_readLoop.forgetReply();
     Timer2.stop();
     showStep(m_writeLoop.stop());
 }
@@ -245,7 +244,7 @@ void TForm1::TabbedNotebook1Change(int leavingPage)
     if (leavingPage == 0) {
         // Reading and writing share the port: a poll left running would take the write loop's answers.
         Timer1.stop();
-        CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+        m_port.setDefaultReadCommand();
         ui->CheckBox4->setChecked(ui->CheckBox1->isChecked());
         ui->CheckBox5->setChecked(ui->CheckBox2->isChecked());
         ui->CheckBox6->setChecked(ui->CheckBox3->isChecked());
@@ -267,9 +266,7 @@ void TForm1::SpeedButton3Click()
 {
     Timer1.stop();
     m_form2->ApplyTrackChoice();
-    m_reply.reset();
-    m_port.WritePort(CommandSet::ReadCommandLength);
-    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+    m_readLoop.start(m_port, m_form2->trackChoice());
     Timer1.start();
     ui->Edit4->clear();
     ui->Edit5->clear();
@@ -279,43 +276,27 @@ void TForm1::SpeedButton3Click()
 void TForm1::SpeedButton4Click()
 {
     Timer1.stop();
-    sendStop();
-    CommandSet::putDefaultReadCommand(m_port.SendBuffer);
+    m_readLoop.stop(m_port);
 }
 
 void TForm1::Timer1Timer()
 {
-    if (m_port.ReadPort(150) == 0) {
-        if (m_reply.stale(m_port.nowMs())) {
-            // A reply that broke off would leave the terminal unarmed for good.
-            m_reply.reset();
-            m_form2->ApplyTrackChoice();
-            m_port.WritePort(CommandSet::ReadCommandLength);
-        }
+    m_readLoop.setChoice(m_form2->trackChoice());
+    const std::optional<ReadLoop::Card> card = m_readLoop.poll(m_port, m_port.nowMs());
+    if (!card)
         return;
-    }
-    // A reply still arriving is kept and joined with what the next polls read.
-    const QByteArray reply = m_reply.feed(m_port.lastRead(), m_port.nowMs());
-    if (reply.isEmpty())
-        return;
-    m_form2->ApplyTrackChoice();
-    const auto parsed = CommandSet::parseReply(reply, m_form2->trackChoice());
-    if (!parsed.complete)
-        return;
-    m_reply.reset();
-    if (parsed.clearAll) {
+    ShowTrackChoice();
+    if (card->clearAll) {
         ui->Edit6->clear();
         ui->Edit5->clear();
         ui->Edit4->clear();
     }
-    if (parsed.track1)
-        ui->Edit4->setText(CommandSet::wireToText(*parsed.track1));
-    if (parsed.track2)
-        ui->Edit5->setText(CommandSet::wireToText(*parsed.track2));
-    if (parsed.track3)
-        ui->Edit6->setText(CommandSet::wireToText(*parsed.track3));
-    m_port.ReceiveBuffer[0] = 0;
-    m_port.WritePort(CommandSet::ReadCommandLength);
+    if (card->track1)
+        ui->Edit4->setText(*card->track1);
+    if (card->track2)
+        ui->Edit5->setText(*card->track2);
+    if (card->track3)
+        ui->Edit6->setText(*card->track3);
 }
 
 void TForm1::CheckBox1Click()

@@ -2,7 +2,7 @@
 
 #include "app/settingsfile.h"
 #include "link/sleeper.h"
-#include "reading/replyassembler.h"
+#include "reading/readloop.h"
 #include "writing/job.h"
 #include "writing/writeloop.h"
 
@@ -135,7 +135,7 @@ private:
     TForm6* m_form6 = nullptr;
     WriteLoop m_writeLoop;
     PortStatus* m_portStatus = nullptr;
-    ReplyAssembler m_reply;
+    ReadLoop m_readLoop;
     SettingsFile::Store m_settings;
     int m_commandPage = 0;
     bool m_shown = false;

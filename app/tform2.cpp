@@ -41,7 +41,7 @@ void TForm2::ApplyTrackChoice()
 {
     m_main->ShowTrackChoice();
     if (m_main->commandPage() == 0)
-        CommandSet::putReadCommand(m_port.SendBuffer, trackChoice());
+        m_port.setReadCommand(trackChoice());
     hide();
 }
 

@@ -71,6 +71,8 @@ public:
     void sendFrame(const QByteArray& frame);
     // Reads up to maxCount bytes within the time-outs and returns them.
     QByteArray readUpTo(int maxCount);
+    // The reply has been taken: its first byte is cleared, so nothing mistakes it for a new one.
+    void clearReceived() { ReceiveBuffer[0] = 0; }
 
     // Sends bytes that do not fit SendBuffer (long write frames) with the same
     // purge-then-write as WritePort.
@@ -84,6 +86,10 @@ public:
     int msUntilSent() const;
     // The clock the port keeps its line time by; the read poll times replies by it too.
     qint64 nowMs() const { return m_clock(); }
+
+    // What the buffers hold, for tests of what the terminal is sent.
+    const Buffer& sendBuffer() const { return SendBuffer; }
+    const Buffer& receiveBuffer() const { return ReceiveBuffer; }
 
     // The bytes the last ReadPort call stored (a prefix of ReceiveBuffer).
     QByteArray lastRead() const;

@@ -1,7 +1,10 @@
 #include "appfixture.h"
 
 #include "link/comport.h"
+#include "reading/readloop.h"
 #include "reading/replyassembler.h"
+
+#include <deque>
 
 namespace {
 
@@ -21,9 +24,70 @@ void chooseTracks(Ui::TForm1* ui, bool t1, bool t2, bool t3)
     if (!t3) ui->CheckBox3->setChecked(false);
 }
 
+// The far end of the line as the loop's tests play it, in-process: what the
+// program sends is kept, and each read takes what the terminal has sent so far.
+// A send purges what was not read yet, as on a real port.
+struct Line
+{
+    QByteArray sent;
+    QByteArray inbox;
+
+    QByteArray wire() { return std::exchange(sent, {}); }
+    void terminalSends(const QByteArray& bytes) { inbox += bytes; }
+};
+
+class LineDevice : public SerialDevice
+{
+public:
+    explicit LineDevice(Line& line) : m_line(line) {}
+    bool open() override { return true; }
+    void close() override {}
+    bool isOpen() const override { return true; }
+    void setTimeouts(const PortTimeouts&) override {}
+    void purgeReceive() override { m_line.inbox.clear(); }
+    qint64 write(const char* data, qint64 count) override
+    {
+        m_line.sent.append(data, count);
+        return count;
+    }
+    qint64 read(char* data, qint64 maxCount) override
+    {
+        const qint64 n = std::min<qint64>(maxCount, m_line.inbox.size());
+        std::copy_n(m_line.inbox.constData(), n, data);
+        m_line.inbox.remove(0, n);
+        return n;
+    }
+
+private:
+    Line& m_line;
+};
+
+// The read loop on that line, with a clock the test moves.
+struct LoopFixture
+{
+    LoopFixture()
+    {
+        port.ConnectPort(QStringLiteral("COM1"));
+    }
+    std::optional<ReadLoop::Card> poll() { return loop.poll(port, nowMs); }
+
+    Line line;
+    qint64 nowMs = 0;
+    ComPort port{[this](const QString&) { return std::make_unique<LineDevice>(line); }, [this] { return nowMs; }};
+    ReadLoop loop;
+};
+
+// The texts of a card as the edits would show them: absent tracks as null strings.
+QStringList shownTexts(const ReadLoop::Card& card)
+{
+    const auto text = [](const std::optional<QString>& t) { return t ? *t : QString(); };
+    return {text(card.track1), text(card.track2), text(card.track3)};
+}
+
 } // namespace
 
-// The read tab against a terminal played by the test across a pseudo-terminal.
+// The read loop against a terminal the test plays in-process, and the read tab
+// against one across a pseudo-terminal.
 class TestReading : public QObject
 {
     Q_OBJECT
@@ -34,12 +98,13 @@ private Q_SLOTS:
     void replySplitAcrossPollsIsShownOnceWhole();
     void longThreeTrackCardIsRead();
     void staleTailDoesNotCompleteAFragment();
-    void cancelStopsAndKeepsTexts();
-    void boxChangeSendsStopAndPollGoesOn();
-    void track2ReplyChangesOnlyItsEdit();
     void notAReplyIsIgnored();
     void noiseBeforeTheReplyIsSkipped();
     void brokenReplyIsGivenUpAndTheTerminalReArmed();
+    void readTabShowsCardsAndStops();
+    void cancelStopsAndKeepsTexts();
+    void boxChangeSendsStopAndPollGoesOn();
+    void track2ReplyChangesOnlyItsEdit();
     void assembler_data();
     void assembler();
 };
@@ -50,7 +115,7 @@ void TestReading::cardAfterCard_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("rearm");
     QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QStringList>("texts"); // Edit4, Edit5, Edit6
+    QTest::addColumn<QStringList>("texts"); // tracks 1, 2, 3; null where the reply leaves a track alone
     QTest::newRow("Track 1") << 0 << QByteArray("\x1B\x42\x4D") << QByteArray("\x1B\x42\x4D") << QByteArray("%B4000^IVANOV?")
                              << QStringList{QStringLiteral("B4000^IVANOV"), {}, {}};
     QTest::newRow("Track 2") << 1 << QByteArray("\x1B\x5D\x54") << QByteArray("\x1B\x5D\x4D") << QByteArray("4000'2512?")
@@ -73,90 +138,137 @@ void TestReading::cardAfterCard()
     QFETCH(QByteArray, rearm);
     QFETCH(QByteArray, data);
     QFETCH(QStringList, texts);
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    chooseTracks(f.ui, choice == 0 || choice == 3 || choice == 5, choice == 1 || choice >= 3,
-                 choice == 2 || choice >= 4);
-    QCOMPARE(f.app->form2->trackChoice(), choice);
-    f.wire();
-    f.ui->SpeedButton3->click();
-    QCOMPARE(f.wire(), command);
-    QVERIFY(f.form1->Timer1.isActive());
+    LoopFixture f;
+    // "Track 2" sends whatever third byte the buffer holds: a stop before it leaves 54 there.
+    f.port.sendStop();
+    f.port.setReadCommand(3);
+    f.line.wire();
+    f.loop.start(f.port, choice);
+    QCOMPARE(f.line.wire(), command);
     for (int card = 0; card < 2; ++card) {
-        f.form1->Timer1Timer(); // no card swiped: nothing changes
-        QCOMPARE(f.wire(), QByteArray());
-        f.terminalSends(reply(data));
-        f.form1->Timer1Timer();
-        QCOMPARE(f.ui->Edit4->text(), texts[0]);
-        QCOMPARE(f.ui->Edit5->text(), texts[1]);
-        QCOMPARE(f.ui->Edit6->text(), texts[2]);
-        // Re-armed for the next card. "Track 2" sends whatever third byte the buffer
-        // holds: the reset after "Читать" left 4D there.
-        QCOMPARE(f.wire(), rearm);
-        QCOMPARE(int(f.app->port.ReceiveBuffer[0]), 0);
+        QVERIFY(!f.poll()); // no card swiped: nothing goes out
+        QCOMPARE(f.line.wire(), QByteArray());
+        f.line.terminalSends(reply(data));
+        const auto read = f.poll();
+        QVERIFY(read);
+        QCOMPARE(shownTexts(*read), texts);
+        QCOMPARE(read->clearAll, choice == 5);
+        // Re-armed for the next card; "Track 2" with the 4D that the start left.
+        QCOMPARE(f.line.wire(), rearm);
+        QCOMPARE(int(f.port.sendBuffer()[0]), 0x1B);
+        QCOMPARE(int(f.port.receiveBuffer()[0]), 0);
     }
-    f.ui->SpeedButton4->click();
-    QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
-    QVERIFY(!f.form1->Timer1.isActive());
+    f.loop.stop(f.port);
+    QCOMPARE(f.line.wire(), QByteArray("\x1B\x30"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(f.port.sendBuffer().data()), 3), QByteArray("\x1B\x42\x4D"));
 }
 
 void TestReading::replySplitAcrossPollsIsShownOnceWhole()
 {
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    chooseTracks(f.ui, true, true, false);
-    f.ui->SpeedButton3->click();
-    f.wire();
-    f.terminalSends(reply("1234567890"));
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit5->text(), QString());
-    QCOMPARE(f.wire(), QByteArray()); // not re-armed on half a reply
-    f.terminalSends("123BPETROV?");
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit5->text(), QStringLiteral("1234567890123"));
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("PETROV"));
-    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x54"));
-    f.form1->Timer1Timer();
-    QCOMPARE(f.wire(), QByteArray());
+    LoopFixture f;
+    f.loop.start(f.port, 3);
+    f.line.wire();
+    f.line.terminalSends(reply("1234567890"));
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray()); // not re-armed on half a reply
+    f.line.terminalSends("123BPETROV?");
+    const auto read = f.poll();
+    QVERIFY(read);
+    QCOMPARE(shownTexts(*read), (QStringList{QStringLiteral("PETROV"), QStringLiteral("1234567890123"), {}}));
+    QCOMPARE(f.line.wire(), QByteArray("\x1B\x42\x54"));
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray());
 }
 
 void TestReading::longThreeTrackCardIsRead()
 {
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    chooseTracks(f.ui, true, true, true);
-    f.ui->SpeedButton3->click();
-    f.wire();
+    LoopFixture f;
+    f.loop.start(f.port, 5);
     const QByteArray t1(79, 'N'), t2(40, '7'), t3(60, '3');
     const QByteArray whole = reply(t2 + 'A' + t3 + 'B' + t1 + '?');
-    QVERIFY(whole.size() > 150);
-    f.terminalSends(whole);
-    f.form1->Timer1Timer(); // 150 bytes
-    f.form1->Timer1Timer(); // the rest
-    QCOMPARE(f.ui->Edit4->text(), QString::fromLatin1(t1));
-    QCOMPARE(f.ui->Edit5->text(), QString::fromLatin1(t2));
-    QCOMPARE(f.ui->Edit6->text(), QString::fromLatin1(t3));
+    QVERIFY(whole.size() > ReadLoop::PollBytes);
+    f.line.terminalSends(whole);
+    QVERIFY(!f.poll()); // 150 bytes
+    const auto read = f.poll(); // the rest
+    QVERIFY(read);
+    QCOMPARE(shownTexts(*read), (QStringList{QString::fromLatin1(t1), QString::fromLatin1(t2), QString::fromLatin1(t3)}));
 }
 
 void TestReading::staleTailDoesNotCompleteAFragment()
 {
+    LoopFixture f;
+    f.loop.start(f.port, 3);
+    f.line.terminalSends(reply("11111111B2222222222?"));
+    QVERIFY(f.poll());
+    f.line.wire();
+    f.line.terminalSends(reply("99"));
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray());
+}
+
+void TestReading::notAReplyIsIgnored()
+{
+    LoopFixture f;
+    f.loop.start(f.port, 0);
+    f.line.wire();
+    f.line.terminalSends("x?%ABC?");
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray());
+}
+
+void TestReading::noiseBeforeTheReplyIsSkipped()
+{
+    LoopFixture f;
+    f.loop.start(f.port, 0);
+    f.line.wire();
+    f.line.terminalSends(QByteArray("\x55\x00", 2) + reply("%CARD?"));
+    const auto read = f.poll();
+    QVERIFY(read);
+    QCOMPARE(*read->track1, QStringLiteral("CARD"));
+    QCOMPARE(f.line.wire(), QByteArray("\x1B\x42\x4D"));
+}
+
+void TestReading::brokenReplyIsGivenUpAndTheTerminalReArmed()
+{
+    LoopFixture f;
+    f.loop.start(f.port, 5);
+    f.line.wire();
+    f.line.terminalSends(reply("1234A567")); // the rest never comes
+    QVERIFY(!f.poll());
+    f.nowMs += ReplyAssembler::QuietLimitMs - 1;
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray()); // still waiting for the rest
+    f.nowMs += 1;
+    QVERIFY(!f.poll());
+    QCOMPARE(f.line.wire(), QByteArray("\x1B\x42\x74"));
+    f.line.terminalSends(reply("11A22B33?")); // the next card reads whole
+    const auto read = f.poll();
+    QVERIFY(read);
+    QCOMPARE(shownTexts(*read), (QStringList{QStringLiteral("33"), QStringLiteral("11"), QStringLiteral("22")}));
+}
+
+void TestReading::readTabShowsCardsAndStops()
+{
+    // The window across a pseudo-terminal: the boxes choose the tracks, "Читать"
+    // arms the terminal, each poll shows a card, "Отмена" stops.
     AppFixture f;
     f.linkPort(0);
     f.start();
-    chooseTracks(f.ui, true, true, false);
-    f.ui->SpeedButton3->click();
-    f.terminalSends(reply("11111111B2222222222?"));
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("2222222222"));
+    chooseTracks(f.ui, true, true, true);
+    QCOMPARE(f.app->form2->trackChoice(), 5);
     f.wire();
-    f.terminalSends(reply("99"));
+    f.ui->SpeedButton3->click();
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
+    QVERIFY(f.form1->Timer1.isActive());
+    f.terminalSends(reply("4000A0123BSMITH?"));
     f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("2222222222"));
-    QCOMPARE(f.ui->Edit5->text(), QStringLiteral("11111111"));
-    QCOMPARE(f.wire(), QByteArray());
+    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("SMITH"));
+    QCOMPARE(f.ui->Edit5->text(), QStringLiteral("4000"));
+    QCOMPARE(f.ui->Edit6->text(), QStringLiteral("0123"));
+    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
+    f.ui->SpeedButton4->click();
+    QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
+    QVERIFY(!f.form1->Timer1.isActive());
 }
 
 void TestReading::cancelStopsAndKeepsTexts()
@@ -171,7 +283,6 @@ void TestReading::cancelStopsAndKeepsTexts()
     f.ui->SpeedButton4->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
     QCOMPARE(f.ui->Edit4->text(), QStringLiteral("CARD"));
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(f.app->port.SendBuffer.data()), 3), QByteArray("\x1B\x42\x4D"));
     // Starting again clears the edits.
     f.ui->SpeedButton3->click();
     QCOMPARE(f.ui->Edit4->text(), QString());
@@ -204,54 +315,6 @@ void TestReading::track2ReplyChangesOnlyItsEdit()
     QCOMPARE(f.ui->Edit5->text(), QStringLiteral("555"));
     QCOMPARE(f.ui->Edit4->text(), QStringLiteral("keep 1"));
     QCOMPARE(f.ui->Edit6->text(), QStringLiteral("keep 3"));
-}
-
-void TestReading::notAReplyIsIgnored()
-{
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    f.ui->SpeedButton3->click();
-    f.wire();
-    f.terminalSends("x?%ABC?");
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QString());
-    QCOMPARE(f.wire(), QByteArray());
-}
-
-void TestReading::noiseBeforeTheReplyIsSkipped()
-{
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    f.ui->SpeedButton3->click();
-    f.wire();
-    f.terminalSends(QByteArray("\x55\x00") + reply("%CARD?"));
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("CARD"));
-    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
-}
-
-void TestReading::brokenReplyIsGivenUpAndTheTerminalReArmed()
-{
-    AppFixture f;
-    f.linkPort(0);
-    f.start();
-    chooseTracks(f.ui, true, true, true);
-    f.ui->SpeedButton3->click();
-    f.wire();
-    f.terminalSends(reply("1234A567")); // the rest never comes
-    f.form1->Timer1Timer();
-    f.skippedMs += ReplyAssembler::QuietLimitMs - 300; // a read that gets nothing takes 100 ms of it
-    f.form1->Timer1Timer();
-    QCOMPARE(f.wire(), QByteArray()); // still waiting for the rest
-    f.skippedMs += 300;
-    f.form1->Timer1Timer();
-    QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
-    f.terminalSends(reply("11A22B33?")); // the next card reads whole
-    f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("33"));
-    QCOMPARE(f.ui->Edit6->text(), QStringLiteral("22"));
 }
 
 void TestReading::assembler_data()
