@@ -1,6 +1,6 @@
 #include "app/portstatus.h"
 
-#include "app/platform.h"
+#include "app/messages.h"
 #include "link/comport.h"
 
 #include <QLabel>

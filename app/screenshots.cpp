@@ -4,7 +4,7 @@
 // dialog, About.
 #include "app/application.h"
 #include "app/lookandfeel.h"
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/portlist.h"
 #include "app/tform1.h"
 #include "app/tform4.h"

@@ -1,7 +1,7 @@
 #include "app/tform1.h"
 
 #include "app/lookandfeel.h"
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/portchoice.h"
 #include "app/settingsfile.h"
 #include "app/tform2.h"

@@ -1,6 +1,6 @@
 // The main window's job: the menu "Файл" items that start, open and save one,
 // the reopening at start and the saves as the job advances.
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "link/commandset.h"

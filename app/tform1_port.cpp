@@ -1,5 +1,5 @@
 // The main window's port status line, and what happens when the port goes away.
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/portstatus.h"
 #include "app/tform1.h"
 #include "app/tform4.h"

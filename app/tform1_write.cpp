@@ -1,5 +1,5 @@
 // The write tab's handlers of the main window.
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "link/error.h"

@@ -1,6 +1,6 @@
 #include "app/tform2.h"
 
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform1.h"
 #include "link/commandset.h"
 #include "link/comport.h"

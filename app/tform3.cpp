@@ -1,6 +1,7 @@
 #include "app/tform3.h"
 
-#include "app/platform.h"
+#include "app/messages.h"
+#include "app/keyboardlayout.h"
 #include "app/tracktextvalidator.h"
 #include "excel/cellsource.h"
 #include "writing/composetracktext.h"

@@ -1,6 +1,6 @@
 #include "app/tform4.h"
 
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/portchoice.h"
 #include "app/portlist.h"
 #include "link/comport.h"

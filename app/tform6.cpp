@@ -1,7 +1,8 @@
 #include "app/tform6.h"
 
 #include "app/lookandfeel.h"
-#include "app/platform.h"
+#include "app/messages.h"
+#include "app/shell.h"
 #include "ui_TForm6.h"
 
 #include <QMouseEvent>

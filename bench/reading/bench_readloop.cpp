@@ -8,7 +8,7 @@
 //   build/release/bench/reading/bench_readloop [cards per choice]
 #include "app/application.h"
 #include "app/lookandfeel.h"
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform1.h"
 #include "bench/terminalthread.h"
 #include "link/commandset.h"

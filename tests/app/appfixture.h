@@ -4,7 +4,7 @@
 // message boxes recorded instead of shown.
 
 #include "app/application.h"
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/portlist.h"
 #include "app/tform1.h"
 #include "app/tform2.h"

@@ -2,7 +2,7 @@
 // gives it layouts such as "ru,us" and checks that the US group gets locked,
 // and that the composer holds it only while it is the active window.
 
-#include "app/platform.h"
+#include "app/keyboardlayout.h"
 #include "app/tform3.h"
 
 #include <QApplication>

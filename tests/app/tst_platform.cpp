@@ -1,4 +1,4 @@
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform6.h"
 #include "link/error.h"
 #include "ui_TForm6.h"

@@ -6,7 +6,7 @@
 
 #include "app/application.h"
 #include "app/lookandfeel.h"
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tform1.h"
 #include "link/qtserialdevice.h"
 #include "ui_TForm1.h"

@@ -1,6 +1,6 @@
 #include "fakecells.h"
 
-#include "app/platform.h"
+#include "app/messages.h"
 #include "app/tracktextvalidator.h"
 #include "app/tform3.h"
 

@@ -1,12 +1,9 @@
 #pragma once
 
-// The services of the operating system the program uses, in one place:
-// message boxes, the keyboard layout switch, opening a web address in the
-// browser, and the guard that turns an escaping error into the common report.
-// Tests replace the message box with a recorder so that nothing blocks.
+// Message boxes and the guard that turns an escaping error into the common
+// report. Tests replace the boxes with a recorder so that nothing blocks.
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -53,25 +50,5 @@ template <typename Form> auto guardedSlot(Form* form, void (Form::*handler)())
 
 // Test hook: when set, boxes are recorded here instead of shown.
 void setMessageRecorder(std::function<void(const MessageRecord&)> recorder);
-
-// Locks the keyboard to its US English layout (X11: the layout group whose
-// layout is "us"; Windows: LoadKeyboardLayout "00000409"). Does nothing where
-// neither applies or no such layout is configured.
-void selectUsKeyboardLayout();
-// The composer's lock, run on each tick of its timer and when it gains or loses
-// activation. On X11 the layout group is one setting of the whole session, so
-// the US group is locked only while `windowActive`; the group that was locked
-// before is remembered and given back once the window is no longer active.
-// On Windows the layout belongs to the program's own thread: it is loaded on
-// every call, as specified, active or not.
-void holdUsKeyboardLayout(bool windowActive);
-// Gives back the group that was locked before holdUsKeyboardLayout took the
-// keyboard, if it did (the composer hides). Nothing on Windows.
-void releaseKeyboardLayout();
-// The current X11 layout group, or -1 where there is none (for tests).
-int currentKeyboardGroup();
-
-// Opens a web address in the system's browser; failures are ignored.
-void openUrl(const QString& url);
 
 } // namespace Platform
