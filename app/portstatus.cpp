@@ -39,8 +39,14 @@ void PortStatus::portOpened(const QString& name)
 void PortStatus::portNotOpened(const QString& name)
 {
     m_watch.stop();
-    show(name.isEmpty() ? QStringLiteral("Порт не открыт")
-                        : QStringLiteral("Порт не открыт: не удалось открыть %1").arg(name));
+    if (name.isEmpty()) {
+        show(QStringLiteral("Порт не открыт"));
+        return;
+    }
+    // The device's reason, when it gave one: "COM3 занят другой программой".
+    const QString reason = m_port.openFailure();
+    show(reason.isEmpty() ? QStringLiteral("Порт не открыт: не удалось открыть %1").arg(name)
+                          : QStringLiteral("Порт не открыт: не удалось открыть %1 (%2)").arg(name, reason));
 }
 
 void PortStatus::check()

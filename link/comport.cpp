@@ -40,12 +40,15 @@ PortTimeouts ComPort::terminalTimeouts()
 bool ComPort::OpenPort(const QString& name)
 {
     m_device.reset();
+    m_openFailure.clear();
     std::unique_ptr<SerialDevice> device = m_factory ? m_factory(name) : nullptr;
     if (device && device->open()) {
         m_device = std::move(device);
         m_handle = Handle::Open;
         return true;
     }
+    if (device)
+        m_openFailure = device->openFailure();
     m_handle = Handle::Failed;
     return false;
 }

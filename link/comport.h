@@ -42,6 +42,8 @@ public:
     bool lost() { return m_handle == Handle::Open && !deviceUsable(); }
 
     bool OpenPort(const QString& name);
+    // Why the last OpenPort failed, as the device said; empty when it did not say.
+    const QString& openFailure() const { return m_openFailure; }
     void SetPortTimeouts();
     void WritePort(int count);
     int ReadPort(int count);
@@ -105,6 +107,7 @@ private:
     SerialDeviceFactory m_factory;
     std::unique_ptr<SerialDevice> m_device;
     Handle m_handle = Handle::None;
+    QString m_openFailure;
     int m_lastReadCount = 0;
     Clock m_clock;
     qint64 m_lineFreeUs = 0; // when the last byte sent has left the line

@@ -1,6 +1,7 @@
 #include "link/qtserialdevice.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -43,6 +45,26 @@ bool deviceGone(const QSerialPort& port)
     return error == QSerialPort::ReadError && hungUp(port);
 }
 
+// The reason an open failed. A held lock and a line in exclusive use both come
+// as a permission error; a device we may read and write is then busy.
+QString openFailureText(const QSerialPort& port, const QString& path)
+{
+    switch (port.error()) {
+    case QSerialPort::PermissionError:
+#ifndef Q_OS_WIN
+        if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
+            return QStringLiteral("нет прав на устройство");
+#else
+        Q_UNUSED(path);
+#endif
+        return QStringLiteral("занят другой программой");
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("устройство не найдено");
+    default:
+        return port.errorString();
+    }
+}
+
 } // namespace
 
 QtSerialDevice::QtSerialDevice(QString systemLocation) : m_location(std::move(systemLocation)) {}
@@ -54,16 +76,31 @@ QtSerialDevice::~QtSerialDevice()
 
 bool QtSerialDevice::open()
 {
+    m_failure.clear();
     if (m_location.isEmpty())
         return false;
     const QFileInfo info(m_location);
     // Only character devices are serial ports; a plain file or a directory fails like a missing port.
-    if (!info.exists() || info.isDir() || info.isFile())
+    if (!info.exists() || info.isDir() || info.isFile()) {
+        m_failure = info.exists() ? QStringLiteral("это не последовательный порт") : QStringLiteral("устройство не найдено");
         return false;
+    }
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(info.absoluteFilePath());
-    if (!port->open(QIODevice::ReadWrite))
+    // The device itself, not a link to it: QSerialPort locks the port by its
+    // name (LCK..ttyUSB0 in /run/lock, as other serial programs do), so the
+    // same device reached as COM1, by its stable name or by its path is one
+    // lock, and a port another program holds fails as busy, even for root,
+    // whom the terminal's exclusive mode does not stop.
+#ifdef Q_OS_WIN
+    const QString device = info.absoluteFilePath();
+#else
+    const QString device = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
+#endif
+    port->setPortName(device);
+    if (!port->open(QIODevice::ReadWrite)) {
+        m_failure = openFailureText(*port, device);
         return false;
+    }
     if (!port->setBaudRate(QSerialPort::Baud9600) || !port->setDataBits(QSerialPort::Data8) ||
         !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop)) {
         port->close();

@@ -22,6 +22,7 @@ public:
     ~QtSerialDevice() override;
 
     bool open() override;
+    QString openFailure() const override { return m_failure; }
     void close() override;
     bool isOpen() const override;
     void setTimeouts(const PortTimeouts& timeouts) override;
@@ -38,6 +39,7 @@ private:
     QString m_location;
     std::unique_ptr<QSerialPort> m_port;
     PortTimeouts m_timeouts;
+    QString m_failure;
 };
 
 // Where a port name leads on this platform (see the README): on Linux "COM1".."COM8"

@@ -25,6 +25,8 @@ public:
 
     // Opens the device at 9600 baud, 8 data bits, no parity, 1 stop bit.
     virtual bool open() = 0;
+    // Why the last open failed, in the operator's words ("занят другой программой"); empty when not known.
+    virtual QString openFailure() const { return {}; }
     virtual void close() = 0;
     // False once the device has gone away (adapter unplugged) or was never opened.
     virtual bool isOpen() const = 0;

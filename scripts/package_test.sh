@@ -26,7 +26,9 @@ contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/stripewell usr/bin/stripewell-sim \
     usr/share/applications/com.example.Stripewell.desktop \
     usr/share/metainfo/com.example.Stripewell.metainfo.xml \
-    usr/share/icons/hicolor/scalable/apps/com.example.Stripewell.svg; do
+    usr/share/icons/hicolor/scalable/apps/com.example.Stripewell.svg \
+    usr/share/doc/stripewell/copyright usr/share/doc/stripewell/changelog.gz \
+    usr/share/man/man1/stripewell.1.gz usr/share/man/man1/stripewell-sim.1.gz; do
     if ! grep -q " ./$f\$" <<<"$contents"; then
         echo "package: $f is missing from $(basename "$deb")" >&2
         exit 1
@@ -38,6 +40,19 @@ if ! grep -q 'libqt6widgets6' <<<"$depends"; then
     exit 1
 fi
 echo "package: $(basename "$deb"), depends on $depends"
+
+# Debian's conventions: lintian reports no error (warnings and notes are shown).
+if ! command -v lintian >/dev/null; then
+    echo "package: lintian is not installed (scripts/setup.sh installs it)" >&2
+    exit 1
+fi
+lintian --tag-display-limit 0 "$deb" >"$out/lintian.log" 2>&1 || true
+cat "$out/lintian.log"
+if grep -q '^E: ' "$out/lintian.log"; then
+    echo "package: lintian reports errors" >&2
+    exit 1
+fi
+echo "package: lintian reports no error"
 
 if [[ $(id -u) -ne 0 ]]; then
     echo "package: not root; the package is not installed and started"
@@ -53,6 +68,12 @@ if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommen
     exit 1
 fi
 [[ -x /usr/bin/stripewell ]] || { echo "package: /usr/bin/stripewell is not there after installing" >&2; exit 1; }
+# Both programs answer --version and --help, without a display.
+for program in stripewell stripewell-sim; do
+    version=$(env -u DISPLAY "/usr/bin/$program" --version)
+    [[ "$version" == "$program "[0-9]* ]] || { echo "package: $program --version says \"$version\"" >&2; exit 1; }
+    env -u DISPLAY "/usr/bin/$program" --help | grep -q '^Usage:' || { echo "package: $program --help gives no usage" >&2; exit 1; }
+done
 
 # A fresh working directory: the program starts without config.rwc, says so in
 # a box, and its main window is up behind it.

@@ -9,7 +9,7 @@ PACKAGES=(
     libzip-dev libx11-dev
     clang-14 libclang-rt-14-dev
     xvfb xauth x11-xkb-utils x11-utils
-    dpkg-dev
+    dpkg-dev lintian help2man
     fonts-liberation fonts-dejavu-core
 )
 if [[ "${STRIPEWELL_DEV_PACKAGES:-0}" == 1 ]]; then

@@ -130,10 +130,12 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("stripewell-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(STRIPEWELL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Plays the R418V card terminal on a pseudo-terminal."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const auto opt = [&parser](const char* name, const char* help, const char* value = nullptr,
                                const char* def = nullptr) {
         QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help));

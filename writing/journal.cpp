@@ -1,5 +1,6 @@
 #include "writing/journal.h"
 
+#include "writing/csvfield.h"
 #include "writing/durablefile.h"
 
 #include <QFile>
@@ -9,47 +10,6 @@ namespace {
 
 const char* const OutcomeNames[] = {"sent", "written", "not written", "no verdict", "unanswered at stop",
                                     "refused", "dropped"};
-
-// RFC 4180: a field with a comma, a quote or a line break is quoted, quotes doubled.
-QString csvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
-// Splits a journal file into records of fields, quotes and doubled quotes undone.
-QList<QStringList> csvRecords(const QString& text)
-{
-    QList<QStringList> records;
-    QStringList fields;
-    QString field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
-                field += c;
-                ++i;
-            } else if (c == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-        } else if (c == QLatin1Char(',')) {
-            fields.append(std::exchange(field, {}));
-        } else if (c == QLatin1Char('\n')) {
-            fields.append(std::exchange(field, {}));
-            records.append(std::exchange(fields, {}));
-        } else if (c != QLatin1Char('\r')) {
-            field += c;
-        }
-    }
-    return records; // a last line without its line end was being written: it does not count
-}
 
 } // namespace
 
@@ -76,11 +36,11 @@ QByteArray Journal::line(const Entry& e)
     const QStringList fields{e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs),
                              QString::number(e.run),
                              QString::number(e.card),
-                             csvField(e.texts.track1),
-                             csvField(e.texts.track2),
-                             csvField(e.texts.track3),
+                             CsvField::encode(e.texts.track1),
+                             CsvField::encode(e.texts.track2),
+                             CsvField::encode(e.texts.track3),
                              outcomeName(e.outcome),
-                             csvField(e.note)};
+                             CsvField::encode(e.note)};
     return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
@@ -112,7 +72,7 @@ QList<Journal::Entry> Journal::read(const QString& path)
     QList<Entry> entries;
     if (!file.open(QIODevice::ReadOnly))
         return entries;
-    const QList<QStringList> records = csvRecords(QString::fromUtf8(file.readAll()));
+    const QList<QStringList> records = CsvField::records(QString::fromUtf8(file.readAll()));
     for (const QStringList& r : records) {
         if (r.size() != 8 || r[0] == QLatin1String("time"))
             continue;

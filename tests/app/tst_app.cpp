@@ -1,18 +1,23 @@
 #include "appfixture.h"
 #include "diskfaults.h"
 
+#include "app/instancelock.h"
 #include "app/portstatus.h"
 #include "link/comport.h"
 #include "app/tform3.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QProcess>
 #include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSerialPort>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -47,6 +52,8 @@ private Q_SLOTS:
     void settingsFileFailures_data();
     void settingsFileFailures();
     void noSelectionFailsToOpen();
+    void portHeldByAnotherProgramIsBusy();
+    void secondProgramInTheSameFolderLeavesIt();
     void closeSendsStopThenWritesSettings();
     void closeStillEndsWhenSettingsCannotBeWritten();
     void fullDiskKeepsTheSettings();
@@ -175,6 +182,103 @@ void TestApp::noSelectionFailsToOpen()
     QCOMPARE(f.boxes[0].title, QStringLiteral("Error!"));
     QCOMPARE(f.boxes[0].owner, QStringLiteral("TForm4"));
     QVERIFY(!f.app->form4->isVisible());
+}
+
+// A port that another program holds: the usual message, and the reason in the
+// status line. The other program reaches the same device by another name.
+void TestApp::portHeldByAnotherProgramIsBusy()
+{
+    AppFixture f;
+    f.linkPort(0);
+    QSerialPort other;
+    other.setPortName(f.pty.slavePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    f.start();
+    QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
+    QCOMPARE(int(f.boxes.size()), 1);
+    QCOMPARE(f.boxes[0].text, QStringLiteral("Не могу открыть порт."));
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: не удалось открыть COM1 (занят другой программой)"));
+    // Once the other program lets it go, it opens.
+    other.close();
+    f.app->form4->ui->Button1->click();
+    QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
+    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
+}
+
+namespace {
+
+// Every file of a folder with its bytes and time of change.
+QMap<QString, QByteArray> folderState(const QString& path)
+{
+    QMap<QString, QByteArray> state;
+    QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        QFile f(file);
+        const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable");
+        state[file] = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex() + ' ' +
+                      QByteArray::number(it.fileInfo().lastModified().toMSecsSinceEpoch());
+    }
+    return state;
+}
+
+} // namespace
+
+// The program running in a folder and a second start there: the second says
+// so, names the folder and leaves every file as it was. Once the first is
+// killed, its lock file stays behind and does not stop the next start.
+void TestApp::secondProgramInTheSameFolderLeavesIt()
+{
+    QTemporaryDir dir;
+    {
+        QFile settings(dir.filePath(QStringLiteral("config.rwc")));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("3\r\n");
+        QFile journal(dir.filePath(QStringLiteral("journal.csv")));
+        QVERIFY(journal.open(QIODevice::WriteOnly));
+        journal.write("time,run,card,track1,track2,track3,outcome,note\r\n");
+    }
+    QProcess first;
+    first.setWorkingDirectory(dir.path());
+    first.setProcessChannelMode(QProcess::ForwardedChannels);
+    first.start(QStringLiteral(STRIPEWELL_PROGRAM_PATH), {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+    QVERIFY(first.waitForStarted());
+    const QString lockPath = dir.filePath(InstanceLock::fileName());
+    // Up: its lock taken, and its start (a port that does not open, with its box) done.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lockPath) && QFileInfo(lockPath).size() > 0, 10000);
+    QTest::qWait(1000);
+    QCOMPARE(first.state(), QProcess::Running);
+    const auto before = folderState(dir.path());
+
+    std::vector<Platform::MessageRecord> boxes;
+    Platform::setMessageRecorder([&](const Platform::MessageRecord& r) { boxes.push_back(r); });
+    {
+        InstanceLock second(dir.path());
+        QVERIFY(!claimWorkingDirectory(second));
+        QCOMPARE(second.holder(), first.processId());
+    }
+    QCOMPARE(int(boxes.size()), 1);
+    QCOMPARE(boxes[0].title, QStringLiteral("Внимание!"));
+    QVERIFY2(boxes[0].text.startsWith(QStringLiteral("Программа уже запущена в папке «%1»")
+                                          .arg(QDir::toNativeSeparators(QFileInfo(dir.path()).absoluteFilePath()))),
+             qPrintable(boxes[0].text));
+    QCOMPARE(folderState(dir.path()), before);
+
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    QVERIFY(QFile::exists(lockPath));
+    {
+        InstanceLock next(dir.path());
+        QVERIFY(claimWorkingDirectory(next));
+        QCOMPARE(int(boxes.size()), 1);
+        // A third start while this one holds the folder is refused again.
+        InstanceLock third(dir.path());
+        QVERIFY(!claimWorkingDirectory(third));
+        QCOMPARE(third.holder(), QCoreApplication::applicationPid());
+    }
+    // Released with its holder.
+    QVERIFY(!QFile::exists(lockPath));
+    Platform::setMessageRecorder({});
 }
 
 void TestApp::closeSendsStopThenWritesSettings()

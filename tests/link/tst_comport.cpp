@@ -224,8 +224,13 @@ void TestComPort::portNames()
     QCOMPARE(portSystemLocation(QStringLiteral("COM9"), work), QStringLiteral("/dev/COM9"));
     QCOMPARE(portSystemLocation(QStringLiteral("ttyUSB0"), work), QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(portSystemLocation(QStringLiteral("/dev/pts/9"), work), QStringLiteral("/dev/pts/9"));
-    // A COM link in the working directory opens the device it points to.
+    // A COM link in the working directory opens the device it points to (once
+    // the fixture's port lets it go: one device is one lock, whatever its name).
     QDir::setCurrent(dir.path());
+    ComPort holder(qtSerialDeviceFactory());
+    QVERIFY(!holder.ConnectPort(QStringLiteral("COM3")));
+    QCOMPARE(holder.openFailure(), QStringLiteral("занят другой программой"));
+    m_port->ClosePort();
     ComPort viaLink(qtSerialDeviceFactory());
     QVERIFY(viaLink.ConnectPort(QStringLiteral("COM3")));
     viaLink.WritePort(3);
