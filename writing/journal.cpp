@@ -63,7 +63,7 @@ Journal::~Journal() = default;
 
 QString Journal::header()
 {
-    return QStringLiteral("time,run,card,track1,track2,track3,outcome,note");
+    return QStringLiteral("time,run,card,track1,track2,track3,outcome,note,job");
 }
 
 QString Journal::outcomeName(Outcome outcome)
@@ -80,7 +80,8 @@ QByteArray Journal::line(const Entry& e)
                              csvField(e.texts.track2),
                              csvField(e.texts.track3),
                              outcomeName(e.outcome),
-                             csvField(e.note)};
+                             csvField(e.note),
+                             csvField(e.job)};
     return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
@@ -88,6 +89,8 @@ void Journal::append(Entry entry)
 {
     if (!entry.time.isValid())
         entry.time = m_clock();
+    if (entry.job.isEmpty())
+        entry.job = m_job;
     if (!m_file) {
         const QFileInfo info(m_path);
         const bool fresh = !info.exists() || info.size() == 0;
@@ -114,7 +117,8 @@ QList<Journal::Entry> Journal::read(const QString& path)
         return entries;
     const QList<QStringList> records = csvRecords(QString::fromUtf8(file.readAll()));
     for (const QStringList& r : records) {
-        if (r.size() != 8 || r[0] == QLatin1String("time"))
+        // Lines written before the job column have eight fields.
+        if ((r.size() != 8 && r.size() != 9) || r[0] == QLatin1String("time"))
             continue;
         Entry e;
         e.time = QDateTime::fromString(r[0], Qt::ISODateWithMs);
@@ -128,6 +132,8 @@ QList<Journal::Entry> Journal::read(const QString& path)
                 outcome = k;
         }
         e.note = r[7];
+        if (r.size() == 9)
+            e.job = r[8];
         if (!runOk || !cardOk || outcome < 0)
             continue;
         e.outcome = Outcome(outcome);
