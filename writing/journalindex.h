@@ -15,7 +15,9 @@
 // passed over and counted, never fatal.
 //
 // Texts are kept as the journal's UTF-8 bytes in one buffer and become QStrings
-// only when a card is asked for, so reading makes no string per field.
+// only when a card is asked for, so reading makes no string per field. The
+// look-ups by track 1 and by track 2 are built when first asked for: an index
+// is not for two threads at once.
 class JournalIndex
 {
 public:
@@ -117,13 +119,15 @@ private:
     };
     QByteArrayView field(const Stored& s, int k) const;
     QList<qsizetype> find(const Lookup& lookup, const Key& key) const;
+    const Lookup& byTrack(unsigned track) const;
 
     QByteArray m_bytes;
     std::vector<Stored> m_cards;
     QStringList m_jobs;
     int m_damaged = 0;
     int m_lastRun = 0;
-    Lookup m_byTexts, m_byTrack1, m_byTrack2;
+    Lookup m_byTexts;
+    mutable Lookup m_byTrack1, m_byTrack2;
 };
 
 template<typename Visit>

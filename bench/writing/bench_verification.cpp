@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdio>
 #include <vector>
 
@@ -66,10 +67,31 @@ long maxRssMb()
 #endif
 }
 
-double median(std::vector<double> v)
+double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
+}
+
+double median(std::vector<double> v)
+{
+    return percentile(std::move(v), 0.5);
+}
+
+// The machine is shared: the process's own CPU time tells the work apart from the waiting.
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// What the read tab shows for tracks 1 and 2: the numeric track's "=" and ">" as the terminal sends them.
+JournalIndex::Texts shownAsRead(JournalIndex::Texts t)
+{
+    for (QChar& c : t.track2)
+        c = c == QLatin1Char('=') ? QLatin1Char('\'') : c == QLatin1Char('>') ? QLatin1Char('=') : c;
+    return t;
 }
 
 } // namespace
@@ -84,17 +106,22 @@ int main(int argc, char** argv)
     std::printf("journal: %d written cards, %d lines, %.1f MB\n", cards, 2 * cards + 1,
                 double(QFileInfo(path).size()) / 1e6);
 
-    std::vector<double> reads;
+    std::vector<double> reads, cpu;
     JournalIndex index;
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 5; ++k) {
+        index = {};
         QElapsedTimer timer;
         timer.start();
+        const double cpuStart = cpuMs();
         index = JournalIndex::read(path);
         reads.push_back(double(timer.nsecsElapsed()) / 1e6);
+        cpu.push_back(cpuMs() - cpuStart);
     }
-    std::printf("reading it: %.0f ms (median of 3, best %.0f ms); %lld cards, %d damaged lines; max RSS %ld MB\n",
-                median(reads), *std::min_element(reads.begin(), reads.end()), static_cast<long long>(index.size()),
-                index.damagedLines(), maxRssMb());
+    std::printf("reading it: %.0f ms wall, %.0f ms CPU (median of 5; best %.0f ms wall, %.0f ms CPU); %lld cards, "
+                "%d damaged lines; max RSS %ld MB\n",
+                median(reads), median(cpu), *std::min_element(reads.begin(), reads.end()),
+                *std::min_element(cpu.begin(), cpu.end()), static_cast<long long>(index.size()), index.damagedLines(),
+                maxRssMb());
 
     QRandomGenerator random(21);
     const int probes = 20000;
@@ -121,23 +148,26 @@ int main(int argc, char** argv)
         verification.prepare(3);
         const double prepareMs = double(timer.nsecsElapsed()) / 1e6;
         const std::vector<qsizetype> inScope = index.inScope(s.scope);
-        std::vector<double> perCard;
+        std::vector<double> perCard, perCardCpu;
         for (int k = 0; k < probes; ++k) {
             const JournalIndex::Card written = index.card(inScope[size_t(random.bounded(qsizetype(inScope.size())))]);
-            JournalIndex::Texts read = written.texts;
+            JournalIndex::Texts read = shownAsRead(written.texts);
             if (k % 3 == 1)
                 read.track2[3] = QLatin1Char(read.track2[3] == QLatin1Char('9') ? '8' : '9'); // differs on track 2
             else if (k % 3 == 2)
-                read = cardTexts(cards + k); // never written
+                read = shownAsRead(cardTexts(cards + k)); // never written
             QElapsedTimer one;
             one.start();
+            const double cpuStart = cpuMs();
             verification.check(3, read);
             perCard.push_back(double(one.nsecsElapsed()) / 1e3);
+            perCardCpu.push_back((cpuMs() - cpuStart) * 1e3);
         }
-        std::printf("%-8s (%lld cards): switching on %.0f ms; per card %.1f us median, %.1f us worst; verified %d, "
-                    "differing %d, unknown %d, not swiped back %lld\n",
+        std::printf("%-8s (%lld cards): switching on %.0f ms; per card %.1f us median, %.1f us at 99 %%, %.1f us worst "
+                    "(%.1f us worst CPU); verified %d, differing %d, unknown %d, not swiped back %lld\n",
                     s.name, static_cast<long long>(verification.inScope()), prepareMs, median(perCard),
-                    *std::max_element(perCard.begin(), perCard.end()), verification.verified(),
+                    percentile(perCard, 0.99), *std::max_element(perCard.begin(), perCard.end()),
+                    *std::max_element(perCardCpu.begin(), perCardCpu.end()), verification.verified(),
                     verification.differing(), verification.unknown(),
                     static_cast<long long>(verification.notSwipedBack()));
     }
