@@ -23,7 +23,7 @@ Journal::~Journal() = default;
 
 QString Journal::header()
 {
-    return QStringLiteral("time,run,card,track1,track2,track3,outcome,note");
+    return QStringLiteral("time,run,card,track1,track2,track3,outcome,note,job");
 }
 
 QString Journal::outcomeName(Outcome outcome)
@@ -40,7 +40,8 @@ QByteArray Journal::line(const Entry& e)
                              CsvField::encode(e.texts.track2),
                              CsvField::encode(e.texts.track3),
                              outcomeName(e.outcome),
-                             CsvField::encode(e.note)};
+                             CsvField::encode(e.note),
+                             CsvField::encode(e.job)};
     return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
@@ -48,6 +49,8 @@ void Journal::append(Entry entry)
 {
     if (!entry.time.isValid())
         entry.time = m_clock();
+    if (entry.job.isEmpty())
+        entry.job = m_job;
     if (!m_file) {
         const QFileInfo info(m_path);
         const bool fresh = !info.exists() || info.size() == 0;
@@ -74,7 +77,8 @@ QList<Journal::Entry> Journal::read(const QString& path)
         return entries;
     const QList<QStringList> records = CsvField::records(QString::fromUtf8(file.readAll()));
     for (const QStringList& r : records) {
-        if (r.size() != 8 || r[0] == QLatin1String("time"))
+        // Lines written before the job column have eight fields.
+        if ((r.size() != 8 && r.size() != 9) || r[0] == QLatin1String("time"))
             continue;
         Entry e;
         e.time = QDateTime::fromString(r[0], Qt::ISODateWithMs);
@@ -88,6 +92,8 @@ QList<Journal::Entry> Journal::read(const QString& path)
                 outcome = k;
         }
         e.note = r[7];
+        if (r.size() == 9)
+            e.job = r[8];
         if (!runOk || !cardOk || outcome < 0)
             continue;
         e.outcome = Outcome(outcome);

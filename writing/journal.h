@@ -39,6 +39,7 @@ public:
         Tracks_Write::CardTexts texts;
         Outcome outcome = Outcome::Sent;
         QString note;
+        QString job; // the job file the card was made from; empty in lines older than the column
     };
 
     using Clock = std::function<QDateTime()>;
@@ -47,6 +48,9 @@ public:
     ~Journal();
 
     const QString& path() const { return m_path; }
+    // The open job's file, as the pointer to the last job names it: every line
+    // appended from now on carries it, so that a card can be told by its job.
+    void setJob(QString job) { m_job = std::move(job); }
     // Appends one line and syncs it. Throws Failure; the file keeps whole lines only.
     void append(Entry entry);
     // The number for a new run: one more than the last run the file holds.
@@ -60,6 +64,7 @@ public:
 
 private:
     QString m_path;
+    QString m_job;
     Clock m_clock;
     std::unique_ptr<DurableAppender> m_file;
 };

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         __builtin_trap();
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (reread[i].texts != entries[i].texts || reread[i].outcome != entries[i].outcome ||
-            reread[i].note != entries[i].note || reread[i].run != entries[i].run)
+            reread[i].note != entries[i].note || reread[i].run != entries[i].run || reread[i].job != entries[i].job)
             __builtin_trap();
     }
     return 0;
