@@ -3,6 +3,7 @@
 int runGenerationTests(int argc, char** argv);
 int runTemplateTests(int argc, char** argv);
 int runJobTests(int argc, char** argv);
+int runPreflightTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -11,5 +12,6 @@ int main(int argc, char** argv)
     failed += runTemplateTests(argc, argv);
     failed += runGenerationTests(argc, argv);
     failed += runJobTests(argc, argv);
+    failed += runPreflightTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }
