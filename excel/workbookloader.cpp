@@ -19,13 +19,15 @@ WorkbookLoader::~WorkbookLoader()
 
 void WorkbookLoader::request(const QString& path)
 {
-    Result old;
     {
         const std::lock_guard lock(m_mutex);
         m_path = path;
         ++m_asked;
-        // Nobody takes the old answer any more: its sheet goes now, not after the new one is read.
-        old = std::exchange(m_answer, {});
+        // Nobody takes the old answer any more: its sheet goes now, not after the
+        // new one is read, and on this thread (unmapping a big sheet takes a while).
+        if (m_answer.cells)
+            m_discarded.push_back(std::move(m_answer.cells));
+        m_answer = {};
     }
     m_changed.notify_all();
 }
@@ -68,7 +70,9 @@ void WorkbookLoader::run()
             return;
         taken = m_asked;
         const QString path = m_path;
+        std::vector<std::shared_ptr<const SheetCells>> discarded = std::exchange(m_discarded, {});
         lock.unlock();
+        discarded.clear();
         Result result = read(path);
         lock.lock();
         if (taken != m_asked) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // Reads workbook files on a thread of its own, so that a sheet of a million
 // rows (1 to 3 s) never holds the window. Only the latest request counts: a
@@ -57,6 +58,7 @@ private:
     quint64 m_asked = 0;    // requests made
     quint64 m_answered = 0; // the request the answer belongs to
     Result m_answer;
+    std::vector<std::shared_ptr<const SheetCells>> m_discarded; // to be let go on the loader's thread
     bool m_quit = false;
     std::function<void(const QString&)> m_afterRead;
     std::thread m_thread; // last: starts once the members above exist
