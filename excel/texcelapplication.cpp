@@ -6,10 +6,25 @@
 
 void TExcelApplication::openWorkbook(const QString& path)
 {
+    startOpening(path);
+    finishOpening();
+}
+
+void TExcelApplication::startOpening(const QString& path)
+{
     release();
     m_path = path;
+    m_opening = true;
     load();
-    settle();
+}
+
+void TExcelApplication::finishOpening()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    if (m_loading)
+        keep(m_loader.wait());
     if (!m_current.cells) {
         const QString message = QStringLiteral("Не удалось открыть книгу «%1»: %2").arg(displayName(), m_current.failure);
         release();
@@ -24,6 +39,7 @@ void TExcelApplication::release()
     if (m_loading)
         m_loader.wait(); // its answer belongs to the file being dropped
     m_loading = false;
+    m_opening = false;
     m_current = {};
     m_path.clear();
     AutoConnect = false;

@@ -28,6 +28,12 @@ public:
     // Opens a workbook file (xlsx, xlsm, ods, xls, csv); it replaces an earlier one.
     // On failure: releases, AutoConnect false, and throws Failure naming the file and the reason.
     void openWorkbook(const QString& path); // sets AutoConnect = AutoQuit = true on success
+    // openWorkbook in two halves, so that the window is not held while a big
+    // file is read: startOpening returns at once; once ready(), finishOpening
+    // ends as openWorkbook would (it waits when called sooner).
+    void startOpening(const QString& path);
+    void finishOpening();
+    bool opening() const { return m_opening; }
     void release();                          // drops the workbook; AutoConnect false
     bool hasWorkbook() const;
     QString workbookPath() const;
@@ -56,6 +62,7 @@ private:
     QString m_path;
     FileCheck m_check = FileCheck::BeforeEveryRead;
     bool m_loading = false; // a request of ours has no answer yet
+    bool m_opening = false; // started, and not yet finished
     WorkbookLoader::Result m_current;
     quint64 m_version = 0;
     WorkbookLoader m_loader;

@@ -739,7 +739,10 @@ void TestWorkbook::autoConnectOnlyForOpenedWorkbook()
     const QString text = failureOf([&] { excel.openWorkbook(missing); });
     QVERIFY2(text.contains(QStringLiteral("не найден")), qPrintable(text));
     QVERIFY(!excel.AutoConnect);
-    excel.openWorkbook(fixture(QStringLiteral("libreoffice.ods")));
+    excel.startOpening(fixture(QStringLiteral("libreoffice.ods")));
+    QVERIFY(!excel.AutoConnect); // not before the file has read
+    QVERIFY(excel.opening());
+    excel.finishOpening();
     QVERIFY(excel.AutoConnect);
     QVERIFY(excel.AutoQuit);
     QCOMPARE(excel.workbookPath(), fixture(QStringLiteral("libreoffice.ods")));
