@@ -245,6 +245,9 @@ void Batch::checkCard(int number, const std::vector<PlannedRead>& reads, const C
         addRefusal(number, reads, card);
     for (const int track : m_tracks) {
         const qsizetype length = card.texts[std::size_t(track - 1)].size();
+        if (length == 0)
+            add(Problem::EmptyText, number, row, {},
+                QStringLiteral("Текст дорожки %1 пуст: такая карточка не отправляется, запись будет ждать.").arg(track));
         if (length <= Tracks_Write::Capacity[track])
             continue;
         const auto own = std::find_if(reads.begin(), reads.end(), [track](const PlannedRead& r) { return r.track == track; });

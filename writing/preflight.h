@@ -26,6 +26,7 @@ namespace Preflight {
 enum class Problem {
     Character,      // a track cannot hold a character of its text
     OverLong,       // a text longer than its track holds
+    EmptyText,      // a carried track's text is empty: the card would never go out
     Duplicate,      // the same texts as an earlier card of the batch
     AlreadyWritten, // the journal holds a card with these texts
     CounterWidens,  // a counter outgrew its digit count: the text is longer from here on

@@ -179,6 +179,13 @@ void TestPreflight::nothingAdvancesAndNoWorksheetRunsTenThousand()
     QVERIFY(result.clean());
     QCOMPARE(reports.last(), Preflight::CardsWithoutWorksheet);
     QVERIFY(none.reads.isEmpty());
+
+    // Tracks 2 and 3 with nothing on track 2: no card would ever go out.
+    const Preflight::Result empty = Preflight::run({set, 4, {}, 0}, none);
+    QCOMPARE(empty.problems.size(), Preflight::CardsWithoutWorksheet);
+    QCOMPARE(empty.problems.first(),
+             (Preflight::Issue{Preflight::Problem::EmptyText, 1, 0, {},
+                               u"Текст дорожки 2 пуст: такая карточка не отправляется, запись будет ждать."_s}));
 }
 
 void TestPreflight::cancelledFromAnotherThread()
