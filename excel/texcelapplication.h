@@ -17,6 +17,8 @@
 // A window that calls checkFile() once a tick switches that off with
 // setFileCheck(FileCheck::WhenAsked), and asks ready() before it reads, so
 // that its tick never waits for a reload.
+//
+// The object belongs to one thread (the window's); other threads read snapshots.
 class TExcelApplication : public CellSource
 {
 public:
