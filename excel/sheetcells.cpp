@@ -114,6 +114,12 @@ const SheetCells::Cell* SheetCells::find(std::int64_t row, int column) const
 }
 
 // The text ReadCellText gives; a formula without a stored value has none.
+std::int64_t SheetCells::lastRow() const
+{
+    const std::int64_t cells = m_cells.empty() ? 0 : std::int64_t(m_cells.back().row);
+    return std::max(cells, m_textRows.lastRow());
+}
+
 QString SheetCells::textOf(const Cell& cell) const
 {
     switch (cell.kind) {

@@ -71,6 +71,8 @@ public:
     bool date1904() const { return m_date1904; }
     std::int64_t rowLimit() const { return m_rowLimit; } // 0: the format sets none
     std::size_t cellCount() const { return m_cells.size() + m_textRows.fieldCount(); }
+    // The last row that holds a cell (after finish()); 0 for an empty sheet.
+    std::int64_t lastRow() const;
 
     // Null when the cell is empty (or past the data, or in a text sheet).
     const Cell* find(std::int64_t row, int column) const;

@@ -1,29 +1,34 @@
 #include "excel/texcelapplication.h"
 
-#include "excel/celltext.h"
-#include "excel/workbooklimits.h"
-#include "excel/workbookreader.h"
 #include "link/error.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 void TExcelApplication::openWorkbook(const QString& path)
 {
+    startOpening(path);
+    finishOpening();
+}
+
+void TExcelApplication::startOpening(const QString& path)
+{
     release();
     m_path = path;
-    try {
-        load(stampOf(m_path));
-    } catch (const Failure& failure) {
-        const QString name = displayName();
+    m_opening = true;
+    load();
+}
+
+void TExcelApplication::finishOpening()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    if (m_loading)
+        keep(m_loader.wait());
+    if (!m_current.cells) {
+        const QString message = QStringLiteral("Не удалось открыть книгу «%1»: %2").arg(displayName(), m_current.failure);
         release();
-        throw Failure(QStringLiteral("Не удалось открыть книгу «%1»: %2").arg(name, failure.text()));
+        throw Failure(message);
     }
     AutoConnect = true;
     AutoQuit = true;
@@ -31,9 +36,12 @@ void TExcelApplication::openWorkbook(const QString& path)
 
 void TExcelApplication::release()
 {
-    m_cells.reset();
+    if (m_loading)
+        m_loader.wait(); // its answer belongs to the file being dropped
+    m_loading = false;
+    m_opening = false;
+    m_current = {};
     m_path.clear();
-    m_stamp = {};
     AutoConnect = false;
 }
 
@@ -52,67 +60,64 @@ QString TExcelApplication::displayName() const
     return QDir::toNativeSeparators(m_path);
 }
 
-// Runs before every read, so it must cost about a system call: QFileInfo's
-// times go through time-zone conversion, which would take most of a read.
-TExcelApplication::Stamp TExcelApplication::stampOf(const QString& path)
+void TExcelApplication::load()
 {
-#ifdef Q_OS_UNIX
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return {};
-    return {static_cast<qint64>(status.st_size),
-            static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
-            static_cast<qint64>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec,
-            static_cast<qint64>(status.st_ino)};
-#else
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {};
-    return {info.size(), info.lastModified().toMSecsSinceEpoch(), info.metadataChangeTime().toMSecsSinceEpoch(), 0};
-#endif
+    // The old sheet is not read again once a newer version is asked for.
+    m_current.cells.reset();
+    m_loading = true;
+    m_loader.request(m_path);
 }
 
-// `stamp` is taken before reading, so a change made during the read shows as a
-// change at the next read.
-void TExcelApplication::load(const Stamp& stamp)
+void TExcelApplication::keep(WorkbookLoader::Result result)
 {
-    m_cells.reset();
-    m_stamp = stamp;
-    m_cells = std::make_unique<SheetCells>(WorkbookReader::readFile(m_path));
+    m_current = std::move(result);
+    m_loading = false;
+    ++m_version;
 }
 
-const SheetCells& TExcelApplication::current()
+void TExcelApplication::checkFile()
+{
+    if (!hasWorkbook() || !ready())
+        return;
+    // A read under way has its own check at its end, so a file is checked only between reads.
+    if (!m_current.cells || !(FileStamp::of(m_path) == m_current.stamp))
+        load();
+}
+
+bool TExcelApplication::ready()
+{
+    if (!m_loading)
+        return true;
+    WorkbookLoader::Result result;
+    if (!m_loader.take(result))
+        return false;
+    keep(std::move(result));
+    return true;
+}
+
+// Waits for a read under way, after a check when every read checks the file.
+void TExcelApplication::settle()
+{
+    if (m_check == FileCheck::BeforeEveryRead)
+        checkFile();
+    if (m_loading)
+        keep(m_loader.wait());
+}
+
+SheetSnapshot TExcelApplication::snapshot()
 {
     if (!hasWorkbook())
-        throw Failure(QStringLiteral("Книга не открыта"));
-    const Stamp stamp = stampOf(m_path);
-    if (!m_cells || !(stamp == m_stamp)) {
-        try {
-            load(stamp);
-        } catch (const Failure& failure) {
-            throw Failure(QStringLiteral("Книга «%1» не читается: %2").arg(displayName(), failure.text()));
-        }
-    }
-    return *m_cells;
+        return {};
+    settle();
+    return SheetSnapshot(m_current.cells, m_path, m_version, m_current.failure);
 }
 
 QString TExcelApplication::ReadCellText(int row, int column)
 {
-    if (column < 1 || column > WorkbookLimits::Columns)
-        throw Failure(QStringLiteral("Столбец %1 вне пределов A..Z").arg(column));
-    if (row < 1)
-        throw Failure(QStringLiteral("Строка %1 вне листа: строки считаются от 1").arg(row));
-    const SheetCells& cells = current();
-    if (cells.rowLimit() > 0 && row > cells.rowLimit())
-        throw Failure(QStringLiteral("Строка %1 вне листа: в книге «%2» не более %3 строк")
-                          .arg(row)
-                          .arg(displayName())
-                          .arg(cells.rowLimit()));
-    const SheetCells::Cell* cell = cells.find(row, column);
-    if (!cell)
-        return cells.textRows().text(row, column);
-    if (cell->kind != CellKind::FormulaNoValue)
-        return cells.textOf(*cell);
-    throw Failure(QStringLiteral("Ячейка %1 листа «%2» книги «%3» содержит формулу, значение которой в файле не сохранено")
-                      .arg(CellText::cellName(row, column), cells.sheetName(), displayName()));
+    if (!hasWorkbook())
+        return SheetSnapshot().cellText(row, column); // the range, then "Книга не открыта"
+    settle();
+    if (!m_current.cells)
+        return SheetSnapshot({}, m_path, m_version, m_current.failure).cellText(row, column); // throws
+    return SheetSnapshot::textOf(*m_current.cells, row, column, displayName());
 }

@@ -39,6 +39,7 @@ public:
     // Empty for a field that is empty or not in the file.
     QString text(std::int64_t row, int column) const;
     std::size_t fieldCount() const { return m_ends.size(); }
+    std::int64_t lastRow() const { return m_rows.empty() ? 0 : m_rows.back().row; }
     // How the bytes are decoded: UTF-8 unless they are not valid UTF-8.
     void setWindows1251(bool on) { m_utf8 = !on; }
     bool windows1251() const { return !m_utf8; }

@@ -7,9 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -129,6 +131,7 @@ private Q_SLOTS:
     void fileChangingBetweenReads();
     void fileBrokenThenMended();
     void readWithoutWorkbook();
+    void rewrittenWhileReloading();
 
 private:
     QString write(const QString& name, const QByteArray& bytes);
@@ -736,7 +739,10 @@ void TestWorkbook::autoConnectOnlyForOpenedWorkbook()
     const QString text = failureOf([&] { excel.openWorkbook(missing); });
     QVERIFY2(text.contains(QStringLiteral("не найден")), qPrintable(text));
     QVERIFY(!excel.AutoConnect);
-    excel.openWorkbook(fixture(QStringLiteral("libreoffice.ods")));
+    excel.startOpening(fixture(QStringLiteral("libreoffice.ods")));
+    QVERIFY(!excel.AutoConnect); // not before the file has read
+    QVERIFY(excel.opening());
+    excel.finishOpening();
     QVERIFY(excel.AutoConnect);
     QVERIFY(excel.AutoQuit);
     QCOMPARE(excel.workbookPath(), fixture(QStringLiteral("libreoffice.ods")));
@@ -799,6 +805,54 @@ void TestWorkbook::readWithoutWorkbook()
 {
     TExcelApplication excel;
     QVERIFY(!failureOf([&] { excel.ReadCellText(1, 1); }).isEmpty());
+}
+
+// The window checks the file once a tick and never waits: the reload runs on the
+// loader's thread, and a read made while it runs waits for it. A file saved again
+// while it is being read is read again before anyone sees the version in between.
+void TestWorkbook::rewrittenWhileReloading()
+{
+    QSemaphore hasRead;
+    QSemaphore goOn;
+    std::atomic_int reads = 0;
+    TExcelApplication excel;
+    excel.setFileCheck(TExcelApplication::FileCheck::WhenAsked);
+    const QString path = write(QStringLiteral("reload.csv"), "a;first\r\n");
+    excel.openWorkbook(path);
+    QCOMPARE(excel.ReadCellText(1, 2), u"first"_s);
+    excel.loader().setAfterRead([&](const QString&) {
+        if (reads++ == 0) {
+            hasRead.release();
+            goOn.acquire();
+        }
+    });
+    write(QStringLiteral("reload.csv"), "a;second version\r\n");
+    QCOMPARE(excel.ReadCellText(1, 2), u"first"_s); // not checked yet: the window checks at its tick
+    excel.checkFile();
+    hasRead.acquire(); // the reload has read the second version
+    QVERIFY(!excel.ready());
+    write(QStringLiteral("reload.csv"), "a;third, the last\r\n");
+    goOn.release();
+    QCOMPARE(excel.ReadCellText(1, 2), u"third, the last"_s); // waited for it; never the second version
+    QVERIFY(excel.ready());
+    QCOMPARE(reads.load(), 2);
+
+    // A snapshot keeps the version it was taken of, for a reader on another thread.
+    const SheetSnapshot snapshot = excel.snapshot();
+    write(QStringLiteral("reload.csv"), "a;fourth\r\n");
+    excel.checkFile();
+    QCOMPARE(excel.ReadCellText(1, 2), u"fourth"_s);
+    QCOMPARE(snapshot.cellText(1, 2), u"third, the last"_s);
+    QVERIFY(excel.snapshot().version() > snapshot.version());
+
+    // A file that stops reading fails the read, and reads again once mended.
+    write(QStringLiteral("reload.csv"), "");
+    excel.checkFile();
+    QVERIFY(failureOf([&] { excel.ReadCellText(1, 2); }).contains(u"не читается"_s));
+    write(QStringLiteral("reload.csv"), "a;mended\r\n");
+    excel.checkFile();
+    QCOMPARE(excel.ReadCellText(1, 2), u"mended"_s);
+    excel.loader().setAfterRead({});
 }
 
 int runWorkbookTests(int argc, char** argv)

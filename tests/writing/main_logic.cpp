@@ -5,6 +5,7 @@ int runTemplateTests(int argc, char** argv);
 int runJobTests(int argc, char** argv);
 int runJournalTests(int argc, char** argv);
 int runVerificationTests(int argc, char** argv);
+int runPreflightTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -15,5 +16,6 @@ int main(int argc, char** argv)
     failed += runJobTests(argc, argv);
     failed += runJournalTests(argc, argv);
     failed += runVerificationTests(argc, argv);
+    failed += runPreflightTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }
