@@ -4,6 +4,7 @@ int runGenerationTests(int argc, char** argv);
 int runTemplateTests(int argc, char** argv);
 int runJobTests(int argc, char** argv);
 int runJournalTests(int argc, char** argv);
+int runSessionTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -13,5 +14,6 @@ int main(int argc, char** argv)
     failed += runGenerationTests(argc, argv);
     failed += runJobTests(argc, argv);
     failed += runJournalTests(argc, argv);
+    failed += runSessionTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }
