@@ -329,8 +329,9 @@ void TestJobWindow::saveAsNewAndOpen()
     // What a restart finds: TestSession::saveAsNewAndOpen.
 }
 
-// A job folder moved with its workbook finds it again; a job whose workbook is
-// gone says so once and keeps its slots, and finds the workbook when it is back.
+// A job whose workbook is gone: the window says so once in a "Внимание!" box
+// at start and keeps the slots. A folder moved with its job, and the workbook
+// found again when it is back: TestSession::workbookMovedOrMissing.
 void TestJobWindow::workbookMovedOrMissing()
 {
     AppFixture f;
@@ -339,39 +340,21 @@ void TestJobWindow::workbookMovedOrMissing()
     f.start();
     TForm1::chooseJobFile = [&f](QWidget*, bool) { return f.dir.filePath(u"a/batch.swj"_s); };
     f.ui->N8->trigger();
+    TForm1::chooseJobFile = nullptr;
     ComposerHands composer{f.app->form3};
     composer.chooseWorkbook(f.dir.filePath(u"a/cards.csv"_s));
     composer.column(1, 0, 1, 1);
-    const QStringList expected = texts(f.app->session->stageCard(0).texts);
-    QCOMPARE(expected.first(), u"IVANOV"_s);
+    QCOMPARE(texts(f.app->session->stageCard(0).texts).first(), u"IVANOV"_s);
 
     f.form1->close();
-    QVERIFY(QDir(f.dir.path()).rename(u"a"_s, u"b"_s));
-    restart(f); // the job that was open is gone with its folder
-    QCOMPARE(int(f.boxes.size()), 1);
-    QVERIFY2(f.boxes[0].text.contains(u"не найдено"_s), qPrintable(f.boxes[0].text));
-    f.boxes.clear();
-    TForm1::chooseJobFile = [&f](QWidget*, bool) { return f.dir.filePath(u"b/batch.swj"_s); };
-    f.ui->N7->trigger();
-    TForm1::chooseJobFile = nullptr;
-    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
-    QCOMPARE(f.app->form3->ExcelApplication1.workbookPath(), f.dir.filePath(u"b/cards.csv"_s));
-    QCOMPARE(texts(f.app->session->stageCard(0).texts), expected);
-
-    const TemplateSet slots = f.app->session->templates();
-    QVERIFY(QFile::rename(f.dir.filePath(u"b/cards.csv"_s), f.dir.filePath(u"cards.away"_s)));
+    QVERIFY(QFile::rename(f.dir.filePath(u"a/cards.csv"_s), f.dir.filePath(u"cards.away"_s)));
     restart(f);
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].title, u"Внимание!"_s);
     QVERIFY2(f.boxes[0].text.contains(u"не найдена"_s), qPrintable(f.boxes[0].text));
-    QVERIFY(f.app->session->templates() == slots);
+    // The slot shows the value last read, the header row's.
+    QCOMPARE(ComposerHands{f.app->form3}.control<QTableWidget>("StringGrid1")->item(0, 0)->text(), u"Name"_s);
     QVERIFY(!f.app->form3->ExcelApplication1.AutoConnect);
-    f.boxes.clear();
-
-    QVERIFY(QFile::rename(f.dir.filePath(u"cards.away"_s), f.dir.filePath(u"b/cards.csv"_s)));
-    restart(f); // the workbook stayed the job's while it was away
-    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
-    QCOMPARE(texts(f.app->session->stageCard(0).texts), expected);
 }
 
 // When the working directory cannot record which job is open, "Открыть

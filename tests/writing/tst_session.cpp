@@ -98,6 +98,7 @@ private Q_SLOTS:
     void refusedAtStartIsKeptAside();
     void saveAsNewAndOpen();
     void jobChangeThatFailsChangesNothing();
+    void workbookMovedOrMissing();
 };
 
 void TestSession::nextCardSurvivesARestart_data()
@@ -259,6 +260,56 @@ void TestSession::jobChangeThatFailsChangesNothing()
     const JobRead own = JobFile::read(dir.filePath(u"job.swj"_s));
     QVERIFY2(own.job, qPrintable(own.message));
     QCOMPARE(own.job->templates.track(2).slotText[1], u"22"_s);
+}
+
+// A job folder moved with its workbook finds it again; a job whose workbook is
+// gone says so once and keeps its slots, and finds the workbook when it is back.
+void TestSession::workbookMovedOrMissing()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"a/cards.csv"_s), Workbook));
+    QStringList expected;
+    {
+        Program p(dir.path());
+        BatchSession& s = *p.session;
+        s.saveJobAs(dir.filePath(u"a/batch.swj"_s));
+        s.chooseWorkbook(dir.filePath(u"a/cards.csv"_s));
+        s.addSlot(1, 0, column(1, 1));
+        expected = texts(s.stageCard(0).texts);
+        QCOMPARE(expected.first(), u"IVANOV"_s);
+        s.saveJob();
+    }
+    QVERIFY(QDir(dir.path()).rename(u"a"_s, u"b"_s));
+    TemplateSet slots;
+    {
+        Program p(dir.path()); // the job that was open is gone with its folder
+        QCOMPARE(p.notices.size(), 1);
+        QCOMPARE(p.notices[0].kind, BatchSession::Notice::Kind::Warning);
+        QVERIFY2(p.notices[0].text.contains(u"не найдено"_s), qPrintable(p.notices[0].text));
+        const QString moved = dir.filePath(u"b/batch.swj"_s);
+        const JobRead read = JobFile::read(moved);
+        QVERIFY(read.job);
+        const QList<BatchSession::Notice> opened = p.session->openJob(*read.job, moved);
+        QVERIFY2(opened.isEmpty(), qPrintable(opened.value(0).text));
+        QCOMPARE(p.session->workbook().workbookPath(), dir.filePath(u"b/cards.csv"_s));
+        QCOMPARE(texts(p.session->stageCard(0).texts), expected);
+        slots = p.session->templates();
+        p.session->saveJob();
+    }
+    QVERIFY(QFile::rename(dir.filePath(u"b/cards.csv"_s), dir.filePath(u"cards.away"_s)));
+    {
+        Program p(dir.path());
+        QCOMPARE(p.notices.size(), 1);
+        QCOMPARE(p.notices[0].kind, BatchSession::Notice::Kind::Warning);
+        QVERIFY2(p.notices[0].text.contains(u"не найдена"_s), qPrintable(p.notices[0].text));
+        QVERIFY(p.session->templates() == slots);
+        QVERIFY(!p.session->workbook().AutoConnect);
+        p.session->saveJob();
+    }
+    QVERIFY(QFile::rename(dir.filePath(u"cards.away"_s), dir.filePath(u"b/cards.csv"_s)));
+    Program back(dir.path()); // the workbook stayed the job's while it was away
+    QVERIFY2(back.notices.isEmpty(), qPrintable(back.notices.value(0).text));
+    QCOMPARE(texts(back.session->stageCard(0).texts), expected);
 }
 
 int runSessionTests(int argc, char** argv)
