@@ -14,27 +14,11 @@
 
 using namespace Qt::StringLiterals;
 
+using JobSamples::readFile;
+using JobSamples::Workbook;
+using JobSamples::writeFile;
+
 namespace {
-
-const QByteArray Workbook = "Name;Code\r\n"
-                            "IVANOV;7\r\n"
-                            "PETROV;12\r\n"
-                            "SIDOROV;345\r\n"
-                            "KUZNETSOV;6789\r\n"
-                            "POPOV;1\r\n";
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList texts(const CardTexts& card)
 {
