@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class BatchSession;
 class TForm1;
 class TForm2;
 class TForm3;
@@ -20,6 +21,8 @@ public:
     ~Application();
 
     ComPort port;
+    // The batch of cards the windows show: lives longer than they do.
+    std::unique_ptr<BatchSession> session;
     std::unique_ptr<TForm1> form1;
     TForm2* form2 = nullptr;
     TForm3* form3 = nullptr;

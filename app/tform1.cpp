@@ -13,6 +13,7 @@
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -41,10 +42,11 @@ constexpr Hint Hints[] = {
 
 } // namespace
 
-TForm1::TForm1(ComPort& port, Sleeper sleeper)
-    : ui(new Ui::TForm1), m_port(port), m_writeLoop(port, std::move(sleeper))
+TForm1::TForm1(ComPort& port, BatchSession& session)
+    : ui(new Ui::TForm1), m_port(port), m_session(session)
 {
     ui->setupUi(this);
+    m_session.setWorkDir(QFileInfo(m_settings.path()).absolutePath());
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(500);
     Timer2.setObjectName(QStringLiteral("Timer2"));
@@ -67,9 +69,13 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form6 = form6;
     connectJobHandlers();
     watchPortDialog();
-    // The job is kept as each card goes out and as each is written, with the card in flight.
-    m_writeLoop.setPersist([this](const std::optional<WriteLoop::SentCard>&) { saveJob(); });
     connect(m_form4, &TForm4::portOpened, this, [this] { m_settings.portChosen(); });
+}
+
+void TForm1::setSettingsPath(const QString& path)
+{
+    m_settings.setPath(path);
+    m_session.setWorkDir(QFileInfo(path).absolutePath());
 }
 
 void TForm1::setUpButtons()
@@ -201,12 +207,12 @@ void TForm1::endWriteRun()
 {
     m_readLoop.forgetReply();
     Timer2.stop();
-    showStep(m_writeLoop.stop());
+    showStep(m_session.stopRun());
 }
 
 void TForm1::ShowTrackChoice()
 {
-    const int choice = m_form2->trackChoice();
+    const int choice = m_session.trackChoice();
     const QString text = m_form2->trackChoiceText();
     ui->Label1->setText(QStringLiteral("Чтение: ") + text);
     ui->Label2->setText(QStringLiteral("Запись: ") + text);
@@ -232,7 +238,7 @@ void TForm1::SelectWriteTracks()
     const auto s = CommandSet::selectTracks(ui->CheckBox4->isChecked(), ui->CheckBox5->isChecked(),
                                             ui->CheckBox6->isChecked());
     if (s.choice)
-        m_form2->setTrackChoice(*s.choice);
+        m_session.setTrackChoice(*s.choice);
     if (s.turnTrack2On)
         ui->CheckBox5->setChecked(true);
     ui->SpeedButton5->setEnabled(s.startEnabled);

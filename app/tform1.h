@@ -1,10 +1,8 @@
 #pragma once
 
 #include "app/settingsfile.h"
-#include "link/sleeper.h"
 #include "reading/readloop.h"
-#include "writing/job.h"
-#include "writing/writeloop.h"
+#include "writing/batchsession.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -30,12 +28,13 @@ class TForm1 : public QMainWindow
     Q_OBJECT
 
 public:
-    TForm1(ComPort& port, Sleeper sleeper);
+    TForm1(ComPort& port, BatchSession& session);
     ~TForm1() override;
 
     // The other windows, created after this one.
     void setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6);
-    void setSettingsPath(const QString& path) { m_settings.setPath(path); }
+    // Where config.rwc is; the job and the journal are kept beside it.
+    void setSettingsPath(const QString& path);
 
     // The page whose commands are in force: during a tab change, the page being left.
     int commandPage() const { return m_commandPage; }
@@ -77,14 +76,11 @@ public:
 
     // The job (tform1_job.cpp): "Новое задание", "Открыть задание…",
     // "Сохранить задание как…". reopenJob() is FormShow's first step and never
-    // throws; saveJob() writes the open job as it stands (after each card
-    // answered "written", after each change in the composer; throws Failure).
+    // throws. The batch session does the work; these choose files and show boxes.
     void N6Click();
     void N7Click();
     void N8Click();
     void reopenJob();
-    void saveJob();
-    JobSession& jobSession();
     // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
     static std::function<QString(QWidget*, bool saving)> chooseJobFile;
 
@@ -110,22 +106,17 @@ private:
     void sendStop();
     void endWriteRun();
     void FormClose();
-    void stopWriteRunForOverLongText();
     void showStep(const WriteLoop::Tick& step);
-    void endRunAfterStep(const WriteLoop::Tick& step);
     bool keepPendingCard();
-    Journal& journal();
     void openComposer(int track);
-    Tracks_Write::CardTexts textsInHand() const;
+    CardTexts textsInHand() const;
     void clearTrackTexts();
     void connectJobHandlers();
-    void composerChanged();
     void saveJobAtClose();
     void stopRunForJobChange();
-    void startNewJob();
-    void applyJob(const Job& job, const QString& path);
+    void showNotices(const QList<BatchSession::Notice>& notices);
+    void reportLikeAnError(const QString& text);
     void showJobTrackChoice(int choice);
-    QString jobDialogFolder();
     QString askJobFile(bool saving);
 
     ComPort& m_port;
@@ -133,14 +124,10 @@ private:
     TForm3* m_form3 = nullptr;
     TForm4* m_form4 = nullptr;
     TForm6* m_form6 = nullptr;
-    WriteLoop m_writeLoop;
+    BatchSession& m_session;
     PortStatus* m_portStatus = nullptr;
     ReadLoop m_readLoop;
     SettingsFile::Store m_settings;
     int m_commandPage = 0;
     bool m_shown = false;
-    std::unique_ptr<JobSession> m_job;
-    bool m_jobReady = false; // nothing is saved before the open job has been read
-    std::unique_ptr<Journal> m_journal;
-    int m_templateVersion = 0; // the composer's edits so far: a card in flight made before one is asked about
 };

@@ -29,7 +29,7 @@ void TForm1::PortLost(const QString& name)
     // Stopped as the operator's "Отмена" would stop them, so a run ends by its usual rules.
     if (Timer1.isActive())
         SpeedButton4Click();
-    if (Timer2.isActive() || m_writeLoop.running())
+    if (Timer2.isActive() || m_session.writeLoop().running())
         SpeedButton9Click();
     Platform::warningBox(this, QStringLiteral("Порт %1 пропал: устройство отключено.\n"
                                               "Чтение и запись карточек остановлены. Подключите устройство "

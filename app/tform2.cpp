@@ -4,16 +4,21 @@
 #include "app/tform1.h"
 #include "link/commandset.h"
 #include "link/comport.h"
+#include "writing/batchsession.h"
 #include "ui_TForm2.h"
 
-TForm2::TForm2(ComPort& port, TForm1* mainWindow) : QDialog(mainWindow), ui(new Ui::TForm2), m_port(port), m_main(mainWindow)
+TForm2::TForm2(ComPort& port, BatchSession& session, TForm1* mainWindow)
+    : QDialog(mainWindow), ui(new Ui::TForm2), m_port(port), m_session(session), m_main(mainWindow)
 {
     ui->setupUi(this);
     setFixedSize(376, 127);
     ui->ComboBox1->setCurrentIndex(-1);
     ui->ComboBox1->setEditText(QStringLiteral("Неисвестный"));
     ui->ComboBox2->addItems(CommandSet::trackChoiceTexts());
-    ui->ComboBox2->setCurrentIndex(0);
+    ui->ComboBox2->setCurrentIndex(m_session.trackChoice());
+    // The list shows the session's choice; a pick in it is the operator's choice.
+    connect(&m_session, &BatchSession::trackChoiceChanged, ui->ComboBox2, &QComboBox::setCurrentIndex);
+    connect(ui->ComboBox2, &QComboBox::activated, &m_session, &BatchSession::setTrackChoice);
     connect(ui->Button1, &QPushButton::clicked, this, [this] { Platform::guarded(this, [this] { Button1Click(); }); });
 }
 
@@ -24,7 +29,7 @@ TForm2::~TForm2()
 
 int TForm2::trackChoice() const
 {
-    return ui->ComboBox2->currentIndex();
+    return m_session.trackChoice();
 }
 
 QString TForm2::trackChoiceText() const
@@ -34,7 +39,7 @@ QString TForm2::trackChoiceText() const
 
 void TForm2::setTrackChoice(int choice)
 {
-    ui->ComboBox2->setCurrentIndex(choice);
+    m_session.setTrackChoice(choice);
 }
 
 void TForm2::ApplyTrackChoice()

@@ -5,16 +5,18 @@
 namespace Ui {
 class TForm2;
 }
+class BatchSession;
 class ComPort;
 class TForm1;
 
-// The read-settings dialog. Never shown; its track list holds the track choice.
+// The read-settings dialog. Never shown; its track list shows the batch
+// session's track choice and follows it.
 class TForm2 : public QDialog
 {
     Q_OBJECT
 
 public:
-    TForm2(ComPort& port, TForm1* mainWindow);
+    TForm2(ComPort& port, BatchSession& session, TForm1* mainWindow);
     ~TForm2() override;
 
     int trackChoice() const;
@@ -29,5 +31,6 @@ public:
 
 private:
     ComPort& m_port;
+    BatchSession& m_session;
     TForm1* m_main;
 };

@@ -3,8 +3,7 @@
 #include "app/messages.h"
 #include "app/keyboardlayout.h"
 #include "app/tracktextvalidator.h"
-#include "excel/cellsource.h"
-#include "writing/composetracktext.h"
+#include "writing/batchsession.h"
 
 #include "ui_TForm3.h"
 
@@ -23,7 +22,9 @@ constexpr int SlotHeight = 21;
 
 } // namespace
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), ui(new Ui::TForm3)
+TForm3::TForm3(BatchSession& session, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), ExcelApplication1(session.workbook()), m_session(session),
+      ui(new Ui::TForm3)
 {
     ui->setupUi(this);
     setObjectName(QStringLiteral("TForm3"));
@@ -68,7 +69,7 @@ void TForm3::configureControls()
     }
     ui->SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     // Edit1KeyPress: typed and pasted text alike, by the track the dialog edits.
-    ui->Edit1->setValidator(new TrackTextValidator([this] { return int(m_templates.CurrentTrack); }, ui->Edit1));
+    ui->Edit1->setValidator(new TrackTextValidator([this] { return visibleTrack(); }, ui->Edit1));
     // No button is the default one: Enter in the text edit adds nothing.
     for (QPushButton* button : {ui->Button1, ui->Button2, ui->Button3})
         button->setAutoDefault(false);
@@ -98,16 +99,18 @@ void TForm3::connectHandlers()
         connect(grid(track), &QTableWidget::cellClicked, this, guard(gridClick[track - 1]));
         connect(grid(track), &QTableWidget::currentCellChanged, this, guard(gridClick[track - 1]));
     }
+    connect(&m_session, &BatchSession::cardCommitted, this, &TForm3::showCommittedCard);
+    connect(&m_session, &BatchSession::templatesReplaced, this, &TForm3::showReplacedTemplates);
+}
+
+int TForm3::visibleTrack() const
+{
+    return m_session.templates().CurrentTrack;
 }
 
 QTableWidget* TForm3::grid(int track) const
 {
     return track == 2 ? ui->StringGrid2 : track == 3 ? ui->StringGrid3 : ui->StringGrid1;
-}
-
-CellSource& TForm3::cells()
-{
-    return m_cellSource ? *m_cellSource : static_cast<CellSource&>(ExcelApplication1);
 }
 
 void TForm3::openForTrack(int track)
@@ -122,7 +125,7 @@ void TForm3::openForTrack(int track)
         m_placed = true;
     }
     show();
-    m_templates.CurrentTrack = quint8(track);
+    m_session.setComposerTrack(track);
     for (int t = 1; t <= 3; ++t)
         grid(t)->setVisible(t == track);
     showValue(ui->Label9, QString::number(track));
@@ -144,30 +147,30 @@ void TForm3::showValue(QLabel* label, const QString& text)
 
 void TForm3::showSlots(int track)
 {
-    const TrackTemplate& t = m_templates.track(track);
+    const TrackTemplate& t = m_session.templates().track(track);
     for (int slot = 0; slot < SlotCount; ++slot)
         grid(track)->item(0, slot)->setText(t.slotText[slot]);
 }
 
 void TForm3::showRemainingCapacity(int track)
 {
-    showValue(ui->Label10, QString::number(m_templates.remainingCapacity(track)));
+    showValue(ui->Label10, QString::number(m_session.templates().remainingCapacity(track)));
 }
 
-Tracks_Write::StagedCard TForm3::stageCard(int choice)
+// A card went out: its digit count and the slots moved past it.
+void TForm3::showCommittedCard(int digitCount)
 {
-    ComposedCard card = composeCard(m_templates, tracksOfChoice(choice), cells(), true);
-    Tracks_Write::StagedCard staged;
-    staged.texts = card.texts;
-    staged.commit = [this, advanced = std::move(card.advanced), digits = card.digitCount] {
-        // The composer's own track is not the generator's business.
-        const quint8 composerTrack = m_templates.CurrentTrack;
-        m_templates = advanced;
-        m_templates.CurrentTrack = composerTrack;
-        ui->SpinEdit3->setValue(digits);
-        showTemplateState();
-    };
-    return staged;
+    ui->SpinEdit3->setValue(digitCount);
+    showTemplateState();
+}
+
+// A job's templates took the place of the live ones; the composer keeps its track.
+void TForm3::showReplacedTemplates()
+{
+    showTemplateState();
+    const int track = visibleTrack();
+    if (track >= 1 && track <= 3)
+        showRemainingCapacity(track);
 }
 
 void TForm3::showEvent(QShowEvent* event)
@@ -257,22 +260,20 @@ AddRequest TForm3::addRequest() const
 
 void TForm3::Button1Click()
 {
-    const int track = m_templates.CurrentTrack;
+    const int track = visibleTrack();
     if (track < 1 || track > 3)
         return;
     const int slot = std::max(0, grid(track)->currentColumn());
     AddOutcome outcome = AddOutcome::Done;
     try {
-        outcome = m_templates.add(track, slot, addRequest(), ExcelApplication1.AutoConnect, cells());
+        outcome = m_session.addSlot(track, slot, addRequest());
     } catch (...) {
         // What Add did before the read failed stays done and is shown; the
         // remaining capacity is left as it was.
         showSlots(track);
-        Q_EMIT templatesChanged();
         throw;
     }
     showSlots(track);
-    Q_EMIT templatesChanged();
     if (outcome == AddOutcome::NotConnected)
         Platform::errorBox(this, TemplateRules::notConnectedMessage());
     else if (outcome == AddOutcome::RowBelowOne)
@@ -285,12 +286,11 @@ void TForm3::Button3Click()
     const int track = visibleTrack();
     if (track < 1 || track > 3)
         return;
-    m_templates.deleteSlot(track, std::max(0, grid(track)->currentColumn()));
+    m_session.deleteSlot(track, std::max(0, grid(track)->currentColumn()));
     showSlots(track);
     showRemainingCapacity(track);
     ui->Label11->clear();
     ui->Edit1->clear();
-    Q_EMIT templatesChanged();
 }
 
 void TForm3::Button2Click()
@@ -306,7 +306,7 @@ void TForm3::slotClicked(int track)
     const int slot = grid(track)->currentColumn();
     if (slot < 0)
         return;
-    const QString& text = m_templates.track(track).slotText[slot];
+    const QString& text = m_session.templates().track(track).slotText[slot];
     ui->Label11->setText(text);
     TrackTextValidator::setTextAsIs(ui->Edit1, text.toUpper()); // a slot's text is shown as it is
     if (selectedItem(ui->ComboBox1) == 0)
@@ -369,31 +369,8 @@ QString TForm3::workbookDialogFilter()
 
 void TForm3::SpeedButton1Click()
 {
-    // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
-    ExcelApplication1.AutoQuit = true;
     const QString path = chooseWorkbookFile ? chooseWorkbookFile(this)
                                             : QFileDialog::getOpenFileName(this, workbookDialogTitle(), QString(),
                                                                            workbookDialogFilter());
-    if (path.isEmpty()) {
-        ExcelApplication1.release();
-        Q_EMIT templatesChanged();
-        return;
-    }
-    try {
-        ExcelApplication1.openWorkbook(path);
-    } catch (...) {
-        Q_EMIT templatesChanged(); // the workbook that was open has been dropped
-        throw;
-    }
-    Q_EMIT templatesChanged();
-}
-
-void TForm3::setTemplates(const TemplateSet& templates)
-{
-    const quint8 composerTrack = m_templates.CurrentTrack;
-    m_templates = templates;
-    m_templates.CurrentTrack = composerTrack;
-    showTemplateState();
-    if (composerTrack >= 1 && composerTrack <= 3)
-        showRemainingCapacity(composerTrack);
+    m_session.chooseWorkbook(path);
 }

@@ -46,10 +46,10 @@ QString characterProblem(int track, const QString& text)
     return QStringLiteral("дорожка %1 не может нести символ %2").arg(track).arg(characterName(text[at]));
 }
 
-bool overCapacity(const CardTexts& texts)
+bool overCapacity(const TrackTexts& texts)
 {
     for (int t = 1; t <= 3; ++t) {
-        if (texts.track(t).size() > Capacity[t])
+        if (texts[t - 1].size() > Capacity[t])
             return true;
     }
     return false;
@@ -67,23 +67,23 @@ QByteArray numericTrackBytes(const QString& text)
     return bytes;
 }
 
-QByteArray buildFrame(int choice, const CardTexts& texts)
+QByteArray buildFrame(int choice, const TrackTexts& texts)
 {
     for (int t = 1; t <= 3; ++t) {
-        if (CommandSet::choiceCarries(choice, t) && texts.track(t).isEmpty())
+        if (CommandSet::choiceCarries(choice, t) && texts[t - 1].isEmpty())
             return {};
     }
     if (choice < 0 || choice >= CommandSet::TrackChoiceCount)
         return {};
     QByteArray frame;
-    frame.reserve(7 + texts.track1.size() + texts.track2.size() + texts.track3.size());
+    frame.reserve(7 + texts[0].size() + texts[1].size() + texts[2].size());
     frame.append(Esc).append('t');
     if (CommandSet::choiceCarries(choice, 2))
-        frame.append(numericTrackBytes(texts.track2));
+        frame.append(numericTrackBytes(texts[1]));
     if (CommandSet::choiceCarries(choice, 3))
-        frame.append('A').append(numericTrackBytes(texts.track3));
+        frame.append('A').append(numericTrackBytes(texts[2]));
     if (CommandSet::choiceCarries(choice, 1))
-        frame.append('B').append(CommandSet::textToWire(texts.track1));
+        frame.append('B').append(CommandSet::textToWire(texts[0]));
     frame.append(Gs).append(Esc).append('\\');
     return frame;
 }
@@ -99,9 +99,7 @@ void sendWriteStart(ComPort& port)
     port.sendCommand("\x1b%B");
 }
 
-namespace {
-
-void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArray& frame)
+void sendCard(ComPort& port, const Sleeper& sleeper, int choice, const QByteArray& frame)
 {
     port.sendFrame(frame);
     // The terminal's pause counts from the frame's last byte on the line, not from
@@ -112,53 +110,6 @@ void sendFrame(ComPort& port, const Sleeper& sleeper, int choice, const QByteArr
     if (sleeper)
         sleeper(port.msUntilSent() + delayAfterFrameMs(choice) + PauseMarginMs);
     port.sendCommand("\x1bj");
-}
-
-} // namespace
-
-WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
-                       const Composer& compose, const std::function<void(const CardTexts&)>& beforeSend)
-{
-    WriteResult result;
-    result.texts = inHand;
-    StagedCard staged;
-    if (generateNext) {
-        staged = compose(choice);
-        // Tracks the choice does not carry are not composed: their edits keep their text.
-        for (int t = 1; t <= 3; ++t) {
-            if (CommandSet::choiceCarries(choice, t))
-                result.texts.track(t) = staged.texts.track(t);
-        }
-        // The track 1 edit turns letters to upper case, and the frame carries what it shows.
-        result.texts.track1 = result.texts.track1.toUpper();
-        result.composed = true;
-        if (overCapacity(result.texts)) {
-            result.outcome = WriteResult::Outcome::OverLong;
-            return result;
-        }
-    }
-    // Only what a track's stripe holds goes into a frame: a "B" on track 2 would
-    // open track 1 there, an ESC or GS would cut the frame short.
-    for (int t = 1; t <= 3; ++t) {
-        const QString problem = CommandSet::choiceCarries(choice, t) ? characterProblem(t, result.texts.track(t)) : QString();
-        if (!problem.isEmpty()) {
-            result.outcome = WriteResult::Outcome::Refused;
-            result.problem = QStringLiteral("Карточка не отправлена: %1.").arg(problem);
-            return result;
-        }
-    }
-    const QByteArray frame = buildFrame(choice, result.texts);
-    if (frame.isEmpty()) {
-        result.outcome = WriteResult::Outcome::NothingSent;
-        return result;
-    }
-    if (generateNext && staged.commit)
-        staged.commit();
-    if (beforeSend)
-        beforeSend(result.texts);
-    sendFrame(port, sleeper, choice, frame);
-    result.outcome = WriteResult::Outcome::Sent;
-    return result;
 }
 
 Verdict verdictOf(QByteArrayView answer)

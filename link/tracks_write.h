@@ -6,7 +6,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include <functional>
+#include <array>
 
 class ComPort;
 
@@ -16,14 +16,9 @@ class ComPort;
 // track choice (0 "Track 1" .. 5 "Track 1 & 2 & 3").
 namespace Tracks_Write {
 
-struct CardTexts
-{
-    QString track1, track2, track3;
-
-    const QString& track(int t) const { return t == 1 ? track1 : t == 2 ? track2 : track3; }
-    QString& track(int t) { return t == 1 ? track1 : t == 2 ? track2 : track3; }
-    friend bool operator==(const CardTexts&, const CardTexts&) = default;
-};
+// The texts of tracks 1, 2 and 3 (index 0 is track 1), as a frame carries them.
+// What they mean, and where they come from, is the writing side's business.
+using TrackTexts = std::array<QString, 3>;
 
 // Characters a track holds; index 0 is unused so that the index is the track number.
 constexpr int Capacity[4] = {0, 79, 40, 107};
@@ -40,11 +35,11 @@ QString characterName(QChar c);
 QString characterProblem(int track, const QString& text);
 
 // True when any of the three texts is longer than its track holds, carried or not.
-bool overCapacity(const CardTexts& texts);
+bool overCapacity(const TrackTexts& texts);
 
 // The frame for the choice, tracks 2 and 3 with the numeric-track translation.
 // Empty when a carried text is empty (such a card is never sent).
-QByteArray buildFrame(int choice, const CardTexts& texts);
+QByteArray buildFrame(int choice, const TrackTexts& texts);
 
 // "=" and ">" as the terminal's numeric tracks take them (0x27 and 0x3D).
 QByteArray numericTrackBytes(const QString& text);
@@ -58,38 +53,8 @@ constexpr int PauseMarginMs = 5;
 // ESC '%' 'B': opens a run of cards.
 void sendWriteStart(ComPort& port);
 
-// The next card's texts, composed but not yet taken: `commit` advances the
-// templates past this card. Composing throws Failure (a cell that cannot be
-// read, a counter that is not a number) and then leaves the templates as they were.
-struct StagedCard
-{
-    CardTexts texts;
-    std::function<void()> commit;
-};
-// Composes the tracks the choice carries, in the order 1, 2, 3.
-using Composer = std::function<StagedCard(int choice)>;
-
-struct WriteResult
-{
-    enum class Outcome {
-        Sent,        // frame and ESC 'j' have gone out
-        NothingSent, // a carried text is empty
-        OverLong,    // a composed text does not fit its track; nothing sent, nothing committed
-        Refused,     // a carried text holds a character its track cannot; nothing sent, nothing committed
-    };
-    Outcome outcome = Outcome::NothingSent;
-    QString problem;       // with Refused: what is wrong, for the operator
-    CardTexts texts;       // what the card carries: composed, or the texts in hand
-    bool composed = false; // `texts` are new and belong in the track edits
-};
-
-// One run of the write routine of `choice`. With `generateNext` the card is
-// composed first; otherwise the texts in hand are sent again. The templates
-// advance only for a card that goes out. A Failure from the composer propagates.
-// `beforeSend` runs once the card is committed and before its frame goes out (the
-// program records the card there); an error it throws stops the card going out.
-WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
-                       const Composer& compose, const std::function<void(const CardTexts&)>& beforeSend = {});
+// A frame on the line, the terminal's pause after its last byte, then ESC 'j'.
+void sendCard(ComPort& port, const Sleeper& sleeper, int choice, const QByteArray& frame);
 
 // The terminal's verdict on a card, taken from the first four bytes of its answer.
 enum class Verdict { Written, NotWritten, NoVerdict };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/tracks_write.h"
+#include "writing/cardtexts.h"
 #include "writing/tracktemplate.h"
 
 #include <QList>
@@ -31,7 +31,7 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells,
 
 struct ComposedCard
 {
-    Tracks_Write::CardTexts texts; // tracks not composed stay empty
+    CardTexts texts; // tracks not composed stay empty
     TemplateSet advanced;          // the template as it stands after this card
     int digitCount = 1;            // of the last track composed
 };

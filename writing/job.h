@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/tracks_write.h"
+#include "writing/cardtexts.h"
 #include "writing/tracktemplate.h"
 
 #include <QByteArray>
@@ -27,7 +27,7 @@ struct Job
     struct CardInFlight
     {
         int choice = 0;
-        Tracks_Write::CardTexts texts;
+        CardTexts texts;
         friend bool operator==(const CardInFlight&, const CardInFlight&) = default;
     };
     std::optional<CardInFlight> inFlight;

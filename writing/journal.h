@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/tracks_write.h"
+#include "writing/cardtexts.h"
 
 #include <QDateTime>
 #include <QList>
@@ -36,7 +36,7 @@ public:
         QDateTime time;
         int run = 0;
         int card = 0; // the card's number in its run, as the write tab's log shows it
-        Tracks_Write::CardTexts texts;
+        CardTexts texts;
         Outcome outcome = Outcome::Sent;
         QString note;
         QString job; // the job file the card was made from; empty in lines older than the column

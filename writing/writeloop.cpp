@@ -7,9 +7,7 @@
 #include <utility>
 
 using Tracks_Write::AnswerLength;
-using Tracks_Write::CardTexts;
 using Tracks_Write::Verdict;
-using Tracks_Write::WriteResult;
 
 WriteLoop::WriteLoop(ComPort& port, Sleeper sleeper) : m_port(port), m_sleeper(std::move(sleeper)) {}
 
@@ -176,13 +174,13 @@ WriteResult WriteLoop::send(int choice, const CardTexts& inHand, const Composer&
         out.logLines.append(QString::number(m_cardsWritten + 1) + sentAgainLine());
         out.newTexts = card.texts;
         m_generateNext = false;
-        return Tracks_Write::writeTrack(m_port, m_sleeper, card.choice, false, card.texts, compose,
+        return writeTrack(m_port, m_sleeper, card.choice, false, card.texts, compose,
                                         recordSending(card.choice, card.templateVersion));
     }
     // A card sent again goes with the tracks it first went with.
     const int sendChoice = !m_generateNext && m_unconfirmed ? m_unconfirmed->choice : choice;
     const int version = !m_generateNext && m_unconfirmed ? m_unconfirmed->templateVersion : templateVersion;
-    return Tracks_Write::writeTrack(m_port, m_sleeper, sendChoice, m_generateNext, inHand, compose,
+    return writeTrack(m_port, m_sleeper, sendChoice, m_generateNext, inHand, compose,
                                     recordSending(sendChoice, version));
 }
 

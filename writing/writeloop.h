@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/sleeper.h"
-#include "link/tracks_write.h"
+#include "writing/writetrack.h"
 #include "writing/journal.h"
 
 #include <QByteArray>
@@ -25,14 +25,14 @@ class ComPort;
 class WriteLoop
 {
 public:
-    using StagedCard = Tracks_Write::StagedCard;
-    using Composer = Tracks_Write::Composer;
+    using StagedCard = ::StagedCard;
+    using Composer = ::Composer;
 
     // A card that went out and has not been answered "written".
     struct SentCard
     {
         int choice = 0;
-        Tracks_Write::CardTexts texts;
+        CardTexts texts;
         int templateVersion = 0; // the composer's edit count when it was composed
     };
     // Called with the card about to go out (its template already moved past it)
@@ -69,12 +69,12 @@ public:
         Stop stop = Stop::None;
         QStringList logLines;
         std::optional<QString> countLabel;
-        std::optional<Tracks_Write::CardTexts> newTexts; // for Edit1 .. Edit3
+        std::optional<CardTexts> newTexts; // for Edit1 .. Edit3
         QString error;                                   // with Refused and Failed
     };
     // One step. On a stop the run is over; the window disables its timer and
     // calls stop() to send the stop command. Does nothing while no run is going on.
-    Tick tick(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose, int templateVersion = 0);
+    Tick tick(int choice, const CardTexts& inHand, const Composer& compose, int templateVersion = 0);
 
     // Ends the run (cancel, a stop of a step, a track box change, leaving the tab):
     // judges an answer that has already come, names a card still unanswered, then
@@ -94,12 +94,12 @@ public:
     static QString overLongMessage();
 
 private:
-    Tracks_Write::WriteResult send(int choice, const Tracks_Write::CardTexts& inHand, const Composer& compose,
+    WriteResult send(int choice, const CardTexts& inHand, const Composer& compose,
                                    int templateVersion, Tick& out);
-    std::function<void(const Tracks_Write::CardTexts&)> recordSending(int choice, int templateVersion);
+    std::function<void(const CardTexts&)> recordSending(int choice, int templateVersion);
     void takeAnswerBytes(const QByteArray& bytes);
     void judgeAnswer(Tick& out);
-    void journal(Journal::Outcome outcome, const Tracks_Write::CardTexts& texts, const QString& note = {});
+    void journal(Journal::Outcome outcome, const CardTexts& texts, const QString& note = {});
     void recordSafely(Tick& out, const std::function<void()>& record);
 
     ComPort& m_port;

@@ -36,7 +36,7 @@ WriteLoop::Composer fullCards()
     return [n = 0](int) mutable {
         ++n;
         const QString number = QString::number(n).rightJustified(7, QLatin1Char('0'));
-        Tracks_Write::CardTexts t{number + QString(72, u'A'), number + QString(33, u'1'), number + QString(100, u'2')};
+        CardTexts t{number + QString(72, u'A'), number + QString(33, u'1'), number + QString(100, u'2')};
         return WriteLoop::StagedCard{t, [] {}};
     };
 }
@@ -137,7 +137,7 @@ Measure backToBack(int choice, int cards)
             return m;
         WriteLoop loop(port, realSleeper());
         const WriteLoop::Composer compose = fullCards();
-        Tracks_Write::CardTexts inHand;
+        CardTexts inHand;
         loop.start();
         for (int step = 0; loop.cardsWritten() < cards && step < cards * 20; ++step) {
             const size_t sentBefore = sends.size();
@@ -178,7 +178,7 @@ double pacedCardsPerMinute(int choice, int seconds, int* timingFaults)
             return 0;
         WriteLoop loop(port, realSleeper());
         const WriteLoop::Composer compose = fullCards();
-        Tracks_Write::CardTexts inHand;
+        CardTexts inHand;
         QTimer timer;
         timer.setInterval(TimerMs);
         QObject::connect(&timer, &QTimer::timeout, [&] {

@@ -4,6 +4,8 @@
 
 #include "app/keyboardlayout.h"
 #include "app/tform3.h"
+#include "link/comport.h"
+#include "writing/batchsession.h"
 
 #include <QApplication>
 #include <QTest>
@@ -103,7 +105,9 @@ private Q_SLOTS:
         lockGroup(before);
         QCOMPARE(Platform::currentKeyboardGroup(), before);
 
-        TForm3 composer;
+        ComPort port{SerialDeviceFactory{}};
+        BatchSession session(port, Sleeper{});
+        TForm3 composer(session);
         composer.openForTrack(1);
         QVERIFY(activate(composer));
         QTRY_COMPARE(Platform::currentKeyboardGroup(), us);

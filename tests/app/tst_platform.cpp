@@ -3,6 +3,8 @@
 #include "link/error.h"
 #include "ui_TForm6.h"
 #include "app/tform3.h"
+#include "link/comport.h"
+#include "writing/batchsession.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -92,7 +94,9 @@ void TestPlatform::qtDialogsSpeakRussian()
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
     // The workbook dialog of the composer's "База Excel".
-    TForm3 composer;
+    ComPort port{SerialDeviceFactory{}};
+    BatchSession session(port, Sleeper{});
+    TForm3 composer(session);
     QString title;
     QStringList filters;
     QString acceptText;

@@ -3,7 +3,7 @@
 // refused before framing or make a frame the terminal takes apart into exactly
 // the texts that went in.
 #include "link/commandset.h"
-#include "link/tracks_write.h"
+#include "writing/cardtexts.h"
 #include "tools/terminalsimulator.h"
 
 #include <cstddef>
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int choice = data[0] % CommandSet::TrackChoiceCount;
     ++data;
     --size;
-    Tracks_Write::CardTexts card;
+    CardTexts card;
     card.track1 = texts(data, size).toUpper();
     card.track2 = texts(data, size);
     card.track3 = texts(data, size);

@@ -100,7 +100,7 @@ void FakeTerminal::answer()
     outcomes.append(outcome);
     const bool writes = outcome == Outcome::Written || outcome == Outcome::Pieces || outcome == Outcome::Noise ||
                         outcome == Outcome::Delayed || outcome == Outcome::StrayEsc;
-    Tracks_Write::CardTexts texts;
+    CardTexts texts;
     if (writes && decodeFrame(m_lastFrame, texts))
         encoded.append(texts);
     switch (outcome) {
@@ -144,7 +144,7 @@ void FakeTerminal::answer()
     }
 }
 
-bool FakeTerminal::decodeFrame(const QByteArray& frame, Tracks_Write::CardTexts& texts)
+bool FakeTerminal::decodeFrame(const QByteArray& frame, CardTexts& texts)
 {
     if (!frame.startsWith("\x1Bt") || !frame.endsWith(Terminator))
         return false;

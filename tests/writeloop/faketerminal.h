@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/serialdevice.h"
-#include "link/tracks_write.h"
+#include "writing/cardtexts.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,7 +21,7 @@ public:
     std::deque<Outcome> script;
     // Frames the terminal took, and the cards it encoded (texts decoded, translation undone).
     QList<QByteArray> frames;
-    QList<Tracks_Write::CardTexts> encoded;
+    QList<CardTexts> encoded;
     QList<Outcome> outcomes; // the answer each frame got, frame by frame
     QByteArray received;     // every byte sent to the terminal
     int escJCount = 0;
@@ -36,7 +36,7 @@ public:
     void purge() { m_reads.clear(); }
 
     // Splits a frame back into its texts; false when it is not a frame.
-    static bool decodeFrame(const QByteArray& frame, Tracks_Write::CardTexts& texts);
+    static bool decodeFrame(const QByteArray& frame, CardTexts& texts);
 
 private:
     void answer();

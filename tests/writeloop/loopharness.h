@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/error.h"
-#include "writing/writeloop.h"
+#include "writing/batchsession.h"
 
 #include <QStringList>
 
@@ -28,7 +28,7 @@ struct CounterComposer
                 throw Failure(QStringLiteral("Ошибка чтения ячейки"));
             }
             const QString n = QString::number(next);
-            Tracks_Write::CardTexts texts{n, n, n};
+            CardTexts texts{n, n, n};
             if (next == overLongAt)
                 texts.track1 = QString(Tracks_Write::Capacity[1] + 1, u'A');
             return WriteLoop::StagedCard{texts, [this] { ++next; }};
@@ -36,42 +36,39 @@ struct CounterComposer
     }
 };
 
-// What the write tab does with a step's result, without widgets.
-struct WriteTab
+// What the write tab shows of a run: the track edits, the log and the count.
+// Stopping the run on a step's stop is the session's own; the window only shows it.
+struct TabShown
 {
-    explicit WriteTab(WriteLoop& loop) : loop(loop) {}
-
-    WriteLoop& loop;
-    Tracks_Write::CardTexts edits;
+    CardTexts edits;
     QStringList log;
     QString label = QStringLiteral("Записано карточек:");
-    QStringList errors;
-    int overLongStops = 0;
 
-    void SpeedButton5Click()
+    // "Записать": the session starts the run, the window empties its log.
+    void start(BatchSession& session, bool sendPending = true)
     {
-        loop.start();
+        const QString decision = session.startRun(sendPending);
         log.clear();
+        if (!decision.isEmpty())
+            log.append(decision);
         label = WriteLoop::countLabelAtStart();
     }
 
-    WriteLoop::Tick Timer2Timer(int choice, const WriteLoop::Composer& compose)
+    // Timer2Timer on the texts in hand.
+    WriteLoop::Tick step(BatchSession& session)
     {
-        WriteLoop::Tick t = loop.tick(choice, edits, compose);
+        WriteLoop::Tick t = session.tick(edits);
+        show(t);
+        return t;
+    }
+
+    void show(const WriteLoop::Tick& t)
+    {
+        if (t.newTexts)
+            edits = *t.newTexts;
         log += t.logLines;
         if (t.countLabel)
             label = *t.countLabel;
-        if (t.newTexts)
-            edits = *t.newTexts;
-        if (t.stop == WriteLoop::Tick::Stop::OverLong) {
-            loop.stop();
-            ++overLongStops;
-            edits = {};
-        } else if (t.stop == WriteLoop::Tick::Stop::Failed) {
-            loop.stop();
-            errors.append(t.error);
-        }
-        return t;
     }
 };
 

@@ -6,6 +6,9 @@
 #include "tools/simulateddevice.h"
 #include "tools/terminalsimulator.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <memory>
 
 // The loop on the in-process terminal simulator with a clock that moves only
@@ -18,8 +21,11 @@ struct SimulatedRun
     SimClock clock;
     SimulatedDevice* device = nullptr;
     std::unique_ptr<ComPort> port;
-    std::unique_ptr<WriteLoop> loop;
-    std::unique_ptr<WriteTab> tab;
+    // The journal's folder: each line is synced to disk, which on a memory file system costs nothing.
+    QTemporaryDir dir{QFileInfo(QStringLiteral("/dev/shm")).isDir() ? QStringLiteral("/dev/shm/stripewell-run-XXXXXX")
+                                                                    : QString()};
+    std::unique_ptr<BatchSession> session;
+    TabShown tab;
 
     explicit SimulatedRun(const QString& outcomes)
     {
@@ -30,14 +36,18 @@ struct SimulatedRun
                                          [this] { return clock.now(); });
         port->ConnectPort(QStringLiteral("COM1"));
         device->setReadWaits(true);
-        loop = std::make_unique<WriteLoop>(*port, clock.sleeper());
-        tab = std::make_unique<WriteTab>(*loop);
+        session = std::make_unique<BatchSession>(*port, clock.sleeper());
+        session->setWorkDir(dir.path());
     }
+
+    const WriteLoop& loop() const { return session->writeLoop(); }
 
     WriteLoop::Tick step(int choice, const WriteLoop::Composer& compose)
     {
         const qint64 due = clock.now() + StepMs;
-        WriteLoop::Tick t = tab->Timer2Timer(choice, compose);
+        session->setTrackChoice(choice);
+        session->setComposer(compose);
+        WriteLoop::Tick t = tab.step(*session);
         clock.setNow(std::max(clock.now(), due));
         return t;
     }

@@ -3,7 +3,7 @@
 #include "link/commandset.h"
 #include "link/comport.h"
 #include "link/error.h"
-#include "link/tracks_write.h"
+#include "writing/writetrack.h"
 
 #include <QTest>
 

@@ -54,7 +54,7 @@ struct SimulatorOnPty
 
 // Every carried track full to its capacity, with the card's number in front; track
 // 1 holds the letters that mark the other tracks in a frame.
-Tracks_Write::CardTexts fullCard(int n)
+CardTexts fullCard(int n)
 {
     const QString number = QString::number(n).rightJustified(6, u'0');
     return {(number + QStringLiteral(" IVANOV/BORIS A B")).leftJustified(Tracks_Write::Capacity[1], u'Z'),
@@ -88,19 +88,21 @@ void TestPty::runOfCardsOverThePty()
 
     ComPort port(qtSerialDeviceFactory());
     QVERIFY(port.ConnectPort(sim.devicePath));
-    WriteLoop loop(port, realSleeper());
-    WriteTab tab(loop);
+    BatchSession session(port, realSleeper());
+    session.setWorkDir(dir.path());
+    TabShown tab;
     TemplateCards::PositionCells cells;
     TemplateSet committed = TemplateCards::make(cells);
-    const WriteLoop::Composer compose = TemplateCards::composer(committed, cells);
+    session.setComposer(TemplateCards::composer(committed, cells));
+    session.setTrackChoice(CommandSet::Track123);
 
-    tab.SpeedButton5Click();
-    for (int step = 0; loop.cardsWritten() < Cards && step < MaxSteps; ++step) {
-        const WriteLoop::Tick t = tab.Timer2Timer(CommandSet::Track123, compose);
+    tab.start(session);
+    for (int step = 0; session.writeLoop().cardsWritten() < Cards && step < MaxSteps; ++step) {
+        const WriteLoop::Tick t = tab.step(session);
         QCOMPARE(t.stop, WriteLoop::Tick::Stop::None);
         sim.report += sim.process.readAll(); // keep its pipe from filling
     }
-    loop.stop();
+    session.stopRun();
     QVERIFY(sim.finish().contains("timing-faults 0\n"));
 
     QCOMPARE(tab.log, (QStringList{writtenLine(1), refusedLine(2), writtenLine(2), refusedLine(3), writtenLine(3),
@@ -137,17 +139,17 @@ void TestPty::everyChoiceAtCapacityKeepsThePause()
     QVERIFY(!sim.devicePath.isEmpty());
     ComPort port(qtSerialDeviceFactory());
     QVERIFY(port.ConnectPort(sim.devicePath));
-    WriteLoop loop(port, realSleeper());
-    WriteTab tab(loop);
+    BatchSession session(port, realSleeper());
+    session.setWorkDir(dir.path());
+    TabShown tab;
     int next = 1;
-    const WriteLoop::Composer compose = [&next](int) {
-        return WriteLoop::StagedCard{fullCard(next), [&next] { ++next; }};
-    };
+    session.setComposer([&next](int) { return WriteLoop::StagedCard{fullCard(next), [&next] { ++next; }}; });
+    session.setTrackChoice(choice);
     constexpr int cards = 3;
-    tab.SpeedButton5Click();
-    for (int step = 0; loop.cardsWritten() < cards && step < 20; ++step)
-        tab.Timer2Timer(choice, compose);
-    loop.stop();
+    tab.start(session);
+    for (int step = 0; session.writeLoop().cardsWritten() < cards && step < 20; ++step)
+        tab.step(session);
+    session.stopRun();
     const QByteArray report = sim.finish();
     QVERIFY2(report.contains("timing-faults 0\n"), report.constData());
     QCOMPARE(tab.log, (QStringList{writtenLine(1), refusedLine(2), writtenLine(2), writtenLine(3)}));
@@ -155,7 +157,7 @@ void TestPty::everyChoiceAtCapacityKeepsThePause()
     QVERIFY(encoded.open(QIODevice::ReadOnly));
     QByteArray expected;
     for (int n = 1; n <= cards; ++n) {
-        const Tracks_Write::CardTexts full = fullCard(n);
+        const CardTexts full = fullCard(n);
         const SimCard card{CommandSet::choiceCarries(choice, 1) ? full.track1.toLatin1() : QByteArray(),
                            CommandSet::choiceCarries(choice, 2) ? full.track2.toLatin1() : QByteArray(),
                            CommandSet::choiceCarries(choice, 3) ? full.track3.toLatin1() : QByteArray()};

@@ -47,25 +47,25 @@ void TestSimulated::outcomes()
     QFETCH(QStringList, encoded);
     SimulatedRun run(pattern);
     CounterComposer counter;
-    run.tab->SpeedButton5Click();
+    run.tab.start(*run.session);
     for (int i = 0; i < 10; ++i)
         run.step(CommandSet::Track1, counter.composer());
-    QCOMPARE(run.tab->log, log);
+    QCOMPARE(run.tab.log, log);
     QCOMPARE(run.sentTrack1(), sent);
     QCOMPARE(run.encodedTrack1(), encoded);
-    QCOMPARE(run.loop->cardsWritten(), int(encoded.size()));
+    QCOMPARE(run.loop().cardsWritten(), int(encoded.size()));
 }
 
 void TestSimulated::refusedCardsKeepTheirNumber()
 {
     SimulatedRun run(QStringLiteral("WWNQWX"));
     CounterComposer counter;
-    run.tab->SpeedButton5Click();
+    run.tab.start(*run.session);
     for (int i = 0; i < 12; ++i)
         run.step(CommandSet::Track123, counter.composer());
-    QCOMPARE(run.tab->log,
+    QCOMPARE(run.tab.log,
              (QStringList{writtenLine(1), writtenLine(2), refusedLine(3), refusedLine(3), writtenLine(3)}));
-    QCOMPARE(run.tab->label, QStringLiteral("Записано карточек: 3"));
+    QCOMPARE(run.tab.label, QStringLiteral("Записано карточек: 3"));
     QCOMPARE(run.encodedTrack1(), (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
     QCOMPARE(run.engine.encodedCards().last().track3, QByteArray("3"));
     QCOMPARE(counter.next, 5);

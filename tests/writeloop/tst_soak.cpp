@@ -5,9 +5,7 @@
 #include "link/commandset.h"
 #include "writing/journal.h"
 
-#include <QFileInfo>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <random>
@@ -39,17 +37,13 @@ void soak(quint32 seed, int choice, const WriteLoop::Composer& compose, const Ca
           bool expectRefusals = false)
 {
     SimulatedRun run(QStringLiteral("random:%1").arg(seed));
-    // Each journal line is synced to disk; on a memory file system that costs nothing.
-    QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isDir() ? QStringLiteral("/dev/shm/stripewell-soak-XXXXXX")
-                                                                   : QString());
-    Journal journal(dir.filePath(QStringLiteral("journal.csv")));
-    run.loop->setJournal(&journal);
+    const Journal& journal = run.session->journal();
     std::mt19937 operatorChoices(seed);
     QList<SimCard> logged; // the card in hand at each "written" line, across runs
     const auto takeLines = [&](const QStringList& lines, int writtenBefore) {
         for (const QString& line : lines) {
             if (line == writtenLine(writtenBefore + 1)) {
-                const Tracks_Write::CardTexts& e = run.tab->edits;
+                const CardTexts& e = run.tab.edits;
                 logged.append({CommandSet::textToWire(e.track1), CommandSet::textToWire(e.track2),
                                CommandSet::textToWire(e.track3)});
             } else if (line != QString::number(writtenBefore + 1) + WriteLoop::noVerdictLine() &&
@@ -64,27 +58,31 @@ void soak(quint32 seed, int choice, const WriteLoop::Composer& compose, const Ca
     int refusals = 0;
     // "Отмена" and "Записать" again: an answer that has come is still taken.
     const auto stopAndStartAgain = [&] {
-        const int writtenBefore = run.loop->cardsWritten();
-        takeLines(run.loop->stop().logLines, writtenBefore);
-        run.tab->SpeedButton5Click();
+        const int writtenBefore = run.loop().cardsWritten();
+        takeLines(run.session->stopRun().logLines, writtenBefore);
+        run.tab.start(*run.session);
         ++runs;
     };
-    run.tab->SpeedButton5Click();
+    run.tab.start(*run.session);
     for (int step = 0; logged.size() < Cards && step < 40 * Cards; ++step) {
         const qsizetype framesBefore = run.engine.frames().size();
-        const int writtenBefore = run.loop->cardsWritten();
+        const int writtenBefore = run.loop().cardsWritten();
         const WriteLoop::Tick t = run.step(choice, compose);
         if (t.stop == WriteLoop::Tick::Stop::Refused) {
-            // The workbook was caught mid-rewrite: nothing moved; the operator starts again.
+            // The workbook was caught mid-rewrite: nothing moved, the run has stopped;
+            // the operator starts again.
             QVERIFY2(t.error.contains(QStringLiteral("ячейка")), qPrintable(t.error));
+            QVERIFY(!run.loop().running());
+            takeLines(t.logLines, writtenBefore);
             ++refusals;
-            stopAndStartAgain();
+            run.tab.start(*run.session);
+            ++runs;
             continue;
         }
         QCOMPARE(t.stop, WriteLoop::Tick::Stop::None);
         takeLines(t.logLines, writtenBefore);
-        QCOMPARE(run.tab->label, run.loop->cardsWritten() == 0 ? WriteLoop::countLabelAtStart()
-                                                               : WriteLoop::countLabel(run.loop->cardsWritten()));
+        QCOMPARE(run.tab.label, run.loop().cardsWritten() == 0 ? WriteLoop::countLabelAtStart()
+                                                               : WriteLoop::countLabel(run.loop().cardsWritten()));
         idle = run.engine.frames().size() == framesBefore && t.logLines.isEmpty() ? idle + 1 : 0;
         // The operator gives up on an answer, or stops at any moment.
         if (idle == PatienceSteps || operatorChoices() % 25 == 0) {

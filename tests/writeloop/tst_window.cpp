@@ -181,6 +181,20 @@ void TestWindowRun::runOfCardsFromTheWindow()
     const QByteArray wire = sim.wire();
     const QByteArray firstCard = QByteArray("\x1B%B\x1Bt") + "1000'0007A500BBIVANOV\x1D\x1B\\\x1Bj";
     QVERIFY2(wire.contains(firstCard), wire.toHex(' ').constData());
+
+    // A text over its track's capacity in hand stops the run at the next step,
+    // before any frame: the "Ошибка" box, "Записать" enabled, the edits emptied.
+    const qsizetype framesBefore = sim.wire().count("\x1Bt");
+    f.form1->setTrackText(3, QString(108, u'3'));
+    f.ui->SpeedButton5->click();
+    tick(1);
+    QCOMPARE(f.boxes.size(), size_t(1));
+    QCOMPARE(f.boxes.front().text, QStringLiteral("Запись невозможна. Очень длинная строка!"));
+    QCOMPARE(f.boxes.front().title, QStringLiteral("Ошибка"));
+    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QVERIFY(!f.form1->Timer2.isActive());
+    QCOMPARE(f.ui->Edit1->text() + f.ui->Edit2->text() + f.ui->Edit3->text(), QString());
+    QCOMPARE(sim.wire().count("\x1Bt"), framesBefore);
 }
 
 int runWindowTests(int argc, char** argv)

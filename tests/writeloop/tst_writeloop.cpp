@@ -4,6 +4,7 @@
 #include "link/commandset.h"
 #include "link/comport.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using Outcome = FakeTerminal::Outcome;
@@ -21,7 +22,7 @@ QStringList track1Texts(const QList<QByteArray>& frames)
 {
     QStringList texts;
     for (const QByteArray& f : frames) {
-        Tracks_Write::CardTexts t;
+        CardTexts t;
         FakeTerminal::decodeFrame(f, t);
         texts.append(t.track1.isEmpty() ? t.track2 : t.track1);
     }
@@ -57,12 +58,16 @@ private Q_SLOTS:
 
 private:
     void runSteps(int steps, int choice = CommandSet::Track1);
+    WriteLoop::Tick step(int choice = CommandSet::Track1);
+    void start(bool sendPending = true) { m_tab.start(*m_session, sendPending); }
+    const WriteLoop& loop() const { return m_session->writeLoop(); }
 
     std::unique_ptr<FakeTerminal> m_terminal;
     qint64 m_now = 0; // moved only by the loop's pauses
     std::unique_ptr<ComPort> m_port;
-    std::unique_ptr<WriteLoop> m_loop;
-    std::unique_ptr<WriteTab> m_tab;
+    std::unique_ptr<QTemporaryDir> m_dir; // the journal's
+    std::unique_ptr<BatchSession> m_session;
+    TabShown m_tab;
     CounterComposer m_counter;
     QList<int> m_sleeps;
 };
@@ -74,32 +79,41 @@ void TestWriteLoop::init()
     m_port = std::make_unique<ComPort>(m_terminal->factory(), [this] { return m_now; });
     QVERIFY(m_port->ConnectPort(QStringLiteral("COM1")));
     m_sleeps.clear();
-    m_loop = std::make_unique<WriteLoop>(*m_port, [this](int ms) {
+    m_session = std::make_unique<BatchSession>(*m_port, [this](int ms) {
         m_sleeps.append(ms);
         m_now += ms;
     });
-    m_tab = std::make_unique<WriteTab>(*m_loop);
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_session->setWorkDir(m_dir->path());
+    m_tab = TabShown();
     m_counter = CounterComposer();
+    m_session->setComposer(m_counter.composer());
+}
+
+WriteLoop::Tick TestWriteLoop::step(int choice)
+{
+    m_session->setTrackChoice(choice);
+    return m_tab.step(*m_session);
 }
 
 void TestWriteLoop::runSteps(int steps, int choice)
 {
     for (int i = 0; i < steps; ++i)
-        m_tab->Timer2Timer(choice, m_counter.composer());
+        step(choice);
 }
 
 void TestWriteLoop::firstStepSendsAtOnce()
 {
     m_terminal->script = {Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     QCOMPARE(m_terminal->received, WriteStart);
-    QCOMPARE(m_tab->label, QStringLiteral("Записано карточек: "));
-    QVERIFY(m_loop->generateNext());
+    QCOMPARE(m_tab.label, QStringLiteral("Записано карточек: "));
+    QVERIFY(loop().generateNext());
     runSteps(1);
     QCOMPARE(m_terminal->received, WriteStart + QByteArray::fromHex("1B7442311D1B5C") + "\x1Bj");
     // The write start and the 7-byte frame on the line, then the terminal's pause.
     QCOMPARE(m_sleeps, QList<int>{11 + 200 + Tracks_Write::PauseMarginMs});
-    QCOMPARE(m_tab->edits.track1, QStringLiteral("1"));
+    QCOMPARE(m_tab.edits.track1, QStringLiteral("1"));
 }
 
 void TestWriteLoop::answers_data()
@@ -142,12 +156,12 @@ void TestWriteLoop::answers()
     QFETCH(int, written);
     QFETCH(bool, generateNext);
     m_terminal->script = {outcome, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(steps);
-    QCOMPARE(m_tab->log, log);
+    QCOMPARE(m_tab.log, log);
     QCOMPARE(track1Texts(m_terminal->frames), sent);
-    QCOMPARE(m_loop->cardsWritten(), written);
-    QCOMPARE(m_loop->generateNext(), generateNext);
+    QCOMPARE(loop().cardsWritten(), written);
+    QCOMPARE(loop().generateNext(), generateNext);
 }
 
 void TestWriteLoop::staleAnswerBytesAreNeverJudged()
@@ -155,10 +169,10 @@ void TestWriteLoop::staleAnswerBytesAreNeverJudged()
     // Card 1's answer leaves 1B 30 30 70 in ReceiveBuffer; card 2 gets a lone ESC,
     // which lands on the stale bytes and must not read as "written".
     m_terminal->script = {Outcome::Written, Outcome::LoneEsc};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(6);
-    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
-    QCOMPARE(m_loop->cardsWritten(), 1);
+    QCOMPARE(m_tab.log, QStringList{writtenLine(1)});
+    QCOMPARE(loop().cardsWritten(), 1);
     QCOMPARE(m_terminal->frames.size(), 2);
 }
 
@@ -166,26 +180,28 @@ void TestWriteLoop::bytesWithoutACardSentAreIgnored()
 {
     // An answer-like reply with no card out (the start's 'p' trick of old) gives no verdict.
     m_port->ReceiveBuffer = {0x1B, 0x30, 0x30, 'p'};
-    m_tab->edits.track1 = QString();
-    m_tab->SpeedButton5Click();
+    m_tab.edits.track1 = QString();
+    start();
     m_terminal->queueRead(QByteArray("\x1B"
                                      "00p"));
-    m_tab->Timer2Timer(CommandSet::Track1, [](int) { return WriteLoop::StagedCard{}; }); // empty text: not sent
+    m_session->setComposer([](int) { return WriteLoop::StagedCard{}; });
+    step(); // empty text: not sent
+    m_session->setComposer(m_counter.composer());
     m_terminal->queueRead(QByteArray("\x1B"
                                      "00p"));
     runSteps(2);
-    QCOMPARE(m_tab->log, QStringList{});
-    QCOMPARE(m_loop->cardsWritten(), 0);
+    QCOMPARE(m_tab.log, QStringList{});
+    QCOMPARE(loop().cardsWritten(), 0);
 }
 
 void TestWriteLoop::logOfRefusedCard()
 {
     m_terminal->script = {Outcome::Written,    Outcome::Written, Outcome::NotWritten,
                           Outcome::NotWritten, Outcome::Written, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(6);
-    QCOMPARE(m_tab->log, (QStringList{writtenLine(1), writtenLine(2), refusedLine(3), refusedLine(3), writtenLine(3)}));
-    QCOMPARE(m_tab->label, QStringLiteral("Записано карточек: 3"));
+    QCOMPARE(m_tab.log, (QStringList{writtenLine(1), writtenLine(2), refusedLine(3), refusedLine(3), writtenLine(3)}));
+    QCOMPARE(m_tab.label, QStringLiteral("Записано карточек: 3"));
     QCOMPARE(track1Texts(m_terminal->frames),
              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("3"),
                           QStringLiteral("3"), QStringLiteral("4")}));
@@ -196,11 +212,11 @@ void TestWriteLoop::logOfRefusedCard()
 void TestWriteLoop::resendCarriesTheTextsInHand()
 {
     m_terminal->script = {Outcome::NotWritten, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(1, CommandSet::Track23);
-    QCOMPARE(m_tab->edits.track3, QStringLiteral("1"));
-    m_tab->edits.track3 = QStringLiteral("99"); // the operator types into the track 3 edit
-    const WriteLoop::Tick t = m_tab->Timer2Timer(CommandSet::Track23, m_counter.composer());
+    QCOMPARE(m_tab.edits.track3, QStringLiteral("1"));
+    m_tab.edits.track3 = QStringLiteral("99"); // the operator types into the track 3 edit
+    const WriteLoop::Tick t = step(CommandSet::Track23);
     QVERIFY(!t.newTexts);
     QCOMPARE(m_counter.composes, 1);
     QCOMPARE(m_terminal->frames.last(), QByteArray::fromHex("1B7431413939 1D1B5C"));
@@ -227,15 +243,14 @@ void TestWriteLoop::overLongInHand()
     QFETCH(int, track);
     QFETCH(int, length);
     QFETCH(bool, stops);
-    m_tab->edits.track(track) = QString(length, u'1');
-    m_tab->SpeedButton5Click();
-    m_tab->Timer2Timer(choice, m_counter.composer());
-    QCOMPARE(m_tab->overLongStops, stops ? 1 : 0);
-    QCOMPARE(m_loop->running(), !stops);
-    if (stops) {
+    m_tab.edits.track(track) = QString(length, u'1');
+    start();
+    const WriteLoop::Tick t = step(choice);
+    QCOMPARE(t.stop, stops ? Stop::OverLong : Stop::None);
+    QCOMPARE(loop().running(), !stops);
+    if (stops) { // the window empties the edits (TestWindowRun)
         QCOMPARE(m_terminal->received, WriteStart + StopCommand);
         QCOMPARE(m_counter.composes, 0);
-        QCOMPARE(m_tab->edits, Tracks_Write::CardTexts{});
     }
 }
 
@@ -243,14 +258,14 @@ void TestWriteLoop::overLongComposedCardIsNeverSent()
 {
     m_counter.overLongAt = 2;
     m_terminal->script = {Outcome::Written};
-    m_tab->SpeedButton5Click();
-    runSteps(2);
-    QCOMPARE(m_tab->overLongStops, 1);
+    start();
+    runSteps(1);
+    QCOMPARE(step().stop, Stop::OverLong);
     QCOMPARE(m_terminal->frames.size(), 1);
     QVERIFY(m_terminal->received.endsWith(StopCommand));
     QCOMPARE(m_counter.next, 2); // card 2 is still to come
-    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
-    QCOMPARE(m_loop->cardsWritten(), 1);
+    QCOMPARE(m_tab.log, QStringList{writtenLine(1)});
+    QCOMPARE(loop().cardsWritten(), 1);
 }
 
 void TestWriteLoop::composeFailureStopsOnceAndKeepsTheCard()
@@ -258,21 +273,24 @@ void TestWriteLoop::composeFailureStopsOnceAndKeepsTheCard()
     m_counter.failAt = 2;
     m_counter.failuresLeft = 1;
     m_terminal->script = {Outcome::Written, Outcome::Written, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
-    runSteps(2);
-    QCOMPARE(m_tab->errors, QStringList{QStringLiteral("Ошибка чтения ячейки")});
-    QVERIFY(!m_loop->running());
+    start();
+    runSteps(1);
+    const WriteLoop::Tick failed = step();
+    QCOMPARE(failed.stop, Stop::Failed);
+    QCOMPARE(failed.error, QStringLiteral("Ошибка чтения ячейки"));
+    QVERIFY(!loop().running());
+    QVERIFY(m_terminal->received.endsWith(StopCommand));
     QCOMPARE(m_terminal->frames.size(), 1);
     QCOMPARE(m_counter.next, 2);
-    runSteps(3); // a stray step after the stop composes nothing and reports nothing
+    for (int i = 0; i < 3; ++i) // a stray step after the stop composes nothing and reports nothing
+        QCOMPARE(step().stop, Stop::None);
     QCOMPARE(m_counter.composes, 2);
-    QCOMPARE(m_tab->errors.size(), 1);
 
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(2);
     QCOMPARE(track1Texts(m_terminal->frames),
              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
-    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(m_tab.log, QStringList{writtenLine(1)});
 }
 
 void TestWriteLoop::emptyCarriedTextOnlyListens()
@@ -281,21 +299,21 @@ void TestWriteLoop::emptyCarriedTextOnlyListens()
     const WriteLoop::Composer empty = [&](int) {
         return WriteLoop::StagedCard{{QStringLiteral("A"), QString(), QString()}, [&] { ++commits; }};
     };
-    m_tab->SpeedButton5Click();
-    for (int i = 0; i < 3; ++i)
-        m_tab->Timer2Timer(CommandSet::Track12, empty);
+    m_session->setComposer(empty);
+    start();
+    runSteps(3, CommandSet::Track12);
     QCOMPARE(m_terminal->received, WriteStart);
     QCOMPARE(commits, 0);
-    QVERIFY(m_loop->running());
-    QCOMPARE(m_tab->edits.track1, QStringLiteral("A"));
+    QVERIFY(loop().running());
+    QCOMPARE(m_tab.edits.track1, QStringLiteral("A"));
 }
 
 void TestWriteLoop::stopSendsTheStopCommandAndEndsTheRun()
 {
-    m_loop->stop(); // with no run going on as well
+    m_session->stopRun(); // with no run going on as well
     QCOMPARE(m_terminal->received, StopCommand);
-    m_tab->SpeedButton5Click();
-    m_loop->stop();
+    start();
+    m_session->stopRun();
     const QByteArray before = m_terminal->received;
     runSteps(2);
     QCOMPARE(m_terminal->received, before);
@@ -305,14 +323,14 @@ void TestWriteLoop::stopSendsTheStopCommandAndEndsTheRun()
 void TestWriteLoop::restartCountsFromZeroAndTheTemplateGoesOn()
 {
     m_terminal->script = {Outcome::Written, Outcome::Written, Outcome::Written, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(2);
-    m_loop->stop();
-    m_tab->SpeedButton5Click();
-    QCOMPARE(m_loop->cardsWritten(), 0);
-    QCOMPARE(m_tab->log, QStringList{});
+    m_session->stopRun();
+    start();
+    QCOMPARE(loop().cardsWritten(), 0);
+    QCOMPARE(m_tab.log, QStringList{});
     runSteps(1);
-    QCOMPARE(m_tab->log, QStringList{writtenLine(1)});
+    QCOMPARE(m_tab.log, QStringList{writtenLine(1)});
     QCOMPARE(track1Texts(m_terminal->frames).last(), QStringLiteral("3"));
 }
 
@@ -333,18 +351,18 @@ void TestWriteLoop::cardNotSeenWrittenOpensTheNextRun()
     QFETCH(Outcome, outcome);
     QFETCH(int, steps);
     m_terminal->script = {Outcome::Written, outcome, Outcome::Written, Outcome::Written, Outcome::NoAnswer};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(1 + steps);
-    m_loop->stop();
-    m_tab->edits = {}; // "Отмена" empties the edits
-    m_tab->SpeedButton5Click();
-    const WriteLoop::Tick first = m_tab->Timer2Timer(CommandSet::Track1, m_counter.composer());
+    m_session->stopRun();
+    m_tab.edits = {}; // "Отмена" empties the edits
+    start();
+    const WriteLoop::Tick first = step();
     QVERIFY(first.newTexts);
-    QCOMPARE(m_tab->edits.track1, QStringLiteral("2"));
+    QCOMPARE(m_tab.edits.track1, QStringLiteral("2"));
     runSteps(2);
     QCOMPARE(track1Texts(m_terminal->frames).mid(2),
              (QStringList{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")}));
-    QCOMPARE(m_tab->log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1),
+    QCOMPARE(m_tab.log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1),
                                       writtenLine(2)}));
     QCOMPARE(m_counter.next, 5); // cards 1 .. 4 composed once each
 }
@@ -353,20 +371,20 @@ void TestWriteLoop::otherTracksAfterAStopComposeANewCard()
 {
     // The card in flight goes first as it was, on the tracks it was made for ...
     m_terminal->script = {Outcome::NoAnswer, Outcome::Written, Outcome::NoAnswer, Outcome::Written};
-    m_tab->SpeedButton5Click();
+    start();
     runSteps(2);
-    m_loop->stop();
-    m_tab->SpeedButton5Click();
+    m_session->stopRun();
+    start();
     runSteps(1, CommandSet::Track12);
     QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track1, {QStringLiteral("1")}));
-    QCOMPARE(m_tab->log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1)}));
+    QCOMPARE(m_tab.log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1)}));
     runSteps(1, CommandSet::Track12);
     QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("2"), QStringLiteral("2")}));
     // ... unless the operator drops it: then the next run composes a new card.
-    m_loop->stop();
-    QVERIFY(m_loop->pendingCard());
-    QVERIFY(m_loop->dropPendingCard().contains(QStringLiteral("2|2|")));
-    m_tab->SpeedButton5Click();
+    m_session->stopRun();
+    QVERIFY(loop().pendingCard());
+    start(false);
+    QVERIFY(m_tab.log.value(0).contains(QStringLiteral("2|2|")));
     runSteps(1, CommandSet::Track12);
     QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("3"), QStringLiteral("3")}));
 }

@@ -5,6 +5,9 @@
 
 #include "writing/job.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +16,27 @@
 #include <functional>
 
 namespace JobSamples {
+
+// A worksheet for jobs whose slots read columns: a header row, then one card a row.
+inline const QByteArray Workbook = "Name;Code\r\n"
+                                   "IVANOV;7\r\n"
+                                   "PETROV;12\r\n"
+                                   "SIDOROV;345\r\n"
+                                   "KUZNETSOV;6789\r\n"
+                                   "POPOV;1\r\n";
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Every kind of slot on every track, worksheet parameters kept by a text slot,
 // digit counts, a workbook and a track choice.

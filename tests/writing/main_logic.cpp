@@ -6,6 +6,7 @@ int runJobTests(int argc, char** argv);
 int runJournalTests(int argc, char** argv);
 int runVerificationTests(int argc, char** argv);
 int runPreflightTests(int argc, char** argv);
+int runSessionTests(int argc, char** argv);
 
 int main(int argc, char** argv)
 {
@@ -17,5 +18,6 @@ int main(int argc, char** argv)
     failed += runJournalTests(argc, argv);
     failed += runVerificationTests(argc, argv);
     failed += runPreflightTests(argc, argv);
+    failed += runSessionTests(argc, argv);
     return failed == 0 ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 #include "app/messages.h"
 #include "app/tracktextvalidator.h"
 #include "app/tform3.h"
+#include "link/comport.h"
+#include "writing/batchsession.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -64,6 +66,9 @@ private:
     QString slotText(int track, int slot) const;
     void openWorkbook(const QByteArray& csv);
 
+    ComPort m_port{SerialDeviceFactory{}};
+    QTemporaryDir m_workDir;
+    std::unique_ptr<BatchSession> m_session;
     std::unique_ptr<TForm3> m_form;
     FakeCells m_cells;
     QList<Platform::MessageRecord> m_messages;
@@ -75,13 +80,16 @@ void TestComposer::init()
     m_messages.clear();
     Platform::setMessageRecorder([this](const Platform::MessageRecord& record) { m_messages.append(record); });
     m_cells = FakeCells();
-    m_form = std::make_unique<TForm3>();
-    m_form->setCellSource(&m_cells);
+    m_session = std::make_unique<BatchSession>(m_port, Sleeper{});
+    m_session->setWorkDir(m_workDir.path());
+    m_form = std::make_unique<TForm3>(*m_session);
+    m_session->setCellSource(&m_cells);
 }
 
 void TestComposer::cleanup()
 {
     m_form.reset();
+    m_session.reset();
     TForm3::chooseWorkbookFile = nullptr;
     Platform::setMessageRecorder(nullptr);
 }
@@ -108,7 +116,7 @@ void TestComposer::openWorkbook(const QByteArray& csv)
     file.write(csv);
     file.close();
     TForm3::chooseWorkbookFile = [path](QWidget*) { return path; };
-    m_form->setCellSource(nullptr);
+    m_session->setCellSource(nullptr);
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QVERIFY(m_form->ExcelApplication1.AutoConnect);
     QVERIFY(m_form->ExcelApplication1.hasWorkbook());
@@ -133,7 +141,7 @@ void TestComposer::openingShowsTheTrack()
     QVERIFY(m_form->isVisible());
     QCOMPARE(m_form->windowTitle(), u"Запись"_s);
     QCOMPARE(m_form->size(), QSize(427, 238));
-    QCOMPARE(m_form->templates().CurrentTrack, quint8(track));
+    QCOMPARE(m_session->templates().CurrentTrack, quint8(track));
     QCOMPARE(label("Label9"), QString::number(track));
     QCOMPARE(label("Label10"), capacity);
     QCOMPARE(label("Label11"), QString());
@@ -202,7 +210,7 @@ void TestComposer::addTextAndCounters()
     control<QSpinBox>("SpinEdit2")->setValue(10);
     add();
     QCOMPARE(slotText(2, 2), u"5-10"_s);
-    const TrackTemplate& t = m_form->templates().track(2);
+    const TrackTemplate& t = m_session->templates().track(2);
     QCOMPARE(t.SegmentKind[0], quint8(TextSegment));
     QCOMPARE(t.SegmentKind[1], quint8(RisingCounterSegment));
     QCOMPARE(t.SegmentKind[2], quint8(FallingCounterSegment));
@@ -244,7 +252,7 @@ void TestComposer::deleteEmptiesSlotAndEdits()
     QCOMPARE(label("Label10"), u"107"_s);
     QCOMPARE(label("Label11"), QString());
     QCOMPARE(control<QLineEdit>("Edit1")->text(), QString());
-    QCOMPARE(m_form->templates().track(3).SegmentKind[3], quint8(FallingCounterSegment));
+    QCOMPARE(m_session->templates().track(3).SegmentKind[3], quint8(FallingCounterSegment));
 }
 
 void TestComposer::clickLoadsTheSlot()
@@ -320,7 +328,7 @@ void TestComposer::excelAddWithoutWorkbookIsRefused()
     QCOMPARE(m_messages[0].icon, Platform::MessageIcon::Error);
     QCOMPARE(m_messages[0].owner, u"TForm3"_s);
     QCOMPARE(slotText(2, 0), u"12"_s);
-    QCOMPARE(m_form->templates().track(2).DigitCount, 9);
+    QCOMPARE(m_session->templates().track(2).DigitCount, 9);
     QVERIFY(m_cells.reads.isEmpty());
 }
 
@@ -362,7 +370,7 @@ void TestComposer::excelPreviewAgainstWorkbook()
     control<QComboBox>("ComboBox2")->setCurrentIndex(direction);
     add();
     QCOMPARE(slotText(track, 0), preview);
-    const TrackTemplate& t = m_form->templates().track(track);
+    const TrackTemplate& t = m_session->templates().track(track);
     QCOMPARE(t.SegmentKind[0], quint8(ExcelSegment));
     QCOMPARE(t.ExcelRow[0], row);
     QCOMPARE(t.ExcelColumn[0], 5);
@@ -420,8 +428,8 @@ void TestComposer::failingReadGoesToTheErrorReport()
     QCOMPARE(m_messages[0].text, u"Cell 0,1 cannot be read"_s);
     QCOMPARE(m_messages[0].icon, Platform::MessageIcon::Error);
     QCOMPARE(slotText(1, 0), u"v1"_s);
-    QCOMPARE(m_form->templates().track(1).SegmentKind[0], quint8(ExcelSegment));
-    QCOMPARE(m_form->templates().track(1).DigitCount, 2);
+    QCOMPARE(m_session->templates().track(1).SegmentKind[0], quint8(ExcelSegment));
+    QCOMPARE(m_session->templates().track(1).DigitCount, 2);
     QCOMPARE(label("Label10"), u"79"_s);
     QVERIFY(m_form->isVisible());
 }
@@ -437,20 +445,31 @@ void TestComposer::stagedCardChangesNothingUntilCommitted()
     m_form->openForTrack(2);
     control<QSpinBox>("SpinEdit3")->setValue(8);
 
-    const Tracks_Write::StagedCard card = m_form->stageCard(2); // "Track 3"
+    const StagedCard card = m_session->stageCard(2); // "Track 3"
     QCOMPARE(card.texts.track3, u"0007"_s);
     QCOMPARE(slotText(3, 0), u"7+3"_s);
-    QCOMPARE(m_form->templates().track(3).slotText[0], u"7+3"_s);
+    QCOMPARE(m_session->templates().track(3).slotText[0], u"7+3"_s);
     card.commit();
     QCOMPARE(slotText(3, 0), u"10+3"_s);
     QCOMPARE(control<QSpinBox>("SpinEdit3")->value(), 4);
-    QCOMPARE(m_form->templates().CurrentTrack, quint8(2));
+    QCOMPARE(m_session->templates().CurrentTrack, quint8(2));
 
-    m_form->templates().track(3).slotText[1] = u"bad+1"_s;
-    m_form->templates().track(3).SegmentKind[1] = RisingCounterSegment;
-    const TemplateSet before = m_form->templates();
-    QVERIFY_THROWS_EXCEPTION(Failure, m_form->stageCard(5));
-    QCOMPARE(m_form->templates(), before);
+    // A worksheet slot whose cell cannot be read when the card is composed.
+    m_form->ExcelApplication1.AutoConnect = true;
+    for (int r = 2; r <= 4; ++r)
+        m_cells.set(r, 1, u"5"_s);
+    m_form->openForTrack(3);
+    clickSlot(3, 1);
+    chooseKind(3);
+    control<QSpinBox>("SpinEdit5")->setValue(2);
+    control<QComboBox>("ComboBox2")->setCurrentIndex(0);
+    add();
+    QCOMPARE(m_session->templates().track(3).SegmentKind[1], quint8(ExcelSegment));
+    QVERIFY(!m_session->templates().track(3).slotText[1].isEmpty());
+    m_cells.failAtRead = int(m_cells.reads.size());
+    const TemplateSet before = m_session->templates();
+    QVERIFY_THROWS_EXCEPTION(Failure, m_session->stageCard(5));
+    QCOMPARE(m_session->templates(), before);
 }
 
 void TestComposer::okHidesAndStopsTheTimer()

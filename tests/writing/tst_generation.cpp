@@ -311,7 +311,7 @@ void TestGeneration::emptyTemplateGivesEmptyText()
 {
     FakeCells cells;
     const ComposedCard card = composeCard(TemplateSet(), {1, 2, 3}, cells);
-    QCOMPARE(card.texts, Tracks_Write::CardTexts());
+    QCOMPARE(card.texts, CardTexts());
     QCOMPARE(card.advanced, TemplateSet());
 }
 

@@ -10,22 +10,8 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using JobSamples::readFile;
+using JobSamples::writeFile;
 
 class TestJob : public QObject
 {

@@ -1,0 +1,305 @@
+#include "jobsamples.h"
+
+#include "link/commandset.h"
+#include "link/comport.h"
+#include "link/error.h"
+#include "writing/batchsession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+using JobSamples::readFile;
+using JobSamples::Workbook;
+using JobSamples::writeFile;
+
+namespace {
+
+QStringList texts(const CardTexts& card)
+{
+    return {card.track1, card.track2, card.track3};
+}
+
+AddRequest text(const QString& t)
+{
+    AddRequest r;
+    r.text = t;
+    return r;
+}
+
+AddRequest counter(int kind, int start, int step, int digits)
+{
+    AddRequest r;
+    r.kindItem = kind;
+    r.counterStart = start;
+    r.counterStep = step;
+    r.digitCount = digits;
+    return r;
+}
+
+AddRequest column(int column, int digits)
+{
+    AddRequest r;
+    r.kindItem = 3;
+    r.excelColumn = column;
+    r.excelRow = 1; // the header row; the first card reads row 2
+    r.digitCount = digits;
+    return r;
+}
+
+// A program's batch in a working directory, with no window and no terminal.
+struct Program
+{
+    explicit Program(const QString& dir)
+    {
+        session = std::make_unique<BatchSession>(port, Sleeper{});
+        session->setWorkDir(dir);
+        notices = session->reopenJob();
+    }
+
+    ComPort port{SerialDeviceFactory{}};
+    std::unique_ptr<BatchSession> session;
+    QList<BatchSession::Notice> notices;
+};
+
+} // namespace
+
+// The job as the batch session keeps it: what a fresh program finds, files it
+// refuses, a new, opened and saved-as job.
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nextCardSurvivesARestart_data();
+    void nextCardSurvivesARestart();
+    void refusedAtStartIsKeptAside_data();
+    void refusedAtStartIsKeptAside();
+    void saveAsNewAndOpen();
+    void jobChangeThatFailsChangesNothing();
+    void workbookMovedOrMissing();
+};
+
+void TestSession::nextCardSurvivesARestart_data()
+{
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<int>("written"); // cards answered "written" before the program ends
+    QTest::addColumn<bool>("inFlight"); // one more card sent and not answered when it ends
+    QTest::newRow("track 1, nothing written") << 0 << 0 << false;
+    QTest::newRow("tracks 2 and 3, two written") << 4 << 2 << false;
+    QTest::newRow("all tracks, three written") << 5 << 3 << false;
+    QTest::newRow("all tracks, a card in flight") << 5 << 1 << true;
+}
+
+// A job saved by one program composes, in a fresh program, the very card the
+// first would have composed next; a card in flight goes out first, never skipped.
+void TestSession::nextCardSurvivesARestart()
+{
+    QFETCH(int, choice);
+    QFETCH(int, written);
+    QFETCH(bool, inFlight);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"cards.csv"_s), Workbook));
+    CardTexts sentFirst;
+    QStringList expected;
+    {
+        Program first(dir.path());
+        QVERIFY(first.notices.isEmpty());
+        BatchSession& s = *first.session;
+        s.setTrackChoice(choice);
+        s.chooseWorkbook(dir.filePath(u"cards.csv"_s));
+        s.addSlot(1, 0, text(u"b"_s));
+        s.addSlot(1, 1, column(1, 1));
+        s.addSlot(2, 0, counter(1, 1000, 1, 4));
+        s.addSlot(2, 1, text(u"="_s));
+        s.addSlot(2, 2, column(2, 4));
+        s.addSlot(3, 0, counter(2, 500, 5, 3));
+        for (int card = 0; card < written; ++card) {
+            s.stageCard(choice).commit();
+            s.saveJob(); // what the write loop does on "written"
+        }
+        if (inFlight) {
+            // The card goes out; no terminal answers before the program ends.
+            s.startRun();
+            const WriteLoop::Tick t = s.tick({});
+            QVERIFY(t.newTexts);
+            sentFirst = *t.newTexts;
+        }
+        expected = texts(s.stageCard(choice).texts);
+        s.saveJob(); // at close
+    }
+
+    Program again(dir.path());
+    QVERIFY2(again.notices.isEmpty(), qPrintable(again.notices.value(0).text));
+    BatchSession& s = *again.session;
+    QCOMPARE(texts(s.stageCard(choice).texts), expected);
+    QCOMPARE(s.trackChoice(), choice);
+    QVERIFY(s.workbook().AutoConnect);
+    if (inFlight) {
+        s.startRun();
+        const WriteLoop::Tick t = s.tick({});
+        QVERIFY(t.newTexts);
+        QCOMPARE(*t.newTexts, sentFirst);
+        QCOMPARE(t.logLines, QStringList{u"1"_s + WriteLoop::sentAgainLine()});
+    }
+}
+
+void TestSession::refusedAtStartIsKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("says");
+    QTest::addColumn<QString>("aside");
+    for (const JobSamples::Refused& r : JobSamples::refusedFiles())
+        QTest::newRow(r.name) << r.bytes << r.says << u"job.swj."_s + JobFile::asideReason(r.problem) + u"-*"_s;
+}
+
+// The job that was open no longer reads: one "Ошибка" notice, an empty job,
+// and the file renamed, never written over.
+void TestSession::refusedAtStartIsKeptAside()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, says);
+    QFETCH(QString, aside);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"job.swj"_s), bytes));
+    Program p(dir.path());
+    QCOMPARE(p.notices.size(), 1);
+    const BatchSession::Notice notice = p.notices.first();
+    QCOMPARE(notice.kind, BatchSession::Notice::Kind::Failure);
+    QVERIFY2(notice.text.contains(says), qPrintable(notice.text));
+    QVERIFY2(notice.text.contains(u"начато новое задание"_s), qPrintable(notice.text));
+    QVERIFY(p.session->templates().track(1) == TrackTemplate{});
+    const QStringList kept = QDir(dir.path()).entryList({aside}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QVERIFY(notice.text.contains(kept[0]));
+
+    p.session->saveJob();
+    QCOMPARE(readFile(dir.filePath(kept[0])), bytes);
+    const JobRead fresh = JobFile::read(dir.filePath(u"job.swj"_s));
+    QVERIFY2(fresh.job, qPrintable(fresh.message));
+    QVERIFY(JobFile::isEmpty(*fresh.job));
+}
+
+// "Сохранить задание как…" moves the job to a file of its own, "Новое задание"
+// starts an empty one without losing the unnamed job, opening brings the saved
+// one back, and a restart reopens the job that was open.
+void TestSession::saveAsNewAndOpen()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(u"jobs"_s));
+    {
+        Program p(dir.path());
+        BatchSession& s = *p.session;
+        s.addSlot(2, 0, counter(1, 70, 10, 3));
+        s.saveJobAs(dir.filePath(u"jobs/batch"_s));
+        QCOMPARE(readFile(dir.filePath(u"lastjob.txt"_s)), QByteArray("jobs/batch.swj\n"));
+        s.addSlot(2, 0, counter(1, 80, 10, 3)); // saved into the job's new file
+        QCOMPARE(JobFile::read(dir.filePath(u"jobs/batch.swj"_s)).job->templates.track(2).slotText[0], u"80+10"_s);
+
+        s.newJob();
+        QVERIFY(s.templates().track(2) == TrackTemplate{});
+        QCOMPARE(QDir(dir.path()).entryList({u"job-*.swj"_s}, QDir::Files).size(), 1); // the unnamed job from before
+        QCOMPARE(readFile(dir.filePath(u"lastjob.txt"_s)), QByteArray("job.swj\n"));
+
+        const QString path = dir.filePath(u"jobs/batch.swj"_s);
+        const JobRead read = JobFile::read(path);
+        QVERIFY(read.job);
+        QVERIFY(s.openJob(*read.job, path).isEmpty());
+        QCOMPARE(s.templates().track(2).slotText[0], u"80+10"_s);
+        s.saveJob();
+    }
+    Program again(dir.path());
+    QVERIFY(again.notices.isEmpty());
+    QCOMPARE(again.session->templates().track(2).slotText[0], u"80+10"_s);
+    QCOMPARE(again.session->job().path(), dir.filePath(u"jobs/batch.swj"_s));
+}
+
+// When the working directory cannot record which job is open, opening a job
+// fails, and the open job goes on being saved to its own file: never the
+// templates of one job into another's file.
+void TestSession::jobChangeThatFailsChangesNothing()
+{
+    QTemporaryDir dir;
+    Program p(dir.path());
+    BatchSession& s = *p.session;
+    s.addSlot(2, 0, text(u"11"_s));
+    const QString other = dir.filePath(u"other.swj"_s);
+    Job otherJob;
+    otherJob.templates.track(3).slotText[0] = u"33"_s;
+    JobFile::write(other, otherJob);
+    const QByteArray otherBytes = readFile(other);
+    QVERIFY(QDir(dir.path()).mkdir(u"lastjob.txt"_s)); // a folder where the pointer file goes
+
+    QVERIFY_THROWS_EXCEPTION(Failure, s.openJob(otherJob, other));
+    QCOMPARE(s.templates().track(2).slotText[0], u"11"_s);
+    QCOMPARE(s.job().path(), dir.filePath(u"job.swj"_s));
+
+    s.addSlot(2, 1, text(u"22"_s));
+    QCOMPARE(readFile(other), otherBytes);
+    const JobRead own = JobFile::read(dir.filePath(u"job.swj"_s));
+    QVERIFY2(own.job, qPrintable(own.message));
+    QCOMPARE(own.job->templates.track(2).slotText[1], u"22"_s);
+}
+
+// A job folder moved with its workbook finds it again; a job whose workbook is
+// gone says so once and keeps its slots, and finds the workbook when it is back.
+void TestSession::workbookMovedOrMissing()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"a/cards.csv"_s), Workbook));
+    QStringList expected;
+    {
+        Program p(dir.path());
+        BatchSession& s = *p.session;
+        s.saveJobAs(dir.filePath(u"a/batch.swj"_s));
+        s.chooseWorkbook(dir.filePath(u"a/cards.csv"_s));
+        s.addSlot(1, 0, column(1, 1));
+        expected = texts(s.stageCard(0).texts);
+        QCOMPARE(expected.first(), u"IVANOV"_s);
+        s.saveJob();
+    }
+    QVERIFY(QDir(dir.path()).rename(u"a"_s, u"b"_s));
+    TemplateSet slots;
+    {
+        Program p(dir.path()); // the job that was open is gone with its folder
+        QCOMPARE(p.notices.size(), 1);
+        QCOMPARE(p.notices[0].kind, BatchSession::Notice::Kind::Warning);
+        QVERIFY2(p.notices[0].text.contains(u"не найдено"_s), qPrintable(p.notices[0].text));
+        const QString moved = dir.filePath(u"b/batch.swj"_s);
+        const JobRead read = JobFile::read(moved);
+        QVERIFY(read.job);
+        const QList<BatchSession::Notice> opened = p.session->openJob(*read.job, moved);
+        QVERIFY2(opened.isEmpty(), qPrintable(opened.value(0).text));
+        QCOMPARE(p.session->workbook().workbookPath(), dir.filePath(u"b/cards.csv"_s));
+        QCOMPARE(texts(p.session->stageCard(0).texts), expected);
+        slots = p.session->templates();
+        p.session->saveJob();
+    }
+    QVERIFY(QFile::rename(dir.filePath(u"b/cards.csv"_s), dir.filePath(u"cards.away"_s)));
+    {
+        Program p(dir.path());
+        QCOMPARE(p.notices.size(), 1);
+        QCOMPARE(p.notices[0].kind, BatchSession::Notice::Kind::Warning);
+        QVERIFY2(p.notices[0].text.contains(u"не найдена"_s), qPrintable(p.notices[0].text));
+        QVERIFY(p.session->templates() == slots);
+        QVERIFY(!p.session->workbook().AutoConnect);
+        p.session->saveJob();
+    }
+    QVERIFY(QFile::rename(dir.filePath(u"cards.away"_s), dir.filePath(u"b/cards.csv"_s)));
+    Program back(dir.path()); // the workbook stayed the job's while it was away
+    QVERIFY2(back.notices.isEmpty(), qPrintable(back.notices.value(0).text));
+    QCOMPARE(texts(back.session->stageCard(0).texts), expected);
+}
+
+int runSessionTests(int argc, char** argv)
+{
+    TestSession t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_session.moc"

@@ -1,0 +1,297 @@
+#include "writing/batchsession.h"
+
+#include "link/error.h"
+#include "writing/composetracktext.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+BatchSession::BatchSession(ComPort& port, Sleeper sleeper, QObject* parent)
+    : QObject(parent), m_port(port), m_loop(port, std::move(sleeper))
+{
+    // The job is kept as each card goes out and as each is written, with the card in flight.
+    m_loop.setPersist([this](const std::optional<WriteLoop::SentCard>&) { saveJob(); });
+}
+
+BatchSession::~BatchSession() = default;
+
+QString BatchSession::workDir() const
+{
+    return m_workDir.isEmpty() ? QDir::currentPath() : m_workDir;
+}
+
+CellSource& BatchSession::cells()
+{
+    return m_cellSource ? *m_cellSource : static_cast<CellSource&>(m_workbook);
+}
+
+// After Add, Delete and a workbook chosen or dropped: the job is saved. A card
+// in flight composed before an edit is asked about before it goes again.
+void BatchSession::edited()
+{
+    ++m_templateVersion;
+    JobSession& open = job();
+    const QString workbook = m_workbook.workbookPath();
+    // A workbook the operator chose (or dropped) becomes the job's; one that was
+    // not found at start stays the job's until then.
+    if (workbook != open.openedWorkbook())
+        open.setWorkbook(workbook, workbook);
+    try {
+        saveJob();
+    } catch (const Failure& failure) {
+        Q_EMIT saveFailed(failure.text());
+    }
+}
+
+AddOutcome BatchSession::addSlot(int track, int slot, const AddRequest& request)
+{
+    AddOutcome outcome = AddOutcome::Done;
+    try {
+        outcome = m_templates.add(track, slot, request, m_workbook.AutoConnect, cells());
+    } catch (...) {
+        edited();
+        throw;
+    }
+    edited();
+    return outcome;
+}
+
+void BatchSession::deleteSlot(int track, int slot)
+{
+    m_templates.deleteSlot(track, slot);
+    edited();
+}
+
+void BatchSession::chooseWorkbook(const QString& path)
+{
+    // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
+    m_workbook.AutoQuit = true;
+    if (path.isEmpty()) {
+        m_workbook.release();
+        edited();
+        return;
+    }
+    try {
+        m_workbook.openWorkbook(path);
+    } catch (...) {
+        edited(); // the workbook that was open has been dropped
+        throw;
+    }
+    edited();
+}
+
+StagedCard BatchSession::stageCard(int choice)
+{
+    ComposedCard card = composeCard(m_templates, tracksOfChoice(choice), cells(), true);
+    StagedCard staged;
+    staged.texts = card.texts;
+    staged.commit = [this, advanced = std::move(card.advanced), digits = card.digitCount] {
+        // The composer's own track is not the generator's business.
+        const quint8 composerTrack = m_templates.CurrentTrack;
+        m_templates = advanced;
+        m_templates.CurrentTrack = composerTrack;
+        Q_EMIT cardCommitted(digits);
+    };
+    return staged;
+}
+
+void BatchSession::setTrackChoice(int choice)
+{
+    if (choice == m_trackChoice)
+        return;
+    m_trackChoice = choice;
+    Q_EMIT trackChoiceChanged(choice);
+}
+
+QString BatchSession::pendingCardQuestion() const
+{
+    const auto& pending = m_loop.pendingCard();
+    if (!pending || (pending->choice == m_trackChoice && pending->templateVersion == m_templateVersion))
+        return {};
+    const QString texts =
+        QStringList{pending->texts.track1, pending->texts.track2, pending->texts.track3}.join(QLatin1Char('|'));
+    return QStringLiteral("Карточка %1 осталась без ответа терминала. Она была составлена для "
+                          "других дорожек или до изменения шаблона.\n\nОтправить её снова как "
+                          "была? «Нет»: не отправлять её.")
+        .arg(texts);
+}
+
+QString BatchSession::startRun(bool sendPending)
+{
+    m_loop.setJournal(&journal());
+    QString decision;
+    if (m_loop.pendingCard() && !sendPending)
+        decision = m_loop.dropPendingCard();
+    else if (m_loop.pendingCard() && m_loop.pendingCard()->choice != m_trackChoice)
+        decision = QStringLiteral("Карточка без ответа отправляется как была, по выбору оператора");
+    m_loop.start();
+    return decision;
+}
+
+WriteLoop::Tick BatchSession::tick(const CardTexts& inHand)
+{
+    const Composer compose = m_composer ? m_composer : [this](int choice) { return stageCard(choice); };
+    WriteLoop::Tick step = m_loop.tick(m_trackChoice, inHand, compose, m_templateVersion);
+    if (step.stop != WriteLoop::Tick::Stop::None) {
+        const WriteLoop::Tick stopped = m_loop.stop();
+        step.logLines += stopped.logLines;
+        if (stopped.countLabel)
+            step.countLabel = stopped.countLabel;
+    }
+    return step;
+}
+
+JobSession& BatchSession::job()
+{
+    // Beside config.rwc, so a test that moves the settings file moves the job with it.
+    if (!m_job)
+        m_job = std::make_unique<JobSession>(workDir());
+    return *m_job;
+}
+
+Journal& BatchSession::journal()
+{
+    // Beside config.rwc and the job, in the working directory.
+    const QString path = QDir(workDir()).filePath(QStringLiteral("journal.csv"));
+    if (!m_journal || m_journal->path() != path)
+        m_journal = std::make_unique<Journal>(path);
+    return *m_journal;
+}
+
+void BatchSession::saveJob()
+{
+    if (!m_jobReady)
+        return;
+    JobSession& open = job();
+    Job current = open.jobOf(m_templates, m_trackChoice);
+    if (const auto& pending = m_loop.pendingCard())
+        current.inFlight = Job::CardInFlight{pending->choice, pending->texts};
+    open.save(current);
+}
+
+QString BatchSession::jobFolder()
+{
+    const QString path = job().path();
+    return path.isEmpty() ? workDir() : QFileInfo(path).absolutePath();
+}
+
+void BatchSession::newJob()
+{
+    JobSession& open = job();
+    const QString place = open.defaultPath();
+    if (QFileInfo(place).isFile()) {
+        const JobRead old = JobFile::read(place);
+        if (!old.job)
+            JobFile::keepAside(place, JobFile::asideReason(old.problem));
+        else if (!JobFile::isEmpty(*old.job))
+            JobFile::keepAsJob(place);
+    }
+    // The empty job is on file before the live one is dropped: should this
+    // fail, the templates and the file they are saved to still belong together.
+    Job empty;
+    empty.trackChoice = m_trackChoice;
+    open.saveAs(place, empty);
+    const quint8 composerTrack = m_templates.CurrentTrack;
+    m_templates = TemplateSet{};
+    m_templates.CurrentTrack = composerTrack;
+    Q_EMIT templatesReplaced();
+    m_loop.restorePendingCard(std::nullopt); // the old job's file keeps its card in flight
+    m_workbook.release();
+    open.setWorkbook(QString(), QString());
+    m_jobReady = true;
+}
+
+void BatchSession::saveJobAs(QString path)
+{
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + QLatin1String(JobFormat::Extension);
+    JobSession& open = job();
+    m_jobReady = true;
+    open.saveAs(path, open.jobOf(open.saved().templates, m_trackChoice, path));
+}
+
+QList<BatchSession::Notice> BatchSession::reopenJob()
+{
+    QList<Notice> notices;
+    try {
+        JobSession& open = job();
+        const QString path = open.lastJobPath();
+        // A folder in the job's place is no job either, and is left alone.
+        if (!QFileInfo(path).isFile()) {
+            m_jobReady = true;
+            open.setSaved(open.jobOf(TemplateSet{}, m_trackChoice));
+            if (path != open.defaultPath()) {
+                notices.append({Notice::Kind::Warning, QStringLiteral("Задание «%1», открытое в прошлый раз, не найдено. "
+                                                                      "Начато новое задание.")
+                                                           .arg(QDir::toNativeSeparators(path))});
+                newJob();
+            }
+            return notices;
+        }
+        const JobRead read = JobFile::read(path);
+        if (read.job)
+            return openJob(*read.job, path);
+        // Never written over: the file is renamed and an empty job takes its
+        // place; where it cannot be renamed, nothing is saved until the
+        // operator gives the job another file.
+        QString aside;
+        try {
+            aside = JobFile::keepAside(path, JobFile::asideReason(read.problem));
+        } catch (const Failure&) {
+        }
+        open.setPath(aside.isEmpty() ? QString() : path);
+        m_jobReady = true;
+        open.setSaved(open.jobOf(TemplateSet{}, m_trackChoice));
+        if (!aside.isEmpty())
+            notices.append({Notice::Kind::Failure,
+                            read.message + QStringLiteral(".\nФайл сохранён как «%1»; начато новое задание.")
+                                               .arg(QDir::toNativeSeparators(aside))});
+        else
+            notices.append({Notice::Kind::Failure,
+                            read.message + QStringLiteral(".\nФайл оставлен как есть; задание не будет "
+                                                          "сохраняться, пока не выбрано «Сохранить "
+                                                          "задание как…».")});
+    } catch (const Failure& failure) {
+        notices.append({Notice::Kind::Error, failure.text()});
+    }
+    return notices;
+}
+
+QList<BatchSession::Notice> BatchSession::openJob(const Job& loaded, const QString& path)
+{
+    job().setPath(path);
+    return applyJob(loaded, path);
+}
+
+QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QString& path)
+{
+    JobSession& open = job();
+    const quint8 composerTrack = m_templates.CurrentTrack;
+    m_templates = loaded.templates;
+    m_templates.CurrentTrack = composerTrack;
+    Q_EMIT templatesReplaced();
+    m_workbook.release();
+    open.setWorkbook(loaded.workbook, QString());
+    open.setSaved(loaded);
+    m_jobReady = true;
+    std::optional<WriteLoop::SentCard> pending;
+    if (loaded.inFlight)
+        pending = WriteLoop::SentCard{loaded.inFlight->choice, loaded.inFlight->texts, m_templateVersion};
+    m_loop.restorePendingCard(pending);
+    Q_EMIT jobOpened(loaded.trackChoice);
+    setTrackChoice(loaded.trackChoice);
+    if (loaded.workbook.isEmpty())
+        return {};
+    const QString found = JobFile::findWorkbook(loaded, path);
+    if (found.isEmpty())
+        return {{Notice::Kind::Warning, QStringLiteral("Книга задания «%1» не найдена. Слоты задания сохранены; "
+                                                       "выберите книгу в окне «Запись».")
+                                            .arg(QDir::toNativeSeparators(loaded.workbook))}};
+    try {
+        m_workbook.openWorkbook(found);
+        open.setWorkbook(loaded.workbook, found);
+    } catch (const Failure& failure) {
+        return {{Notice::Kind::Warning, failure.text() + QStringLiteral(". Слоты задания сохранены.")}};
+    }
+    return {};
+}
