@@ -4,6 +4,7 @@
 #include "link/sleeper.h"
 #include "reading/readloop.h"
 #include "writing/job.h"
+#include "writing/readsfile.h"
 #include "writing/writeloop.h"
 
 #include <QMainWindow>
@@ -22,6 +23,8 @@ class TForm2;
 class TForm3;
 class TForm4;
 class TForm6;
+class QLabel;
+class VerifyPanel;
 
 // The main window: the read tab with its poll, the write tab with its loop, the
 // menu and toolbar, the hand-over between the tabs and the settings file.
@@ -88,6 +91,12 @@ public:
     // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
     static std::function<QString(QWidget*, bool saving)> chooseJobFile;
 
+    // Verification of cards swiped back, below the tabs (verifypanel.h).
+    VerifyPanel* verifyPanel() const { return m_verify; }
+    // The open job's file as the journal names it: relative to the working
+    // directory when inside it, as the pointer to the last job has it.
+    QString openJobName();
+
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
     void setTrackText(int track, const QString& text);
@@ -108,6 +117,10 @@ private:
     void watchPortDialog();
     void setUpButtons();
     void sendStop();
+    void setUpVerification();
+    void fitWindow();
+    QString workFile(const QString& name) const;
+    void keepCardRead(const ReadLoop::Card& card);
     void endWriteRun();
     void FormClose();
     void stopWriteRunForOverLongText();
@@ -142,5 +155,8 @@ private:
     std::unique_ptr<JobSession> m_job;
     bool m_jobReady = false; // nothing is saved before the open job has been read
     std::unique_ptr<Journal> m_journal;
+    VerifyPanel* m_verify = nullptr;
+    std::unique_ptr<ReadsFile> m_reads;
+    QLabel* m_readsStatus = nullptr; // a reads file that cannot be written, told once
     int m_templateVersion = 0; // the composer's edits so far: a card in flight made before one is asked about
 };

@@ -151,6 +151,8 @@ void TForm1::N8Click()
     JobSession& job = jobSession();
     m_jobReady = true;
     job.saveAs(path, job.jobOf(job.saved().templates, m_form2->trackChoice(), path));
+    if (m_journal)
+        m_journal->setJob(openJobName()); // a run going on writes its next cards under the new name
 }
 
 void TForm1::reopenJob()

@@ -32,6 +32,7 @@ Journal& TForm1::journal()
     const QString path = QFileInfo(m_settings.path()).absoluteDir().filePath(QStringLiteral("journal.csv"));
     if (!m_journal || m_journal->path() != path)
         m_journal = std::make_unique<Journal>(path);
+    m_journal->setJob(openJobName()); // the job the cards of this run are made from
     return *m_journal;
 }
 
