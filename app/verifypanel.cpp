@@ -1,5 +1,6 @@
 #include "app/verifypanel.h"
 
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "link/error.h"
 #include "writing/durablefile.h"
@@ -7,14 +8,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-std::function<QString(QWidget*)> VerifyPanel::chooseReportFile;
 
 namespace {
 
@@ -167,11 +165,13 @@ void VerifyPanel::showCounts()
 
 QString VerifyPanel::askReportFile()
 {
-    if (chooseReportFile)
-        return chooseReportFile(this);
-    const QString folder = QFileInfo(m_sources.journalPath()).absolutePath();
-    return QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить отчёт"), QDir(folder).filePath(QStringLiteral("report.csv")),
-                                        QStringLiteral("CSV (*.csv)"));
+    Platform::FileRequest request;
+    request.mode = Platform::FileRequest::Mode::Save;
+    request.title = QStringLiteral("Сохранить отчёт");
+    request.folder = QFileInfo(m_sources.journalPath()).absolutePath();
+    request.filter = QStringLiteral("CSV (*.csv)");
+    request.defaultSuffix = QStringLiteral("csv");
+    return Platform::chooseFile(this, request);
 }
 
 void VerifyPanel::saveReport()

@@ -42,9 +42,6 @@ public:
     // Writes the report of cards not swiped back and cards that differ. Tells the operator when it cannot.
     void saveReport();
 
-    // Replaces the report's file dialog. For tests.
-    static std::function<QString(QWidget*)> chooseReportFile;
-
     QCheckBox* switchBox() const { return m_switch; }
     QComboBox* scopeBox() const { return m_scope; }
     QLabel* outcomeLabel() const { return m_outcome; }

@@ -3,6 +3,7 @@
 #include "link/comport.h"
 #include "reading/readloop.h"
 #include "reading/replyassembler.h"
+#include "app/filedialogs.h"
 #include "app/verifypanel.h"
 #include "writing/journal.h"
 #include "writing/readsfile.h"
@@ -382,9 +383,9 @@ void TestReading::verifiesCardsSwipedBack()
     QCOMPARE(swipe("4003A0126BGREEN?"), QStringLiteral("ВЕРНО"));
 
     const QString reportPath = f.dir.filePath(QStringLiteral("report.csv"));
-    VerifyPanel::chooseReportFile = [&reportPath](QWidget*) { return reportPath; };
+    Platform::setFileChooser([&reportPath](const Platform::FileRequest&) { return reportPath; });
     panel->reportButton()->click();
-    VerifyPanel::chooseReportFile = nullptr;
+    Platform::setFileChooser({});
     QFile report(reportPath);
     QVERIFY(report.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = report.readAll().split('\n');
