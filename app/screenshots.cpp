@@ -1,6 +1,6 @@
 // Renders the program's windows into PNG files (for the README): the main
 // window's two tabs with a read card and a write run and the port named in the
-// status line, the port dialog with a USB adapter listed, the workbook file
+// status line, the read tab verifying a card swiped back, the port dialog with a USB adapter listed, the workbook file
 // dialog, About.
 #include "app/application.h"
 #include "app/lookandfeel.h"
@@ -9,11 +9,15 @@
 #include "app/tform1.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
+#include "app/verifypanel.h"
+#include "writing/journal.h"
 #include "ui_TForm1.h"
 #include "ui_TForm4.h"
 #include "app/tform3.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -82,6 +86,30 @@ int main(int argc, char** argv)
     main->ui->Memo4->setPlainText(QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
     main->ui->Label3->setText(QStringLiteral("Записано карточек: 1"));
     shoot(main, "write.png");
+
+    // Three cards written in the open job, the second swiped back.
+    QTemporaryDir work;
+    main->setSettingsPath(work.filePath(QStringLiteral("config.rwc")));
+    {
+        Journal journal(work.filePath(QStringLiteral("journal.csv")));
+        journal.setJob(QStringLiteral("job.swj"));
+        const QDateTime at = QDateTime::fromString(QStringLiteral("2026-03-02T10:15:00+03:00"), Qt::ISODate);
+        for (int n = 1; n <= 3; ++n) {
+            const QString number = QStringLiteral("400000123456789%1").arg(n);
+            journal.append({at.addSecs(n * 7), 4, n,
+                            {QStringLiteral("B%1^IVANOV/IVAN^2512101").arg(number), number + QStringLiteral("=2512101"), {}},
+                            Journal::Outcome::Written, {}});
+        }
+    }
+    main->ui->TabbedNotebook1->setCurrentIndex(0);
+    main->ui->CheckBox1->setChecked(true);
+    main->verifyPanel()->scopeBox()->setCurrentIndex(1); // the last run: this job is not the window's
+    main->verifyPanel()->switchBox()->setChecked(true);
+    main->ui->Edit4->setText(QStringLiteral("B4000001234567892^IVANOV/IVAN^2512101"));
+    main->ui->Edit5->setText(QStringLiteral("4000001234567892'2512101"));
+    main->verifyPanel()->check(3, {main->ui->Edit4->text(), main->ui->Edit5->text(), {}});
+    shoot(main, "verify.png");
+    main->verifyPanel()->switchBox()->setChecked(false);
     program.form4->show();
     program.form4->ui->ComboBox1->setCurrentIndex(8);
     shoot(program.form4, "port.png");

@@ -8,12 +8,15 @@
 #include "app/tform4.h"
 #include "app/tform6.h"
 #include "app/tracktextvalidator.h"
+#include "app/verifypanel.h"
 #include "link/commandset.h"
 #include "link/comport.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -57,8 +60,68 @@ TForm1::TForm1(ComPort& port, BatchSession& session)
     for (int track = 1; track <= 3; ++track)
         trackEdit(track)->setValidator(new TrackTextValidator([track] { return track; }, trackEdit(track)));
     setUpPortStatus();
+    setUpVerification();
     adjustSize();
-    setFixedSize(586, 302 + ui->MainMenu1->sizeHint().height() + statusBar()->sizeHint().height());
+    fitWindow();
+}
+
+// The window keeps its size; it grows by the verification panel while that is shown.
+void TForm1::fitWindow()
+{
+    const bool panel = m_verify->isOn() && ui->TabbedNotebook1->currentIndex() == 0;
+    m_verify->setGeometry(0, 302, 586, VerifyPanel::PanelHeight);
+    m_verify->setVisible(panel);
+    setFixedSize(586, 302 + (panel ? VerifyPanel::PanelHeight : 0) + ui->MainMenu1->sizeHint().height()
+                          + statusBar()->sizeHint().height());
+}
+
+void TForm1::setUpVerification()
+{
+    m_verify = new VerifyPanel(ui->centralwidget, ui->TabSheet1,
+                               {[this] { return workFile(QStringLiteral("journal.csv")); }, [this] { return m_session.openJobName(); }});
+    connect(m_verify, &VerifyPanel::switched, this, [this] { fitWindow(); });
+    connect(ui->TabbedNotebook1, &QTabWidget::currentChanged, this, [this] { fitWindow(); });
+    m_readsStatus = new QLabel(statusBar());
+    m_readsStatus->setObjectName(QStringLiteral("ReadsStatusLabel"));
+    m_readsStatus->setMaximumWidth(360);
+    m_readsStatus->setStyleSheet(QStringLiteral("QLabel { color: #b3261e; }"));
+    statusBar()->addPermanentWidget(m_readsStatus);
+    m_readsStatus->hide();
+}
+
+// Beside config.rwc, in the working directory: the job, the journal, the reads file.
+QString TForm1::workFile(const QString& name) const
+{
+    return QFileInfo(m_settings.path()).absoluteDir().filePath(name);
+}
+
+// The card just shown goes to the reads file, checked against the journal when
+// verification is on. A file that cannot be written is told once in the status
+// line, and reading goes on.
+void TForm1::keepCardRead(const ReadLoop::Card& card)
+{
+    JournalIndex::Texts shown;
+    if (card.track1)
+        shown.track1 = ui->Edit4->text();
+    if (card.track2)
+        shown.track2 = ui->Edit5->text();
+    if (card.track3)
+        shown.track3 = ui->Edit6->text();
+    const QString outcome = m_verify->check(m_readLoop.choice(), shown);
+    const QString path = workFile(QStringLiteral("reads.csv"));
+    if (!m_reads || m_reads->path() != path)
+        m_reads = std::make_unique<ReadsFile>(path);
+    const QString problem =
+        m_reads->append({{}, m_form2->trackChoiceText(), shown.track1, shown.track2, shown.track3, outcome});
+    if (!problem.isEmpty()) {
+        m_readsStatus->setToolTip(problem);
+        m_readsStatus->setAccessibleDescription(problem);
+        m_readsStatus->setText(m_readsStatus->fontMetrics().elidedText(problem, Qt::ElideRight, 350));
+        m_readsStatus->show();
+    } else if (!m_reads->failing()) {
+        m_readsStatus->hide();
+        m_readsStatus->clear();
+    }
 }
 
 void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6)
@@ -303,6 +366,7 @@ void TForm1::Timer1Timer()
         ui->Edit5->setText(*card->track2);
     if (card->track3)
         ui->Edit6->setText(*card->track3);
+    keepCardRead(*card);
 }
 
 void TForm1::CheckBox1Click()

@@ -3,6 +3,7 @@
 #include "app/settingsfile.h"
 #include "reading/readloop.h"
 #include "writing/batchsession.h"
+#include "writing/readsfile.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -20,6 +21,8 @@ class TForm2;
 class TForm3;
 class TForm4;
 class TForm6;
+class QLabel;
+class VerifyPanel;
 
 // The main window: the read tab with its poll, the write tab with its loop, the
 // menu and toolbar, the hand-over between the tabs and the settings file.
@@ -84,6 +87,11 @@ public:
     // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
     static std::function<QString(QWidget*, bool saving)> chooseJobFile;
 
+    // Verification of cards swiped back, below the tabs (verifypanel.h).
+    VerifyPanel* verifyPanel() const { return m_verify; }
+    // The open job's file as the journal names it: relative to the working
+    // directory when inside it, as the pointer to the last job has it.
+
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
     void setTrackText(int track, const QString& text);
@@ -104,6 +112,10 @@ private:
     void watchPortDialog();
     void setUpButtons();
     void sendStop();
+    void setUpVerification();
+    void fitWindow();
+    QString workFile(const QString& name) const;
+    void keepCardRead(const ReadLoop::Card& card);
     void endWriteRun();
     void FormClose();
     void showStep(const WriteLoop::Tick& step);
@@ -130,4 +142,7 @@ private:
     SettingsFile::Store m_settings;
     int m_commandPage = 0;
     bool m_shown = false;
+    VerifyPanel* m_verify = nullptr;
+    std::unique_ptr<ReadsFile> m_reads;
+    QLabel* m_readsStatus = nullptr; // a reads file that cannot be written, told once
 };

@@ -155,7 +155,19 @@ Journal& BatchSession::journal()
     const QString path = QDir(workDir()).filePath(QStringLiteral("journal.csv"));
     if (!m_journal || m_journal->path() != path)
         m_journal = std::make_unique<Journal>(path);
+    m_journal->setJob(openJobName()); // the job the cards of this run are made from
     return *m_journal;
+}
+
+QString BatchSession::openJobName()
+{
+    const QString path = job().path();
+    if (path.isEmpty())
+        return {};
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString relative = QDir(workDir()).relativeFilePath(absolute);
+    const bool inside = !relative.startsWith(QLatin1String("..")) && QDir::isRelativePath(relative);
+    return inside ? relative : absolute;
 }
 
 void BatchSession::saveJob()
@@ -208,6 +220,8 @@ void BatchSession::saveJobAs(QString path)
     JobSession& open = job();
     m_jobReady = true;
     open.saveAs(path, open.jobOf(open.saved().templates, m_trackChoice, path));
+    if (m_journal)
+        m_journal->setJob(openJobName()); // a run going on writes its next cards under the new name
 }
 
 QList<BatchSession::Notice> BatchSession::reopenJob()

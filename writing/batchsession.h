@@ -92,6 +92,9 @@ public:
     // The job.
     JobSession& job();
     Journal& journal();
+    // The open job's file as the journal names it: relative to the working
+    // directory when inside it, as lastjob.txt names it; empty when none.
+    QString openJobName();
     // Writes the open job as it stands, with the card in flight. Nothing is
     // written before the job has been read or made. Throws Failure.
     void saveJob();

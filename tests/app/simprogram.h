@@ -1,7 +1,7 @@
 #pragma once
 
-// The simulator program on its own pseudo-terminal, linked as COM1 in the
-// program's directory, with every byte it receives recorded.
+// The simulator program on its own pseudo-terminal, linked as COM1 (or another
+// name) in the program's directory, with every byte it receives recorded.
 
 #include <QFile>
 #include <QProcess>
@@ -10,7 +10,8 @@
 struct SimulatorProgram
 {
     SimulatorProgram(const QString& dir, const QStringList& options,
-                     const QByteArray& deckLines = "SMITH/J|4000123=2512|0123=45\n")
+                     const QByteArray& deckLines = "SMITH/J|4000123=2512|0123=45\n",
+                     const QString& link = QStringLiteral("COM1"))
     {
         record = dir + QStringLiteral("/wire.log");
         QFile deck(dir + QStringLiteral("/deck.txt"));
@@ -18,7 +19,7 @@ struct SimulatorProgram
             deck.write(deckLines);
         deck.close();
         process.start(QStringLiteral(STRIPEWELL_SIM_PATH),
-                      QStringList{QStringLiteral("--link"), dir + QStringLiteral("/COM1"), QStringLiteral("--deck"),
+                      QStringList{QStringLiteral("--link"), dir + QLatin1Char('/') + link, QStringLiteral("--deck"),
                                   deck.fileName(), QStringLiteral("--record"), record}
                           + options);
         waitForLine("link");

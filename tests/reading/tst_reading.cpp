@@ -3,6 +3,14 @@
 #include "link/comport.h"
 #include "reading/readloop.h"
 #include "reading/replyassembler.h"
+#include "app/filedialogs.h"
+#include "app/verifypanel.h"
+#include "writing/journal.h"
+#include "writing/readsfile.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 
 #include <deque>
 
@@ -105,6 +113,8 @@ private Q_SLOTS:
     void cancelStopsAndKeepsTexts();
     void boxChangeSendsStopAndPollGoesOn();
     void track2ReplyChangesOnlyItsEdit();
+    void verifiesCardsSwipedBack();
+    void readsFileThatCannotBeWrittenIsToldOnce();
     void assembler_data();
     void assembler();
 };
@@ -315,6 +325,119 @@ void TestReading::track2ReplyChangesOnlyItsEdit()
     QCOMPARE(f.ui->Edit5->text(), QStringLiteral("555"));
     QCOMPARE(f.ui->Edit4->text(), QStringLiteral("keep 1"));
     QCOMPARE(f.ui->Edit6->text(), QStringLiteral("keep 3"));
+}
+
+// Swiping written cards back with verification on: the journal of the open job
+// (with a damaged line), each outcome in words, the counts, the report and the
+// reads file that keeps every card.
+void TestReading::verifiesCardsSwipedBack()
+{
+    AppFixture f;
+    {
+        Journal journal(f.dir.filePath(QStringLiteral("journal.csv")));
+        journal.setJob(QStringLiteral("job.swj"));
+        const QDateTime at = QDateTime::fromString(QStringLiteral("2026-03-02T10:00:00+03:00"), Qt::ISODate);
+        journal.append({at, 1, 1, {QStringLiteral("SMITH"), QStringLiteral("4000"), QStringLiteral("0123")},
+                        Journal::Outcome::Written, {}});
+        journal.append({at, 1, 2, {QStringLiteral("JONES"), QStringLiteral("4001"), QStringLiteral("0124")},
+                        Journal::Outcome::Written, {}});
+        journal.append({at, 1, 3, {QStringLiteral("BROWN"), QStringLiteral("4002"), QStringLiteral("0125")},
+                        Journal::Outcome::Written, {}});
+        journal.setJob(QStringLiteral("other.swj"));
+        journal.append({at, 2, 1, {QStringLiteral("GREEN"), QStringLiteral("4003"), QStringLiteral("0126")},
+                        Journal::Outcome::Written, {}});
+    }
+    QFile damaged(f.dir.filePath(QStringLiteral("journal.csv")));
+    QVERIFY(damaged.open(QIODevice::Append));
+    damaged.write("not a journal line\r\n");
+    damaged.close();
+    f.linkPort(0);
+    f.start();
+    chooseTracks(f.ui, true, true, true);
+    const int height = f.form1->height();
+    VerifyPanel* panel = f.form1->verifyPanel();
+    QVERIFY(panel->isHidden());
+    panel->switchBox()->setChecked(true);
+    QVERIFY(!panel->isHidden());
+    QCOMPARE(f.form1->height(), height + VerifyPanel::PanelHeight);
+    QCOMPARE(panel->countsLabel()->text(), QStringLiteral("Верно: 0   Различаются: 0   Нет в журнале: 0   Не прочитаны: 3 "
+                                                          "из 3   Повреждённых строк журнала: 1"));
+    f.ui->SpeedButton3->click();
+    const auto swipe = [&f, panel](const QByteArray& data) {
+        f.terminalSends(reply(data));
+        f.form1->Timer1Timer();
+        return panel->outcomeLabel()->text();
+    };
+    QCOMPARE(swipe("4000A0123BSMITH?"), QStringLiteral("ВЕРНО"));
+    QVERIFY(panel->detailLabel()->toolTip().startsWith(QStringLiteral("Верно: карточка 1, прогон 1")));
+    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("SMITH")); // the edits as without verification
+    QCOMPARE(swipe("4000A0123BSMITH?"), QStringLiteral("ВЕРНО, ПОВТОРНО"));
+    QCOMPARE(swipe("4001A9124BJONES?"), QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка 3"));
+    QVERIFY(panel->detailLabel()->toolTip().contains(QStringLiteral("дорожка 3 «9124» вместо «0124»")));
+    QCOMPARE(swipe("4003A0126BGREEN?"), QStringLiteral("НЕТ В ЖУРНАЛЕ")); // another job's card
+    QCOMPARE(panel->countsLabel()->text(), QStringLiteral("Верно: 1   Различаются: 1   Нет в журнале: 1   Не прочитаны: 1 "
+                                                          "из 3   Повреждённых строк журнала: 1"));
+    // All runs: the journal is read again, and the counts start over.
+    panel->scopeBox()->setCurrentIndex(2);
+    QVERIFY(panel->countsLabel()->text().contains(QStringLiteral("Не прочитаны: 4 из 4")));
+    QCOMPARE(swipe("4003A0126BGREEN?"), QStringLiteral("ВЕРНО"));
+
+    const QString reportPath = f.dir.filePath(QStringLiteral("report.csv"));
+    Platform::setFileChooser([&reportPath](const Platform::FileRequest&) { return reportPath; });
+    panel->reportButton()->click();
+    Platform::setFileChooser({});
+    QFile report(reportPath);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = report.readAll().split('\n');
+    QVERIFY(rows.size() >= 4);
+    QVERIFY(rows[1].startsWith("not swiped back,1,1,"));
+    QVERIFY(rows[1].contains(",SMITH,4000,0123"));
+
+    // Off: the panel goes, the window is as it was, reading and keeping cards go on.
+    panel->switchBox()->setChecked(false);
+    QVERIFY(panel->isHidden());
+    QCOMPARE(f.form1->height(), height);
+    swipe("1A2B=X,\"Y?");
+    QVERIFY(f.boxes.empty());
+
+    QFile reads(f.dir.filePath(QStringLiteral("reads.csv")));
+    QVERIFY(reads.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = reads.readAll().split('\n');
+    QCOMPARE(lines.size(), 8); // the header, six cards and the end of the last line
+    QCOMPARE(lines[0], ReadsFile::header().toUtf8() + '\r');
+    QVERIFY(lines[1].endsWith(",Track 1 & 2 & 3,SMITH,4000,0123,\"verified, run 1, card 1\"\r"));
+    QVERIFY(lines[2].endsWith(",\"verified again, run 1, card 1\"\r"));
+    QVERIFY(lines[3].endsWith(",JONES,4001,9124,\"differs on track 3, run 1, card 2\"\r"));
+    QVERIFY(lines[4].endsWith(",GREEN,4003,0126,unknown\r"));
+    // A formula, a comma and a quote read back as shown.
+    QVERIFY2(lines[6].endsWith(",\"'=X,\"\"Y\",1,2,\r"), lines[6].constData());
+}
+
+void TestReading::readsFileThatCannotBeWrittenIsToldOnce()
+{
+    AppFixture f;
+    QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("reads.csv"))); // a folder in the file's place
+    f.linkPort(0);
+    f.start();
+    f.ui->SpeedButton3->click();
+    auto* status = f.form1->findChild<QLabel*>(QStringLiteral("ReadsStatusLabel"));
+    QVERIFY(status->isHidden());
+    f.terminalSends(reply("%ONE?"));
+    f.form1->Timer1Timer();
+    QVERIFY(!status->isHidden());
+    QVERIFY(status->toolTip().startsWith(QStringLiteral("Прочитанные карточки не сохраняются")));
+    status->setToolTip({});
+    f.terminalSends(reply("%TWO?"));
+    f.form1->Timer1Timer();
+    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("TWO"));
+    QCOMPARE(status->toolTip(), QString()); // told once, not per card
+    QVERIFY(!status->isHidden());
+    QVERIFY(f.boxes.empty());
+    // Once the file can be written, the message goes.
+    QVERIFY(QDir(f.dir.path()).rmdir(QStringLiteral("reads.csv")));
+    f.terminalSends(reply("%THREE?"));
+    f.form1->Timer1Timer();
+    QVERIFY(status->isHidden());
 }
 
 void TestReading::assembler_data()

@@ -1,8 +1,14 @@
 #include "appfixture.h"
 #include "simprogram.h"
 
+#include "app/verifypanel.h"
+#include "excel/cellsource.h"
 #include "tools/simcard.h"
 #include "tools/terminalsimulator.h"
+#include "writing/job.h"
+
+#include <QCheckBox>
+#include <QLabel>
 
 namespace {
 
@@ -37,6 +43,7 @@ class TestSimulatorProgram : public QObject
 private Q_SLOTS:
     void readsEachChoice_data();
     void readsEachChoice();
+    void encodedCardsSwipedBackAreVerified();
 };
 
 void TestSimulatorProgram::readsEachChoice_data()
@@ -106,6 +113,94 @@ void TestSimulatorProgram::readsEachChoice()
     // Armed at "Читать", re-armed after each card (track 2's third byte is whatever the buffer holds), then stopped.
     QCOMPARE(wire.count(command.left(2)), 4);
     QVERIFY(wire.endsWith("\x1B\x30"));
+}
+
+namespace {
+
+struct NoCells : CellSource
+{
+    QString ReadCellText(int, int) override { return {}; }
+};
+
+// "CARD001", "CARD002", … on track 1 and "4000=10", "4001=15", … on track 2.
+Job countingJob()
+{
+    NoCells cells;
+    Job job;
+    job.trackChoice = 3; // "Track 1 & 2"
+    AddRequest text{0, QStringLiteral("CARD")};
+    AddRequest number{1};
+    number.counterStart = 1;
+    number.counterStep = 1;
+    number.digitCount = 3;
+    job.templates.add(1, 0, text, false, cells);
+    job.templates.add(1, 1, number, false, cells);
+    number.counterStart = 4000;
+    number.digitCount = 4;
+    job.templates.add(2, 0, number, false, cells);
+    job.templates.add(2, 1, AddRequest{0, QStringLiteral("=")}, false, cells);
+    number.counterStart = 10;
+    number.counterStep = 5;
+    number.digitCount = 2;
+    job.templates.add(2, 2, number, false, cells);
+    return job;
+}
+
+} // namespace
+
+// A run of cards written to the simulator program from the write tab, then the
+// cards it encoded swiped back on the read tab, on the real-paced line, against
+// the journal of the open job.
+void TestSimulatorProgram::encodedCardsSwipedBackAreVerified()
+{
+    AppFixture f;
+    JobFile::write(f.dir.filePath(QStringLiteral("job.swj")), countingJob());
+    QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("0\r\n");
+    config.close();
+    const QString encodedPath = f.dir.filePath(QStringLiteral("encoded.txt"));
+    QByteArray encoded;
+    {
+        SimulatorProgram writer(f.dir.path(), {QStringLiteral("--encoded"), encodedPath, QStringLiteral("--swipe"),
+                                               QStringLiteral("0")});
+        f.start();
+        QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+        f.ui->TabbedNotebook1->setCurrentIndex(1);
+        QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2"));
+        f.ui->SpeedButton5->click();
+        for (int tick = 0; tick < 20 && f.ui->Label3->text() != QStringLiteral("Записано карточек: 3"); ++tick)
+            Platform::guarded(f.form1, [&f] { f.form1->Timer2Timer(); });
+        f.ui->SpeedButton9->click();
+        QVERIFY(writer.waitForLine("stopped"));
+        QFile file(encodedPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        encoded = file.readAll();
+    }
+    QCOMPARE(encoded, QByteArray("CARD001|4000=10|\nCARD002|4001=15|\nCARD003|4002=20|\n"));
+
+    // The encoded cards, then one that was never written, from a reader on COM2.
+    SimulatorProgram reader(f.dir.path(), {QStringLiteral("--present-after"), QStringLiteral("50")},
+                            encoded + "STRANGER|5555|\n", QStringLiteral("COM2"));
+    f.app->form4->selectPortPosition(1);
+    f.app->form4->Button1Click();
+    f.ui->TabbedNotebook1->setCurrentIndex(0);
+    VerifyPanel* panel = f.form1->verifyPanel();
+    panel->switchBox()->setChecked(true);
+    QVERIFY(panel->countsLabel()->text().contains(QStringLiteral("Не прочитаны: 3 из 3")));
+    f.ui->SpeedButton3->click();
+    QStringList outcomes;
+    for (int card = 0; card < 4; ++card) {
+        for (int poll = 0; poll < 30 && f.ui->Edit4->text().isEmpty(); ++poll)
+            f.form1->Timer1Timer();
+        outcomes.append(f.ui->Edit4->text() + QLatin1Char(' ') + panel->outcomeLabel()->text());
+        f.ui->Edit4->clear();
+    }
+    f.ui->SpeedButton4->click();
+    QCOMPARE(outcomes, (QStringList{QStringLiteral("CARD001 ВЕРНО"), QStringLiteral("CARD002 ВЕРНО"),
+                                    QStringLiteral("CARD003 ВЕРНО"), QStringLiteral("STRANGER НЕТ В ЖУРНАЛЕ")}));
+    QCOMPARE(panel->countsLabel()->text(),
+             QStringLiteral("Верно: 3   Различаются: 0   Нет в журнале: 1   Не прочитаны: 0 из 3"));
 }
 
 int runSimulatorProgramTests(int argc, char** argv)
