@@ -4,6 +4,7 @@
 #include "link/sleeper.h"
 #include "reading/readloop.h"
 #include "writing/job.h"
+#include "writing/preflightrunner.h"
 #include "writing/writeloop.h"
 
 #include <QMainWindow>
@@ -17,6 +18,7 @@ class TForm1;
 }
 class ComPort;
 class PortStatus;
+class PreviewWindow;
 class QLineEdit;
 class TForm2;
 class TForm3;
@@ -88,6 +90,14 @@ public:
     // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
     static std::function<QString(QWidget*, bool saving)> chooseJobFile;
 
+    // The batch ahead (tform1_preflight.cpp): the question at "Записать" when
+    // the pre-flight finds a problem (false: the operator does not start), and
+    // the preview window "Просмотр партии".
+    bool confirmBatchAhead();
+    void showPreview();
+    PreviewWindow* previewWindow() const { return m_preview; }
+    static QString batchAheadQuestion(const Preflight::Result& result);
+
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
     void setTrackText(int track, const QString& text);
@@ -104,6 +114,9 @@ protected:
 
 private:
     void connectHandlers();
+    void setUpPreview();
+    PreflightRunner::Request preflightRequest();
+    QString journalPath() const;
     void setUpPortStatus();
     void watchPortDialog();
     void setUpButtons();
@@ -142,5 +155,6 @@ private:
     std::unique_ptr<JobSession> m_job;
     bool m_jobReady = false; // nothing is saved before the open job has been read
     std::unique_ptr<Journal> m_journal;
+    PreviewWindow* m_preview = nullptr;
     int m_templateVersion = 0; // the composer's edits so far: a card in flight made before one is asked about
 };

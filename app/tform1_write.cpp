@@ -54,6 +54,8 @@ bool TForm1::keepPendingCard()
 
 void TForm1::SpeedButton5Click()
 {
+    if (!confirmBatchAhead()) // tform1_preflight.cpp
+        return;
     m_writeLoop.setJournal(&journal());
     QString decision;
     if (m_writeLoop.pendingCard() && !keepPendingCard())
@@ -83,6 +85,8 @@ void TForm1::showStep(const WriteLoop::Tick& step)
 
 void TForm1::Timer2Timer()
 {
+    if (m_form3->ExcelApplication1.checkFile(); !m_form3->ExcelApplication1.ready())
+        return; // the workbook is being read again: no card reads it meanwhile
     const auto compose = [this](int choice) { return m_form3->stageCard(choice); };
     const WriteLoop::Tick step = m_writeLoop.tick(m_form2->trackChoice(), textsInHand(), compose, m_templateVersion);
     showStep(step);
