@@ -9,9 +9,14 @@
 #include "ui_TForm1.h"
 #include "writing/preflightrunner.h"
 
+#include <QAction>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
