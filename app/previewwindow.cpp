@@ -93,7 +93,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         const int card = m_cards[std::size_t(index.row())];
-        if (role == Qt::DisplayRole)
+        if (role == Qt::DisplayRole || (role == Qt::ToolTipRole && index.column() >= Track1Column))
             return field(card, index.column());
         if (role == Qt::ForegroundRole && m_problems.contains(card))
             return QColor(Qt::darkRed);
@@ -180,7 +180,7 @@ void PreviewWindow::setUpControls()
     m_table->setColumnWidth(CardColumn, 70);
     m_table->setColumnWidth(RowColumn, 60);
     for (int column = Track1Column; column <= Track3Column; ++column)
-        m_table->setColumnWidth(column, 170);
+        m_table->setColumnWidth(column, 280);
 
     auto* tools = new QHBoxLayout;
     tools->addWidget(m_problemsOnly);
@@ -195,7 +195,7 @@ void PreviewWindow::setUpControls()
     layout->addLayout(tools);
     layout->addWidget(m_table, 1);
     layout->addLayout(progress);
-    resize(860, 420);
+    resize(1040, 400);
 
     const auto guard = [this](void (PreviewWindow::*handler)()) { return Platform::guardedSlot(this, handler); };
     connect(m_firstProblem, &QPushButton::clicked, this, guard(&PreviewWindow::goToFirstProblem));
