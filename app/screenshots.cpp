@@ -1,7 +1,7 @@
 // Renders the program's windows into PNG files (for the README): the main
 // window's two tabs with a read card and a write run and the port named in the
 // status line, the read tab verifying a card swiped back, the port dialog with a USB adapter listed, the workbook file
-// dialog, About.
+// dialog, About, and the preview of a batch with two problems.
 #include "app/application.h"
 #include "app/lookandfeel.h"
 #include "app/messages.h"
@@ -14,6 +14,8 @@
 #include "ui_TForm1.h"
 #include "ui_TForm4.h"
 #include "app/tform3.h"
+#include "app/previewwindow.h"
+#include "writing/batchsession.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -127,5 +129,35 @@ int main(int argc, char** argv)
     settle(500); // the folder is listed in the background
     shoot(&dialog, "file-dialog.png");
     shoot(program.form6, "about.png");
+
+    // The batch ahead: a name track 1 cannot carry and a row given twice.
+    const QString book = files.filePath(QStringLiteral("batch.csv"));
+    QFile batch(book);
+    batch.open(QIODevice::WriteOnly);
+    batch.write("Name;Number\r\nIVANOV/IVAN;4000001234567899\r\nPETROV/PETR;4000001234567907\r\n"
+                "SID%ROV/OLEG;4000001234567915\r\nKUZNETSOV/ANNA;4000001234567923\r\n"
+                "PETROV/PETR;4000001234567907\r\nPOPOV/ILYA;4000001234567931\r\n");
+    batch.close();
+    TExcelApplication& excel = program.form3->ExcelApplication1;
+    excel.openWorkbook(book);
+    excel.AutoConnect = true;
+    BatchSession& t = *program.session;
+    const AddRequest column1{.kindItem = 3, .digitCount = 1, .excelColumn = 1, .excelRow = 1};
+    const AddRequest column2{.kindItem = 3, .digitCount = 1, .excelColumn = 2, .excelRow = 1};
+    t.addSlot(1, 0, {.kindItem = 0, .text = QStringLiteral("b")});
+    t.addSlot(1, 1, column2);
+    t.addSlot(1, 2, {.kindItem = 0, .text = QStringLiteral("^")});
+    t.addSlot(1, 3, column1);
+    t.addSlot(1, 4, {.kindItem = 0, .text = QStringLiteral("^2512101")});
+    t.addSlot(2, 0, column2);
+    t.addSlot(2, 1, {.kindItem = 0, .text = QStringLiteral("=2512101")});
+    main->showPreview();
+    PreviewWindow* preview = main->previewWindow();
+    QEventLoop shown;
+    QObject::connect(preview, &PreviewWindow::updated, &shown, &QEventLoop::quit);
+    QTimer::singleShot(5000, &shown, &QEventLoop::quit);
+    shown.exec();
+    preview->goToFirstProblem();
+    shoot(preview, "preview.png");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "app/portchoice.h"
 #include "app/settingsfile.h"
 #include "app/tform2.h"
+#include "app/tform3.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
 #include "app/tracktextvalidator.h"
@@ -56,6 +57,7 @@ TForm1::TForm1(ComPort& port, BatchSession& session)
     Timer2.setInterval(500);
     setUpButtons();
     connectHandlers();
+    setUpPreview();
     // Edit1KeyPress .. Edit3KeyPress: typed and pasted text alike.
     for (int track = 1; track <= 3; ++track)
         trackEdit(track)->setValidator(new TrackTextValidator([track] { return track; }, trackEdit(track)));
@@ -133,6 +135,8 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     connectJobHandlers();
     watchPortDialog();
     connect(m_form4, &TForm4::portOpened, this, [this] { m_settings.portChosen(); });
+    // The workbook's file is checked once a write tick; a tick skips while it is read again.
+    m_form3->ExcelApplication1.setFileCheck(TExcelApplication::FileCheck::WhenAsked);
 }
 
 void TForm1::setSettingsPath(const QString& path)

@@ -4,6 +4,7 @@
 #include "reading/readloop.h"
 #include "writing/batchsession.h"
 #include "writing/readsfile.h"
+#include "writing/preflightrunner.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -16,6 +17,7 @@ class TForm1;
 }
 class ComPort;
 class PortStatus;
+class PreviewWindow;
 class QLineEdit;
 class TForm2;
 class TForm3;
@@ -89,8 +91,14 @@ public:
 
     // Verification of cards swiped back, below the tabs (verifypanel.h).
     VerifyPanel* verifyPanel() const { return m_verify; }
-    // The open job's file as the journal names it: relative to the working
-    // directory when inside it, as the pointer to the last job has it.
+
+    // The batch ahead (tform1_preflight.cpp): the question at "Записать" when
+    // the pre-flight finds a problem (false: the operator does not start), and
+    // the preview window "Просмотр партии".
+    bool confirmBatchAhead();
+    void showPreview();
+    PreviewWindow* previewWindow() const { return m_preview; }
+    static QString batchAheadQuestion(const Preflight::Result& result);
 
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
@@ -108,6 +116,9 @@ protected:
 
 private:
     void connectHandlers();
+    void setUpPreview();
+    PreflightRunner::Request preflightRequest();
+    QString journalPath() const;
     void setUpPortStatus();
     void watchPortDialog();
     void setUpButtons();
@@ -145,4 +156,5 @@ private:
     VerifyPanel* m_verify = nullptr;
     std::unique_ptr<ReadsFile> m_reads;
     QLabel* m_readsStatus = nullptr; // a reads file that cannot be written, told once
+    PreviewWindow* m_preview = nullptr;
 };

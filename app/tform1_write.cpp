@@ -33,6 +33,8 @@ bool TForm1::keepPendingCard()
 
 void TForm1::SpeedButton5Click()
 {
+    if (!confirmBatchAhead()) // tform1_preflight.cpp
+        return;
     const QString decision = m_session.startRun(keepPendingCard());
     ui->Memo4->clear();
     if (!decision.isEmpty())
@@ -57,6 +59,8 @@ void TForm1::showStep(const WriteLoop::Tick& step)
 // A step that stops the run has sent the stop command already.
 void TForm1::Timer2Timer()
 {
+    if (m_session.workbook().checkFile(); !m_session.workbook().ready())
+        return; // the workbook is being read again: no card reads it meanwhile
     const WriteLoop::Tick step = m_session.tick(textsInHand());
     showStep(step);
     if (step.stop == WriteLoop::Tick::Stop::None)

@@ -30,6 +30,7 @@ CellSource& BatchSession::cells()
 void BatchSession::edited()
 {
     ++m_templateVersion;
+    Q_EMIT templatesEdited();
     JobSession& open = job();
     const QString workbook = m_workbook.workbookPath();
     // A workbook the operator chose (or dropped) becomes the job's; one that was

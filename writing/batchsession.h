@@ -114,6 +114,8 @@ public:
 Q_SIGNALS:
     // The templates were replaced by a job's: the composer shows them.
     void templatesReplaced();
+    // The operator edited the templates or the workbook (Add, Delete, a workbook chosen or dropped).
+    void templatesEdited();
     // A card went out and the templates moved past it, the last track composed
     // with this digit count: the composer shows the slots advanced.
     void cardCommitted(int digitCount);

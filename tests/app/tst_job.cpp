@@ -3,11 +3,14 @@
 #include "writing/jobsamples.h"
 #include "app/tform3.h"
 #include "writing/batchsession.h"
+#include "app/previewwindow.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QToolButton>
@@ -137,6 +140,7 @@ private Q_SLOTS:
     void saveAsNewAndOpen();
     void workbookMovedOrMissing();
     void jobChangeThatFailsChangesNothing();
+    void previewListsTheBatchAhead();
 };
 
 void TestJobWindow::fileMenuItems()
@@ -145,8 +149,8 @@ void TestJobWindow::fileMenuItems()
     QStringList items;
     for (QAction* action : f.ui->N1->actions())
         items << (action->isSeparator() ? u"-"_s : action->text());
-    QCOMPARE(items, QStringList({u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s, u"-"_s,
-                                 u"Выход"_s}));
+    QCOMPARE(items, QStringList({u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s,
+                                 u"Просмотр партии…"_s, u"-"_s, u"Выход"_s}));
     QCOMPARE(f.ui->N1->actions().last(), f.ui->N2);
 }
 
@@ -363,3 +367,64 @@ int runJobWindowTests(int argc, char** argv)
 }
 
 #include "tst_job.moc"
+
+// The preview from the "Файл" menu: the cards ahead with their problems, the
+// filter, the CSV, and the workbook rewritten while a pre-flight runs.
+void TestJobWindow::previewListsTheBatchAhead()
+{
+    AppFixture f;
+    f.linkPort(0);
+    const QString book = f.dir.filePath(u"cards.csv"_s);
+    QVERIFY(writeFile(book, QByteArray(Workbook).replace("SIDOROV", "SID%ROV").replace("POPOV;1", "PETROV;12")));
+    f.start();
+    tickWriteBoxes(f.ui, 0);
+    ComposerHands composer{f.app->form3}; // track 1 only: "B" and the name, so row 6 repeats row 3
+    composer.chooseWorkbook(book);
+    composer.text(1, 0, u"b"_s);
+    composer.column(1, 1, 1, 1);
+    composer.form->hide();
+
+    auto* action = f.form1->findChild<QAction*>(u"PreviewAction"_s);
+    QVERIFY(action && f.ui->N1->actions().contains(action));
+    QVERIFY(f.ui->TabSheet2->findChild<QPushButton*>(u"PreviewButton"_s));
+    action->trigger();
+    PreviewWindow* preview = f.form1->previewWindow();
+    QVERIFY(preview && preview->isVisible());
+    QSignalSpy updated(preview, &PreviewWindow::updated);
+    QVERIFY(updated.wait(5000));
+    QCOMPARE(int(preview->result().cards.size()), 5);
+    QCOMPARE(preview->table()->model()->rowCount(), 5);
+    const auto cell = [preview](int line, int column) {
+        return preview->table()->model()->index(line, column).data().toString();
+    };
+    QCOMPARE(cell(2, 1), u"4"_s);
+    QVERIFY2(cell(2, 5).startsWith(u"Карточка 3 (строка 4, ячейка A4): "_s), qPrintable(cell(2, 5)));
+    QVERIFY2(cell(4, 5).contains(u"карточки 2 (строка 3)"_s), qPrintable(cell(4, 5)));
+    QCOMPARE(cell(0, 5), QString());
+    QVERIFY2(preview->summary().startsWith(u"Карточек по данным: 5. Проблем: 2. До первой проблемы: 2."_s),
+             qPrintable(preview->summary()));
+
+    preview->findChild<QCheckBox*>(u"ProblemsOnly"_s)->setChecked(true);
+    QCOMPARE(preview->table()->model()->rowCount(), 2);
+    QCOMPARE(cell(0, 0), u"3"_s);
+    preview->findChild<QCheckBox*>(u"ProblemsOnly"_s)->setChecked(false);
+    preview->findChild<QPushButton*>(u"FirstProblem"_s)->click();
+    QCOMPARE(preview->table()->currentIndex().row(), 2);
+
+    const QString out = f.dir.filePath(u"batch.csv"_s);
+    PreviewWindow::chooseCsvFile = [out](QWidget*) { return out; };
+    preview->findChild<QPushButton*>(u"SaveCsv"_s)->click();
+    PreviewWindow::chooseCsvFile = nullptr;
+    const QList<QByteArray> lines = readFile(out).split('\n');
+    QCOMPARE(int(lines.size()), 7);
+    QCOMPARE(lines.at(0), "Карточка,Строка,Дорожка 1,Дорожка 2,Дорожка 3,Проблема\r"_ba);
+    QCOMPARE(lines.at(1), "1,2,BIVANOV,,,\r"_ba);
+
+    // Rewritten while a pre-flight runs: the newer file wins, nothing of the older one is shown.
+    preview->refresh();
+    QVERIFY(writeFile(book, "Name;Code\r\nIVANOV;7\r\nPETROV;12\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT((preview->checkForChanges(), int(preview->result().cards.size())), 2, 5000);
+    QVERIFY(preview->result().clean());
+    QCOMPARE(preview->table()->model()->rowCount(), 2);
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+}

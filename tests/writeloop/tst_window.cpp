@@ -45,6 +45,7 @@ class TestWindowRun : public QObject
 
 private Q_SLOTS:
     void runOfCardsFromTheWindow();
+    void problemAheadIsAskedBeforeTheFirstCard();
 
 private:
     template <typename T> T* composerControl(const char* name) const
@@ -59,6 +60,7 @@ private:
     void addCounter(int track, int slot, int kind, int start, int step, int digits);
     void addColumn(int track, int slot, int column, int digits);
     void tick(int times = 1);
+    void buildTemplates(AppFixture& f, const QString& workbook);
 
     TForm3* m_form3 = nullptr;
     TForm1* m_form1 = nullptr;
@@ -108,6 +110,24 @@ void TestWindowRun::tick(int times)
         Platform::guarded(m_form1, [this] { m_form1->Timer2Timer(); });
 }
 
+void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
+{
+    TForm3::chooseWorkbookFile = [workbook](QWidget*) { return workbook; };
+    f.ui->SpeedButton11->click();
+    QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
+    QVERIFY(m_form3->ExcelApplication1.AutoConnect);
+    addText(1, 0, QStringLiteral("b"));
+    addColumn(1, 1, 1, 1);
+    f.ui->SpeedButton12->click();
+    addCounter(2, 0, 1, 1000, 1, 4);
+    addText(2, 1, QStringLiteral("="));
+    addColumn(2, 2, 2, 4);
+    f.ui->SpeedButton13->click();
+    addCounter(3, 0, 2, 500, 5, 3);
+    QTest::mouseClick(composerControl<QPushButton>("Button2"), Qt::LeftButton); // OK
+    TForm3::chooseWorkbookFile = nullptr;
+}
+
 void TestWindowRun::runOfCardsFromTheWindow()
 {
     AppFixture f;
@@ -134,23 +154,11 @@ void TestWindowRun::runOfCardsFromTheWindow()
     f.ui->CheckBox6->setChecked(true);
     QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2 & 3"));
 
-    TForm3::chooseWorkbookFile = [&workbook](QWidget*) { return workbook.fileName(); };
-    f.ui->SpeedButton11->click();
-    QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
-    QVERIFY(m_form3->ExcelApplication1.AutoConnect);
-    addText(1, 0, QStringLiteral("b"));
-    addColumn(1, 1, 1, 1);
-    f.ui->SpeedButton12->click();
-    addCounter(2, 0, 1, 1000, 1, 4);
-    addText(2, 1, QStringLiteral("="));
-    addColumn(2, 2, 2, 4);
-    f.ui->SpeedButton13->click();
-    addCounter(3, 0, 2, 500, 5, 3);
-    QTest::mouseClick(composerControl<QPushButton>("Button2"), Qt::LeftButton); // OK
-    TForm3::chooseWorkbookFile = nullptr;
+    buildTemplates(f, workbook.fileName());
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
-    f.ui->SpeedButton5->click();
+    f.ui->SpeedButton5->click(); // a clean batch: no question, the run starts at once
+    QVERIFY(f.form1->Timer2.isActive());
     tick(3); // card 1 written; card 2 refused; card 2 again, no answer
     QCOMPARE(f.ui->Memo4->toPlainText(), QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
     tick(2); // still listening
@@ -195,6 +203,59 @@ void TestWindowRun::runOfCardsFromTheWindow()
     QVERIFY(!f.form1->Timer2.isActive());
     QCOMPARE(f.ui->Edit1->text() + f.ui->Edit2->text() + f.ui->Edit3->text(), QString());
     QCOMPARE(sim.wire().count("\x1Bt"), framesBefore);
+}
+
+// Row 4 holds a character track 1 cannot carry: "Записать" asks first; "Нет"
+// sends nothing, "Да" writes cards 1 and 2 and stops at card 3 as a run always did.
+void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
+{
+    AppFixture f;
+    m_form1 = f.form1;
+    m_form3 = f.app->form3;
+    const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
+    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
+                                        QStringLiteral("0")});
+    QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("0\r\n");
+    config.close();
+    QFile workbook(f.dir.filePath(QStringLiteral("cards.csv")));
+    QVERIFY(workbook.open(QIODevice::WriteOnly));
+    workbook.write(QByteArray(Workbook).replace("SIDOROV", "SID%ROV"));
+    workbook.close();
+    f.start();
+    f.ui->TabbedNotebook1->setCurrentIndex(1);
+    f.ui->CheckBox5->setChecked(true);
+    f.ui->CheckBox6->setChecked(true);
+    buildTemplates(f, workbook.fileName());
+    QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+
+    Platform::setNextAnswer(false);
+    f.ui->SpeedButton5->click();
+    QCOMPARE(f.boxes.size(), std::size_t(1));
+    const QString question = f.boxes.front().text;
+    QVERIFY2(question.contains(QStringLiteral("данные дают карточек: 5, проблем: 1. До первой проблемы можно "
+                                              "записать карточек: 2.")),
+             qPrintable(question));
+    QVERIFY2(question.contains(QStringLiteral("Карточка 3 (строка 4, ячейка A4): ")), qPrintable(question));
+    QVERIFY(!f.form1->Timer2.isActive());
+    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QVERIFY(f.ui->Memo4->toPlainText().isEmpty());
+
+    f.boxes.clear();
+    f.ui->SpeedButton5->click(); // "Да"
+    QCOMPARE(f.boxes.size(), std::size_t(1));
+    QVERIFY(f.form1->Timer2.isActive());
+    tick(3);
+    QCOMPARE(f.ui->Memo4->toPlainText(), QStringLiteral("1  Карточка записана\n2  Карточка записана"));
+    QVERIFY(!f.form1->Timer2.isActive());
+    QCOMPARE(f.boxes.size(), std::size_t(2));
+    QVERIFY2(f.boxes.back().text.contains(QStringLiteral("«%»")), qPrintable(f.boxes.back().text));
+    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QVERIFY(sim.waitForLine("stopped"));
+    QFile cards(encoded);
+    QVERIFY(cards.open(QIODevice::ReadOnly));
+    QCOMPARE(cards.readAll(), expectedCards().left(expectedCards().indexOf("BSIDOROV")));
 }
 
 int runWindowTests(int argc, char** argv)
