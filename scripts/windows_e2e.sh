@@ -46,6 +46,7 @@ e2e_operator() {
         waited=$((waited + 1))
     done
     timeout 30 wineserver -k 2>/dev/null || true
+    wine_server
     wait "$pid" 2>/dev/null || true
 }
 
@@ -142,6 +143,7 @@ e2e_program() {
     mkdir -p "$WINBUILD/screenshots"
     [[ -z "$window" ]] || import -display "$DISPLAY" -window root "$WINBUILD/screenshots/windows.png" 2> /dev/null || true
     timeout 30 wineserver -k 2>/dev/null || true
+    wine_server
     wait "$pid" 2>/dev/null || true
     e2e_simulator_stop
     if [[ -z "$window" ]]; then

@@ -215,8 +215,19 @@ wine_start() {
     [[ -n "${DISPLAY:-}" ]] || { echo "windows: no X display could be started" >&2; exit 1; }
     trap wine_stop EXIT
     timeout 300 wine wineboot -i > "$WINE_TMP/wineboot.log" 2>&1 || { tail "$WINE_TMP/wineboot.log" >&2; exit 1; }
+    # Wine hands the program no QT_* variable of ours, but it does add the registry's
+    # environment. Qt Test then prints to standard output, not to the debugger's log.
+    timeout 60 wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f > /dev/null 2>&1
     timeout 60 wineserver -w || true
+    wine_server
     say "wine prefix $WINEPREFIX on display $DISPLAY"
+}
+
+# One wine server for the programs that follow, started here with its output
+# away from theirs: one started by a program would hold that program's output
+# open (ctest would wait on it) and print its own state there when it ends.
+wine_server() {
+    wineserver -p > /dev/null 2>&1 < /dev/null
 }
 
 wine_stop() {
@@ -234,6 +245,7 @@ wine_map_port() {
     timeout 60 wineserver -k 2>/dev/null || true
     timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$device" /f > /dev/null 2>&1
     timeout 60 wineserver -w || true
+    wine_server
 }
 
 # Where the program's DLLs are for the build tree's executables.
