@@ -223,11 +223,13 @@ wine_start() {
     say "wine prefix $WINEPREFIX on display $DISPLAY"
 }
 
-# One wine server for the programs that follow, started here with its output
-# away from theirs: one started by a program would hold that program's output
-# open (ctest would wait on it) and print its own state there when it ends.
+# One wine server for the programs that follow, and wine's own helper processes
+# (services, devices, desktop), started here with their output away from the
+# programs': started by a program, they would hold its output open after it
+# ended, and ctest would wait on it until its time-out.
 wine_server() {
     wineserver -p > /dev/null 2>&1 < /dev/null
+    timeout 120 wine cmd /c exit > /dev/null 2>&1 < /dev/null || true
 }
 
 wine_stop() {
