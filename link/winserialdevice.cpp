@@ -46,17 +46,25 @@ QString WinSerialDevice::devicePath(const QString& name)
 bool WinSerialDevice::open()
 {
     close();
+    m_failure.clear();
     if (m_name.isEmpty())
         return false;
     const std::wstring path = devicePath(m_name).toStdWString();
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A port is opened by one program at a time: another holding it is refused access.
+        const DWORD error = GetLastError();
+        m_failure = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                        ? QStringLiteral("занят другой программой")
+                        : QStringLiteral("устройство не найдено");
         return false;
+    }
     // Only a communications device has line settings; a file or a pipe of that name is no port.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &dcb)) {
         CloseHandle(handle);
+        m_failure = QStringLiteral("это не последовательный порт");
         return false;
     }
     dcb.BaudRate = CBR_9600;

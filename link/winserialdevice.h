@@ -15,6 +15,7 @@ public:
     ~WinSerialDevice() override;
 
     bool open() override;
+    QString openFailure() const override { return m_failure; }
     void close() override;
     // Also asks the driver whether the port is still there: a pulled USB
     // adapter fails that call, and the port is let go.
@@ -33,6 +34,7 @@ private:
     void dropIfGone(unsigned long error) const;
 
     QString m_name;
+    QString m_failure;
     mutable void* m_handle; // INVALID_HANDLE_VALUE when closed
 };
 

@@ -154,19 +154,21 @@ void TestWindows::journalAppends()
     {
         Journal journal(path);
         QCOMPARE(journal.nextRun(), 1);
-        journal.append({{}, 1, 1, {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s}, Journal::Outcome::Sent, {}});
+        journal.append({{}, 1, 1, {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s}, Journal::Outcome::Sent, {}, {}});
         // The operator looks at the journal in another program while the run goes on.
         OtherProgram viewer(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         QVERIFY(viewer.holds());
-        journal.append({{}, 1, 1, {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s}, Journal::Outcome::Written, u"ok, \"1\""_s});
+        journal.append({{}, 1, 1, {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s}, Journal::Outcome::Written, u"ok, \"1\""_s,
+                        u"C:\\Users\\Оператор\\Документы\\партия.swj"_s});
     }
     Journal again(path);
     QCOMPARE(again.nextRun(), 2);
-    again.append({{}, 2, 1, {u"B"_s, u"1001"_s, u"8997"_s}, Journal::Outcome::Refused, {}});
+    again.append({{}, 2, 1, {u"B"_s, u"1001"_s, u"8997"_s}, Journal::Outcome::Refused, {}, {}});
     const QList<Journal::Entry> entries = Journal::read(path);
     QCOMPARE(entries.size(), 3);
     QCOMPARE(entries[0].texts.track1, u"BИВАНОВ"_s);
     QCOMPARE(entries[1].note, u"ok, \"1\""_s);
+    QCOMPARE(entries[1].job, u"C:\\Users\\Оператор\\Документы\\партия.swj"_s);
     QCOMPARE(entries[2].outcome, Journal::Outcome::Refused);
     const QByteArray bytes = contents(path);
     QCOMPARE(bytes.count("\r\n"), 4); // the header and three lines, each ended once by CR LF
@@ -230,6 +232,7 @@ void TestWindows::portNames()
     QCOMPARE(WinSerialDevice::devicePath(u"COM1:"_s), u"COM1:"_s);
     WinSerialDevice missing(u"COM199"_s);
     QVERIFY(!missing.open());
+    QCOMPARE(missing.openFailure(), u"устройство не найдено"_s);
     QVERIFY(!missing.isOpen());
     char byte = 0;
     QCOMPARE(missing.read(&byte, 1), 0);
@@ -246,6 +249,7 @@ void TestWindows::portThatIsNoPort()
     file.close();
     WinSerialDevice plainFile(path);
     QVERIFY(!plainFile.open());
+    QCOMPARE(plainFile.openFailure(), u"это не последовательный порт"_s);
 }
 
 // With STRIPEWELL_TEST_PORT naming a port whose far end echoes what it gets
@@ -257,6 +261,10 @@ void TestWindows::portExchangeAndLoss()
         QSKIP("no port handed in (STRIPEWELL_TEST_PORT)");
     WinSerialDevice port(name);
     QVERIFY(port.open());
+    // One program at a time: a second open of the port is refused as busy.
+    WinSerialDevice second(name);
+    QVERIFY(!second.open());
+    QCOMPARE(second.openFailure(), u"занят другой программой"_s);
     PortTimeouts timeouts;
     timeouts.readInterval = 1;
     timeouts.readTotalConstant = 100;
