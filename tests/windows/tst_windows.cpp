@@ -261,10 +261,13 @@ void TestWindows::portExchangeAndLoss()
         QSKIP("no port handed in (STRIPEWELL_TEST_PORT)");
     WinSerialDevice port(name);
     QVERIFY(port.open());
-    // One program at a time: a second open of the port is refused as busy.
-    WinSerialDevice second(name);
-    QVERIFY(!second.open());
-    QCOMPARE(second.openFailure(), u"занят другой программой"_s);
+    // One program at a time: Windows refuses a second open of the port as busy.
+    // Wine does not keep serial ports to one opener, so there it is not checked.
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        WinSerialDevice second(name);
+        QVERIFY(!second.open());
+        QCOMPARE(second.openFailure(), u"занят другой программой"_s);
+    }
     PortTimeouts timeouts;
     timeouts.readInterval = 1;
     timeouts.readTotalConstant = 100;
