@@ -2,7 +2,7 @@
 #include "app/instancelock.h"
 #include "app/lookandfeel.h"
 #include "app/tform1.h"
-#include "link/qtserialdevice.h"
+#include "link/systemserialdevice.h"
 
 #include <QApplication>
 #include <QDir>
@@ -67,7 +67,7 @@ int main(int argc, char** argv)
     InstanceLock lock(QDir::currentPath());
     if (!claimWorkingDirectory(lock))
         return 1;
-    Application program(qtSerialDeviceFactory());
+    Application program(systemSerialDeviceFactory());
     program.form1->show();
     return app.exec();
 }

@@ -1,9 +1,15 @@
 #include "app/portlist.h"
 
 #include <QFileInfo>
+#ifndef Q_OS_WIN
 #include <QSerialPortInfo>
+#endif
 
 namespace PortList {
+
+#ifdef Q_OS_WIN
+QList<Entry> registryDevices(); // portlist_win.cpp
+#endif
 
 namespace {
 
@@ -13,6 +19,7 @@ std::function<QList<Entry>()>& deviceSource()
     return source;
 }
 
+#ifndef Q_OS_WIN
 QString describe(const QSerialPortInfo& info)
 {
     QStringList parts;
@@ -24,6 +31,7 @@ QString describe(const QSerialPortInfo& info)
         parts << QStringLiteral("Последовательный порт");
     return parts.join(QStringLiteral(", ")) + QStringLiteral(" — ") + info.systemLocation();
 }
+#endif
 
 } // namespace
 
@@ -44,12 +52,16 @@ QList<Entry> devices()
 {
     if (deviceSource())
         return deviceSource()();
+#ifdef Q_OS_WIN
+    return registryDevices();
+#else
     const QDir byId(QStringLiteral("/dev/serial/by-id"));
     QList<Entry> found;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports)
         found.append({stableName(info.systemLocation(), byId), describe(info)});
     return found;
+#endif
 }
 
 void setDeviceSource(std::function<QList<Entry>()> source)

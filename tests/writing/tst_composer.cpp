@@ -20,6 +20,11 @@
 
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <thread>
+#include <windows.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 // The composer driven through its controls, as the operator uses it.
@@ -50,6 +55,9 @@ private Q_SLOTS:
     void failingReadGoesToTheErrorReport();
     void stagedCardChangesNothingUntilCommitted();
     void okHidesAndStopsTheTimer();
+#ifdef Q_OS_WIN
+    void keyboardLayoutPerThread();
+#endif
 
 private:
     template <typename T> T* control(const char* name) const
@@ -483,6 +491,44 @@ void TestComposer::okHidesAndStopsTheTimer()
     QVERIFY(!m_form->isVisible());
     QVERIFY(!timer->isActive());
 }
+
+#ifdef Q_OS_WIN
+namespace {
+
+quint16 threadLayout()
+{
+    return LOWORD(reinterpret_cast<quintptr>(GetKeyboardLayout(0)));
+}
+
+} // namespace
+
+// On Windows the lock is the thread's own keyboard layout.
+void TestComposer::keyboardLayoutPerThread()
+{
+    const HKL russian = LoadKeyboardLayoutA("00000419", KLF_ACTIVATE);
+    if (!russian || threadLayout() != 0x0419)
+        QSKIP("this system cannot switch to the Russian layout");
+    // A tick of the composer's timer locks the user-interface thread's layout, active or not.
+    m_form->show();
+    m_form->Timer1Timer();
+    QCOMPARE(threadLayout(), quint16(0x0409));
+    // Another thread of the program keeps its own layout: the lock is the thread's.
+    quint16 other = 0;
+    std::thread([&other] {
+        LoadKeyboardLayoutA("00000419", KLF_ACTIVATE);
+        other = threadLayout();
+    }).join();
+    QCOMPARE(other, quint16(0x0419));
+    QCOMPARE(threadLayout(), quint16(0x0409));
+    // The operator switches to Russian while the composer is shown; the next tick takes it back.
+    ActivateKeyboardLayout(russian, 0);
+    QCOMPARE(threadLayout(), quint16(0x0419));
+    m_form->Timer1Timer();
+    QCOMPARE(threadLayout(), quint16(0x0409));
+    m_form->hide(); // nothing is given back on Windows
+    QCOMPARE(threadLayout(), quint16(0x0409));
+}
+#endif
 
 QTEST_MAIN(TestComposer)
 #include "tst_composer.moc"
