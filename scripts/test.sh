@@ -15,6 +15,3 @@ cmake --build --preset debug -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --preset debug -j"$(nproc)" --timeout 600 -E test_crash
 bash scripts/fuzz.sh
-# The Windows build, its tests under wine and its zip and installer. Qt for Windows
-# is built once into a cache outside the clone (see the README) and then reused.
-bash scripts/windows.sh
