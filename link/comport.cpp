@@ -183,8 +183,8 @@ void ComPort::sendFrame(const QByteArray& frame)
 
 QByteArray ComPort::readUpTo(int maxCount)
 {
-    ReadPort(maxCount);
-    return lastRead();
+    // A count of nothing reads nothing, and says so: lastRead() still holds the read before.
+    return ReadPort(maxCount) > 0 ? lastRead() : QByteArray();
 }
 
 QByteArray ComPort::lastRead() const

@@ -33,9 +33,6 @@ public:
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
-    Buffer SendBuffer{};
-    Buffer ReceiveBuffer{};
-
     Handle PortHandle() const { return m_handle; }
     // An opened port whose device has gone away (adapter unplugged): it is let
     // go, and until the operator opens a port again, sends do nothing and reads return 0.
@@ -45,8 +42,6 @@ public:
     // Why the last OpenPort failed, as the device said; empty when it did not say.
     const QString& openFailure() const { return m_openFailure; }
     void SetPortTimeouts();
-    void WritePort(int count);
-    int ReadPort(int count);
     void ClosePort();
 
     // The connection sequence: close what is open, open `name` with the line
@@ -100,6 +95,10 @@ public:
     static PortTimeouts terminalTimeouts();
 
 private:
+    // The first `count` bytes of SendBuffer go out, after a purge of what was not read.
+    void WritePort(int count);
+    // Reads into ReceiveBuffer from index 0; returns the count read.
+    int ReadPort(int count);
     bool deviceUsable();
     void noteSent(qint64 count);
     qint64 nowUs() const;
@@ -111,4 +110,6 @@ private:
     int m_lastReadCount = 0;
     Clock m_clock;
     qint64 m_lineFreeUs = 0; // when the last byte sent has left the line
+    Buffer SendBuffer{};
+    Buffer ReceiveBuffer{};
 };

@@ -29,7 +29,7 @@ namespace {
 
 QByteArray sendBuffer(const ComPort& port)
 {
-    return QByteArray(reinterpret_cast<const char*>(port.SendBuffer.data()), 3);
+    return QByteArray(reinterpret_cast<const char*>(port.sendBuffer().data()), 3);
 }
 
 void tick(std::initializer_list<QCheckBox*> on, std::initializer_list<QCheckBox*> off)
@@ -344,7 +344,7 @@ void TestApp::portDialog()
     QVERIFY(dialog->isVisible());
     // A name typed into the box is opened as typed.
     dialog->ui->ComboBox1->setEditText(f.pty.slavePath());
-    f.app->port.SendBuffer[0] = 0x55;
+    f.app->port.sendCommand("\x55");
     dialog->ui->Button1->click();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);

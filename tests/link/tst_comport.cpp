@@ -14,7 +14,7 @@ namespace {
 
 QByteArray sent(const ComPort& port, int n)
 {
-    return QByteArray(reinterpret_cast<const char*>(port.SendBuffer.data()), n);
+    return QByteArray(reinterpret_cast<const char*>(port.sendBuffer().data()), n);
 }
 
 } // namespace
@@ -64,7 +64,7 @@ void TestComPort::silenceReturnsNothingAfterTheTimeout()
 {
     QElapsedTimer t;
     t.start();
-    QCOMPARE(m_port->ReadPort(150), 0);
+    QCOMPARE(m_port->readUpTo(150).size(), 0);
     const qint64 elapsed = t.elapsed();
     QVERIFY2(elapsed >= 90 && elapsed < 1000, qPrintable(QString::number(elapsed)));
 }
@@ -76,7 +76,7 @@ void TestComPort::replyArrivingWholeIsReadWhole()
     QTest::qWait(20);
     QElapsedTimer t;
     t.start();
-    QCOMPARE(m_port->ReadPort(150), reply.size());
+    QCOMPARE(m_port->readUpTo(150).size(), reply.size());
     QVERIFY2(t.elapsed() < 100, "a whole reply is returned once the line is quiet, before the total time-out");
     QCOMPARE(m_port->lastRead(), reply);
 }
@@ -91,7 +91,7 @@ void TestComPort::replyInChunksIsNotCut()
         }
     });
     QTest::qWait(2);
-    const int n = m_port->ReadPort(150);
+    const int n = int(m_port->readUpTo(150).size());
     terminal.join();
     QCOMPARE(n, 20);
 }
@@ -100,9 +100,9 @@ void TestComPort::smallerCountLeavesTheRest()
 {
     m_pty->write(QByteArray("\x1B" "abcdefg"));
     QTest::qWait(20);
-    QCOMPARE(m_port->ReadPort(4), 4);
+    QCOMPARE(m_port->readUpTo(4).size(), 4);
     QCOMPARE(m_port->lastRead(), QByteArray("\x1B" "abc"));
-    QCOMPARE(m_port->ReadPort(150), 4);
+    QCOMPARE(m_port->readUpTo(150).size(), 4);
     QCOMPARE(m_port->lastRead(), QByteArray("defg"));
 }
 
@@ -110,27 +110,25 @@ void TestComPort::shorterReadLeavesTheTail()
 {
     m_pty->write(QByteArray("ABCDEFGH"));
     QTest::qWait(20);
-    QCOMPARE(m_port->ReadPort(150), 8);
+    QCOMPARE(m_port->readUpTo(150).size(), 8);
     m_pty->write(QByteArray("xy"));
     QTest::qWait(20);
-    QCOMPARE(m_port->ReadPort(150), 2);
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_port->ReceiveBuffer.data()), 8), QByteArray("xyCDEFGH"));
+    QCOMPARE(m_port->readUpTo(150).size(), 2);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(m_port->receiveBuffer().data()), 8), QByteArray("xyCDEFGH"));
 }
 
 void TestComPort::sendPurgesUnreadBytes()
 {
     m_pty->write(QByteArray("stale reply"));
     QTest::qWait(20);
-    m_port->SendBuffer[0] = 0x1B;
-    m_port->SendBuffer[1] = 0x30;
-    m_port->WritePort(2);
-    QCOMPARE(m_port->ReadPort(150), 0);
+    m_port->sendStop();
+    QCOMPARE(m_port->readUpTo(150).size(), 0);
 }
 
 void TestComPort::sendReachesTheTerminal()
 {
     QCOMPARE(sent(*m_port, 3), QByteArray("\x1B\x42\x4D"));
-    m_port->WritePort(3);
+    m_port->sendReadCommand();
     QCOMPARE(m_pty->read(500), QByteArray("\x1B\x42\x4D"));
     m_port->WriteBytes(QByteArray(233, 'x'));
     QByteArray got;
@@ -141,13 +139,13 @@ void TestComPort::sendReachesTheTerminal()
 
 void TestComPort::connectTwiceInARow()
 {
-    m_port->SendBuffer[0] = 0x77;
+    m_port->sendCommand("\x77");
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
     QCOMPARE(m_port->PortHandle(), ComPort::Handle::Open);
     QCOMPARE(sent(*m_port, 3), QByteArray("\x1B\x42\x4D"));
     m_pty->write(QByteArray("\x1B" "x?"));
     QTest::qWait(20);
-    QCOMPARE(m_port->ReadPort(150), 3);
+    QCOMPARE(m_port->readUpTo(150).size(), 3);
 }
 
 void TestComPort::unopenablePortsFail_data()
@@ -172,9 +170,8 @@ void TestComPort::unopenablePortsFail()
     QVERIFY(!m_port->ConnectPort(name));
     QCOMPARE(m_port->PortHandle(), ComPort::Handle::Failed);
     m_pty->write(QByteArray("\x1B" "abc?"));
-    QCOMPARE(m_port->ReadPort(150), 0);
-    m_port->SendBuffer[0] = 0x1B;
-    m_port->WritePort(3);
+    QCOMPARE(m_port->readUpTo(150).size(), 0);
+    m_port->sendReadCommand();
     QCOMPARE(m_pty->read(50), QByteArray());
     // The next connection attempt starts afresh.
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
@@ -182,24 +179,26 @@ void TestComPort::unopenablePortsFail()
 
 void TestComPort::nonPositiveCountTouchesNothing()
 {
+    m_pty->write(QByteArray("\x55"));
+    QTest::qWait(20);
+    QCOMPARE(m_port->readUpTo(150), QByteArray("\x55"));
     m_pty->write(QByteArray("\x1B" "zz"));
     QTest::qWait(20);
-    m_port->ReceiveBuffer.fill(0x55);
-    QCOMPARE(m_port->ReadPort(0), 0);
-    QCOMPARE(m_port->ReadPort(-5), 0);
-    QCOMPARE(int(m_port->ReceiveBuffer[0]), 0x55);
-    QCOMPARE(m_port->ReadPort(150), 3);
+    QCOMPARE(m_port->readUpTo(0), QByteArray());
+    QCOMPARE(m_port->readUpTo(-5), QByteArray());
+    QCOMPARE(int(m_port->receiveBuffer()[0]), 0x55);
+    QCOMPARE(m_port->readUpTo(150).size(), 3);
 }
 
 void TestComPort::vanishedPortBehavesLikeNone()
 {
     m_pty.reset(); // the adapter is pulled out
-    QCOMPARE(m_port->ReadPort(150), 0);
-    m_port->WritePort(3);
+    QCOMPARE(m_port->readUpTo(150).size(), 0);
+    m_port->sendReadCommand();
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < 5; ++i)
-        QCOMPARE(m_port->ReadPort(150), 0);
+        QCOMPARE(m_port->readUpTo(150).size(), 0);
     QVERIFY2(t.elapsed() < 1000, "reads of a vanished port return at once or within their time-out");
     QVERIFY(m_port->lost());
     m_pty = std::make_unique<PseudoTerminal>();
@@ -207,7 +206,7 @@ void TestComPort::vanishedPortBehavesLikeNone()
     QVERIFY(!m_port->lost());
     m_pty->write(QByteArray("\x1B" "k?"));
     QTest::qWait(20);
-    QCOMPARE(m_port->ReadPort(150), 3);
+    QCOMPARE(m_port->readUpTo(150).size(), 3);
 }
 
 void TestComPort::portNames()
@@ -233,7 +232,7 @@ void TestComPort::portNames()
     m_port->ClosePort();
     ComPort viaLink(qtSerialDeviceFactory());
     QVERIFY(viaLink.ConnectPort(QStringLiteral("COM3")));
-    viaLink.WritePort(3);
+    viaLink.sendReadCommand();
     QCOMPARE(m_pty->read(500), QByteArray("\x1B\x42\x4D"));
 #endif
 }

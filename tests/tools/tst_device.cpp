@@ -35,14 +35,11 @@ void TestSimulatedDevice::readsThroughThePort()
     SimClock clock;
     ComPort port(simulatedDeviceFactory(sim, clock));
     QVERIFY(port.ConnectPort(QStringLiteral("COM1")));
-    port.SendBuffer[0] = 0x1b;
-    port.SendBuffer[1] = 'B';
-    port.SendBuffer[2] = 'T';
-    port.WritePort(3);
+    port.sendCommand("\x1b" "BT");
     clock.advance(1499);
-    QCOMPARE(port.ReadPort(150), 0);
+    QCOMPARE(port.readUpTo(150).size(), 0);
     clock.advance(1);
-    QCOMPARE(port.ReadPort(150), 13);
+    QCOMPARE(port.readUpTo(150).size(), 13);
     QCOMPARE(lastRead(port), QByteArray("\x1b"
                                         "B1'2BB1^X^2?"));
     QCOMPARE(sim.received().first().bytes, QByteArray("\x1b"
@@ -97,7 +94,7 @@ void TestSimulatedDevice::writeRunThroughThePort()
         port.WriteBytes(QByteArray("\x1btBAB\x1d\x1b\\"));
         clock.sleeper()(200);
         port.WriteBytes("\x1bj");
-        QCOMPARE(port.ReadPort(4), 4);
+        QCOMPARE(port.readUpTo(4).size(), 4);
         QCOMPARE(lastRead(port), QByteArray(verdict));
         clock.advance(500);
     }
@@ -155,10 +152,8 @@ void TestSimulatedDevice::factoryNamesAndUnplugging()
     QVERIFY(port.ConnectPort(QStringLiteral("COM1")));
     QVERIFY(device);
     device->unplug();
-    port.SendBuffer[0] = 0x1b;
-    port.SendBuffer[1] = '0';
-    port.WritePort(2);
-    QCOMPARE(port.ReadPort(4), 0);
+    port.sendStop();
+    QCOMPARE(port.readUpTo(4).size(), 0);
     QCOMPARE(sim.received().size(), 0);
 }
 

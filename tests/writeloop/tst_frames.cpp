@@ -126,7 +126,7 @@ void TestFrames::longerFrameStaysOutOfSendBuffer()
     const CardTexts full{QString(79, u'A'), QString(40, u'1'), QString(107, u'2')};
     writeTrack(*m_port, {}, CommandSet::Track123, false, full, {});
     const QByteArray frame = buildFrame(CommandSet::Track123, full);
-    const QByteArray buffer(reinterpret_cast<const char*>(m_port->SendBuffer.data()), ComPort::BufferSize);
+    const QByteArray buffer(reinterpret_cast<const char*>(m_port->sendBuffer().data()), ComPort::BufferSize);
     QCOMPARE(buffer.mid(2).toHex(), frame.mid(2, ComPort::BufferSize - 2).toHex());
     QCOMPARE(buffer.left(2), QByteArray("\x1Bj"));
 }
@@ -154,9 +154,11 @@ void TestFrames::routinePausesThenSendsEscJ()
     QFETCH(int, delay);
     QFETCH(CardTexts, texts);
     QFETCH(int, wait);
-    m_port->ReceiveBuffer[0] = 0x1B;
+    // The last answer read left an ESC at the start of the receive buffer.
+    m_terminal->queueRead(QByteArray("\x1B"));
+    QCOMPARE(m_port->readUpTo(1), QByteArray("\x1B"));
     QList<SleepRecord> sleeps;
-    const Sleeper sleeper = [&](int ms) { sleeps.append({ms, m_terminal->received, m_port->ReceiveBuffer[0]}); };
+    const Sleeper sleeper = [&](int ms) { sleeps.append({ms, m_terminal->received, m_port->receiveBuffer()[0]}); };
     QCOMPARE(delayAfterFrameMs(choice), delay);
     writeTrack(*m_port, sleeper, choice, false, texts, {});
     QCOMPARE(sleeps.size(), 1);

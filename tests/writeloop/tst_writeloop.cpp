@@ -179,7 +179,8 @@ void TestWriteLoop::staleAnswerBytesAreNeverJudged()
 void TestWriteLoop::bytesWithoutACardSentAreIgnored()
 {
     // An answer-like reply with no card out (the start's 'p' trick of old) gives no verdict.
-    m_port->ReceiveBuffer = {0x1B, 0x30, 0x30, 'p'};
+    m_terminal->queueRead(QByteArray("\x1B" "00p"));
+    QCOMPARE(m_port->readUpTo(4), QByteArray("\x1B" "00p"));
     m_tab.edits.track1 = QString();
     start();
     m_terminal->queueRead(QByteArray("\x1B"
@@ -317,7 +318,7 @@ void TestWriteLoop::stopSendsTheStopCommandAndEndsTheRun()
     const QByteArray before = m_terminal->received;
     runSteps(2);
     QCOMPARE(m_terminal->received, before);
-    QCOMPARE(m_port->SendBuffer[2], (unsigned char)'B'); // the stop command leaves index 2 alone
+    QCOMPARE(m_port->sendBuffer()[2], (unsigned char)'B'); // the stop command leaves index 2 alone
 }
 
 void TestWriteLoop::restartCountsFromZeroAndTheTemplateGoesOn()
