@@ -1,5 +1,6 @@
 #include "app/previewwindow.h"
 
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "writing/batchsession.h"
 #include "link/commandset.h"
@@ -21,7 +22,6 @@
 
 #include <vector>
 
-std::function<QString(QWidget*)> PreviewWindow::chooseCsvFile;
 
 namespace {
 
@@ -329,9 +329,12 @@ QByteArray PreviewWindow::csv() const
 
 void PreviewWindow::saveCsv()
 {
-    const QString path = chooseCsvFile ? chooseCsvFile(this)
-                                       : QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить в CSV"), {},
-                                                                      QStringLiteral("CSV (*.csv)"));
+    Platform::FileRequest request;
+    request.mode = Platform::FileRequest::Mode::Save;
+    request.title = QStringLiteral("Сохранить в CSV");
+    request.filter = QStringLiteral("CSV (*.csv)");
+    request.defaultSuffix = QStringLiteral("csv");
+    const QString path = Platform::chooseFile(this, request);
     if (path.isEmpty())
         return;
     QSaveFile file(path);

@@ -46,8 +46,6 @@ public:
     // A problem as the window and the question at "Записать" name it.
     static QString issueLine(const Preflight::Issue& issue);
 
-    // Replaces the file dialog of "Сохранить в CSV…"; empty: cancelled. For tests.
-    static std::function<QString(QWidget*)> chooseCsvFile;
 
 Q_SIGNALS:
     void updated(); // a pre-flight ended and its result is shown

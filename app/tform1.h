@@ -86,8 +86,6 @@ public:
     void N7Click();
     void N8Click();
     void reopenJob();
-    // Replaces the job file dialogs; `saving` for "Сохранить задание как…". For tests.
-    static std::function<QString(QWidget*, bool saving)> chooseJobFile;
 
     // Verification of cards swiped back, below the tabs (verifypanel.h).
     VerifyPanel* verifyPanel() const { return m_verify; }

@@ -1,6 +1,7 @@
 // The main window's job: the menu "Файл" items that start, open and save one,
 // and the reopening at start. The batch session keeps the job; these choose
 // the files and show what it reports.
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
@@ -11,8 +12,6 @@
 #include <QFileDialog>
 
 #include <array>
-
-std::function<QString(QWidget*, bool)> TForm1::chooseJobFile;
 
 void TForm1::connectJobHandlers()
 {
@@ -68,17 +67,13 @@ void TForm1::N6Click()
 
 QString TForm1::askJobFile(bool saving)
 {
-    if (chooseJobFile)
-        return chooseJobFile(this, saving);
-    QFileDialog dialog(this, saving ? QStringLiteral("Сохранить задание как") : QStringLiteral("Открыть задание"),
-                       m_session.jobFolder(), JobFormat::fileDialogFilter());
-    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    // Added before the dialog asks whether to replace a file, so it asks about the right one.
-    dialog.setDefaultSuffix(QLatin1String(JobFormat::Extension));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return dialog.selectedFiles().constFirst();
+    Platform::FileRequest request;
+    request.mode = saving ? Platform::FileRequest::Mode::Save : Platform::FileRequest::Mode::Open;
+    request.title = saving ? QStringLiteral("Сохранить задание как") : QStringLiteral("Открыть задание");
+    request.folder = m_session.jobFolder();
+    request.filter = JobFormat::fileDialogFilter();
+    request.defaultSuffix = QLatin1String(JobFormat::Extension);
+    return Platform::chooseFile(this, request);
 }
 
 void TForm1::N7Click()

@@ -1,5 +1,6 @@
 #include "app/tform3.h"
 
+#include "app/filedialogs.h"
 #include "app/messages.h"
 #include "app/keyboardlayout.h"
 #include "app/tracktextvalidator.h"
@@ -13,7 +14,6 @@
 #include <QScreen>
 #include <QStyle>
 
-std::function<QString(QWidget*)> TForm3::chooseWorkbookFile;
 
 namespace {
 
@@ -369,8 +369,9 @@ QString TForm3::workbookDialogFilter()
 
 void TForm3::SpeedButton1Click()
 {
-    const QString path = chooseWorkbookFile ? chooseWorkbookFile(this)
-                                            : QFileDialog::getOpenFileName(this, workbookDialogTitle(), QString(),
-                                                                           workbookDialogFilter());
+    Platform::FileRequest request;
+    request.title = workbookDialogTitle();
+    request.filter = workbookDialogFilter();
+    const QString path = Platform::chooseFile(this, request);
     m_session.chooseWorkbook(path);
 }

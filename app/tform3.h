@@ -33,8 +33,6 @@ public:
     // Shows the templates in the grids.
     void showTemplateState();
 
-    // Replaces the workbook file dialog; returns the chosen path, empty when cancelled. For tests.
-    static std::function<QString(QWidget*)> chooseWorkbookFile;
     // The workbook file dialog's title and its filters.
     static QString workbookDialogTitle();
     static QString workbookDialogFilter();

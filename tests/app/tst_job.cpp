@@ -1,3 +1,4 @@
+#include "app/filedialogs.h"
 #include "appfixture.h"
 
 #include "writing/jobsamples.h"
@@ -72,9 +73,9 @@ struct ComposerHands
     }
     void chooseWorkbook(const QString& path)
     {
-        TForm3::chooseWorkbookFile = [path](QWidget*) { return path; };
+        Platform::setFileChooser([path](const Platform::FileRequest&) { return path; });
         control<QToolButton>("SpeedButton1")->click();
-        TForm3::chooseWorkbookFile = nullptr;
+        Platform::setFileChooser({});
     }
     // Text, counters and worksheet columns on all three tracks.
     void buildBatch(const QString& workbook)
@@ -262,9 +263,9 @@ void TestJobWindow::refusedOnOpenChangesNothing()
     const QString other = f.dir.filePath(u"other.swj"_s);
     QVERIFY(writeFile(other, bytes));
 
-    TForm1::chooseJobFile = [other](QWidget*, bool) { return other; };
+    Platform::setFileChooser([other](const Platform::FileRequest&) { return other; });
     f.ui->N7->trigger();
-    TForm1::chooseJobFile = nullptr;
+    Platform::setFileChooser({});
     QCOMPARE(int(f.boxes.size()), 1);
     QVERIFY2(f.boxes[0].text.contains(says), qPrintable(f.boxes[0].text));
     QCOMPARE(f.boxes[0].title, u"Ошибка"_s);
@@ -288,9 +289,10 @@ void TestJobWindow::saveAsNewAndOpen()
     ComposerHands composer{f.app->form3};
     composer.counter(2, 0, 1, 70, 10, 3);
     QVERIFY(QDir(f.dir.path()).mkdir(u"jobs"_s));
-    TForm1::chooseJobFile = [&f](QWidget*, bool saving) {
+    Platform::setFileChooser([&f](const Platform::FileRequest& request) {
+        const bool saving = request.mode == Platform::FileRequest::Mode::Save;
         return saving ? f.dir.filePath(u"jobs/batch"_s) : f.dir.filePath(u"jobs/batch.swj"_s);
-    };
+    });
     f.ui->N8->trigger();
     composer.counter(2, 0, 1, 80, 10, 3); // saved into the job's new file
     QCOMPARE(JobFile::read(f.dir.filePath(u"jobs/batch.swj"_s)).job->templates.track(2).slotText[0], u"80+10"_s);
@@ -299,7 +301,7 @@ void TestJobWindow::saveAsNewAndOpen()
     QCOMPARE(ComposerHands{f.app->form3}.control<QTableWidget>("StringGrid2")->item(0, 0)->text(), QString());
 
     f.ui->N7->trigger();
-    TForm1::chooseJobFile = nullptr;
+    Platform::setFileChooser({});
     QCOMPARE(ComposerHands{f.app->form3}.control<QTableWidget>("StringGrid2")->item(0, 0)->text(), u"80+10"_s);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
     // What a restart finds: TestSession::saveAsNewAndOpen.
@@ -314,9 +316,9 @@ void TestJobWindow::workbookMovedOrMissing()
     f.linkPort(0);
     QVERIFY(writeFile(f.dir.filePath(u"a/cards.csv"_s), Workbook));
     f.start();
-    TForm1::chooseJobFile = [&f](QWidget*, bool) { return f.dir.filePath(u"a/batch.swj"_s); };
+    Platform::setFileChooser([&f](const Platform::FileRequest&) { return f.dir.filePath(u"a/batch.swj"_s); });
     f.ui->N8->trigger();
-    TForm1::chooseJobFile = nullptr;
+    Platform::setFileChooser({});
     ComposerHands composer{f.app->form3};
     composer.chooseWorkbook(f.dir.filePath(u"a/cards.csv"_s));
     composer.column(1, 0, 1, 1);
@@ -350,9 +352,9 @@ void TestJobWindow::jobChangeThatFailsChangesNothing()
     const QByteArray otherBytes = readFile(other);
     QVERIFY(QDir(f.dir.path()).mkdir(u"lastjob.txt"_s)); // a folder where the pointer file goes
 
-    TForm1::chooseJobFile = [other](QWidget*, bool) { return other; };
+    Platform::setFileChooser([other](const Platform::FileRequest&) { return other; });
     f.ui->N7->trigger();
-    TForm1::chooseJobFile = nullptr;
+    Platform::setFileChooser({});
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].title, u"Stripewell"_s);
     QCOMPARE(composer.control<QTableWidget>("StringGrid2")->item(0, 0)->text(), u"11"_s);
@@ -412,9 +414,9 @@ void TestJobWindow::previewListsTheBatchAhead()
     QCOMPARE(preview->table()->currentIndex().row(), 2);
 
     const QString out = f.dir.filePath(u"batch.csv"_s);
-    PreviewWindow::chooseCsvFile = [out](QWidget*) { return out; };
+    Platform::setFileChooser([out](const Platform::FileRequest&) { return out; });
     preview->findChild<QPushButton*>(u"SaveCsv"_s)->click();
-    PreviewWindow::chooseCsvFile = nullptr;
+    Platform::setFileChooser({});
     const QList<QByteArray> lines = readFile(out).split('\n');
     QCOMPARE(int(lines.size()), 7);
     QCOMPARE(lines.at(0), "Карточка,Строка,Дорожка 1,Дорожка 2,Дорожка 3,Проблема\r"_ba);

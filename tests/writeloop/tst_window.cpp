@@ -1,3 +1,4 @@
+#include "app/filedialogs.h"
 #include "appfixture.h"
 #include "simprogram.h"
 
@@ -112,7 +113,7 @@ void TestWindowRun::tick(int times)
 
 void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
 {
-    TForm3::chooseWorkbookFile = [workbook](QWidget*) { return workbook; };
+    Platform::setFileChooser([workbook](const Platform::FileRequest&) { return workbook; });
     f.ui->SpeedButton11->click();
     QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QVERIFY(m_form3->ExcelApplication1.AutoConnect);
@@ -125,7 +126,7 @@ void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
     f.ui->SpeedButton13->click();
     addCounter(3, 0, 2, 500, 5, 3);
     QTest::mouseClick(composerControl<QPushButton>("Button2"), Qt::LeftButton); // OK
-    TForm3::chooseWorkbookFile = nullptr;
+    Platform::setFileChooser({});
 }
 
 void TestWindowRun::runOfCardsFromTheWindow()

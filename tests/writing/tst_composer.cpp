@@ -1,3 +1,4 @@
+#include "app/filedialogs.h"
 #include "fakecells.h"
 
 #include "app/messages.h"
@@ -98,7 +99,7 @@ void TestComposer::cleanup()
 {
     m_form.reset();
     m_session.reset();
-    TForm3::chooseWorkbookFile = nullptr;
+    Platform::setFileChooser({});
     Platform::setMessageRecorder(nullptr);
 }
 
@@ -123,7 +124,7 @@ void TestComposer::openWorkbook(const QByteArray& csv)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(csv);
     file.close();
-    TForm3::chooseWorkbookFile = [path](QWidget*) { return path; };
+    Platform::setFileChooser([path](const Platform::FileRequest&) { return path; });
     m_session->setCellSource(nullptr);
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QVERIFY(m_form->ExcelApplication1.AutoConnect);
@@ -396,7 +397,7 @@ void TestComposer::cancelledWorkbookChoiceDisconnects()
 {
     m_form->openForTrack(1);
     openWorkbook("x\n");
-    TForm3::chooseWorkbookFile = [](QWidget*) { return QString(); };
+    Platform::setFileChooser([](const Platform::FileRequest&) { return QString(); });
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QVERIFY(!m_form->ExcelApplication1.AutoConnect);
     QVERIFY(m_form->ExcelApplication1.AutoQuit);
@@ -408,7 +409,7 @@ void TestComposer::unreadableWorkbookGoesToTheErrorReport()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"missing.xlsx"_s);
-    TForm3::chooseWorkbookFile = [path](QWidget*) { return path; };
+    Platform::setFileChooser([path](const Platform::FileRequest&) { return path; });
     m_form->openForTrack(1);
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QCOMPARE(m_messages.size(), 1);
