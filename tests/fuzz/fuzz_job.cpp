@@ -23,7 +23,7 @@ public:
     {
         if (row < 1 || column < 1 || column > 26)
             throw Failure(QStringLiteral("outside the sheet"));
-        return QString::number(row % 50 == 0 ? 0 : row * 31 + column);
+        return QString::number(row % 50 == 0 ? 0 : qint64(row) * 31 + column);
     }
 };
 
