@@ -23,16 +23,6 @@ constexpr const char* Red = "#b3261e";
 constexpr const char* Amber = "#c77700";
 constexpr const char* Grey = "#5f6368";
 
-QString trackNumbers(unsigned tracks)
-{
-    QStringList numbers;
-    for (int t = 1; t <= 3; ++t) {
-        if (tracks & (1u << (t - 1)))
-            numbers.append(QString::number(t));
-    }
-    return numbers.join(QLatin1String(", "));
-}
-
 } // namespace
 
 VerifyPanel::VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources)
@@ -130,7 +120,7 @@ QString VerifyPanel::check(int trackChoice, const JournalIndex::Texts& shown)
     switch (r.outcome) {
     case Verification::Outcome::Verified: showOutcome(QStringLiteral("ВЕРНО") + again, r.message, Green); break;
     case Verification::Outcome::Differs:
-        showOutcome(QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка %1").arg(trackNumbers(r.differing)) + again, r.message, Red);
+        showOutcome(QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка %1").arg(Verification::trackList(r.differing)) + again, r.message, Red);
         break;
     case Verification::Outcome::Unknown: showOutcome(QStringLiteral("НЕТ В ЖУРНАЛЕ") + again, r.message, Amber); break;
     case Verification::Outcome::NothingToRead: showOutcome(QStringLiteral("НЕЧЕГО СВЕРЯТЬ"), r.message, Grey); break;

@@ -37,7 +37,9 @@ QByteArray seenKey(const JournalIndex::Key& key, unsigned tracks)
     return k;
 }
 
-QString trackList(unsigned tracks)
+} // namespace
+
+QString Verification::trackList(unsigned tracks)
 {
     QStringList names;
     for (int t = 1; t <= 3; ++t) {
@@ -46,8 +48,6 @@ QString trackList(unsigned tracks)
     }
     return names.join(QLatin1String(", "));
 }
-
-} // namespace
 
 Verification::Verification(const JournalIndex& index, JournalIndex::Scope scope)
     : m_index(index), m_scope(index.inScope(scope)), m_state(size_t(index.size()), State::NotRead)

@@ -43,6 +43,8 @@ public:
 
     // The tracks a track choice (0 "Track 1" .. 5 "Track 1 & 2 & 3") reads.
     static unsigned tracksRead(int trackChoice);
+    // Track numbers of a set of track bits (bit 0 is track 1), as "1, 3".
+    static QString trackList(unsigned tracks);
     // Builds the look-up the track choice needs, so that the first card read
     // does not wait for it; check() does it when it was not done.
     void prepare(int trackChoice);
