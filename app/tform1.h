@@ -4,7 +4,6 @@
 #include "reading/readloop.h"
 #include "writing/batchsession.h"
 #include "writing/readsfile.h"
-#include "writing/preflightrunner.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -90,13 +89,9 @@ public:
     // Verification of cards swiped back, below the tabs (verifypanel.h).
     VerifyPanel* verifyPanel() const { return m_verify; }
 
-    // The batch ahead (tform1_preflight.cpp): the question at "Записать" when
-    // the pre-flight finds a problem (false: the operator does not start), and
-    // the preview window "Просмотр партии".
-    bool confirmBatchAhead();
+    // The preview window "Просмотр партии" (tform1_preflight.cpp).
     void showPreview();
     PreviewWindow* previewWindow() const { return m_preview; }
-    static QString batchAheadQuestion(const Preflight::Result& result);
 
     // The write-tab edit of a track (1..3); track 1 turns letters to upper case.
     QLineEdit* trackEdit(int track) const;
@@ -115,7 +110,6 @@ protected:
 private:
     void connectHandlers();
     void setUpPreview();
-    PreflightRunner::Request preflightRequest();
     QString journalPath() const;
     void setUpPortStatus();
     void watchPortDialog();

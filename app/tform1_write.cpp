@@ -1,4 +1,5 @@
 // The write tab's handlers of the main window.
+#include "app/batchahead.h"
 #include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
@@ -33,7 +34,7 @@ bool TForm1::keepPendingCard()
 
 void TForm1::SpeedButton5Click()
 {
-    if (!confirmBatchAhead()) // tform1_preflight.cpp
+    if (!BatchAhead::confirm(this, m_session, journalPath()))
         return;
     const QString decision = m_session.startRun(keepPendingCard());
     ui->Memo4->clear();
