@@ -13,7 +13,7 @@ void selectUsKeyboardLayout();
 // the US group is locked only while `windowActive`; the group that was locked
 // before is remembered and given back once the window is no longer active.
 // On Windows the layout belongs to the program's own thread: it is loaded on
-// every call, as specified, active or not.
+// every call, active or not.
 void holdUsKeyboardLayout(bool windowActive);
 // Gives back the group that was locked before holdUsKeyboardLayout took the
 // keyboard, if it did (the composer hides). Nothing on Windows.
