@@ -13,6 +13,13 @@
 
 namespace {
 
+// The settings file or the workbook of a run, written whole.
+bool putFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // The worksheet the card run reads: a header row, then one card a row.
 const QByteArray Workbook = "Name;Code\r\n"
                             "IVANOV;7\r\n"
@@ -139,14 +146,8 @@ void TestWindowRun::runOfCardsFromTheWindow()
     SimulatorProgram sim(f.dir.path(), {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
                                         QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
                                         QStringLiteral("0")});
-    QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("0\r\n");
-    config.close();
-    QFile workbook(f.dir.filePath(QStringLiteral("cards.csv")));
-    QVERIFY(workbook.open(QIODevice::WriteOnly));
-    workbook.write(Workbook);
-    workbook.close();
+    QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
+    QVERIFY(putFile(f.dir.filePath(QStringLiteral("cards.csv")), Workbook));
     f.start();
     QVERIFY(f.boxes.empty());
 
@@ -155,7 +156,7 @@ void TestWindowRun::runOfCardsFromTheWindow()
     f.ui->CheckBox6->setChecked(true);
     QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2 & 3"));
 
-    buildTemplates(f, workbook.fileName());
+    buildTemplates(f, f.dir.filePath(QStringLiteral("cards.csv")));
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
     f.ui->SpeedButton5->click(); // a clean batch: no question, the run starts at once
@@ -216,19 +217,13 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
     SimulatorProgram sim(f.dir.path(), {QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
                                         QStringLiteral("0")});
-    QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("0\r\n");
-    config.close();
-    QFile workbook(f.dir.filePath(QStringLiteral("cards.csv")));
-    QVERIFY(workbook.open(QIODevice::WriteOnly));
-    workbook.write(QByteArray(Workbook).replace("SIDOROV", "SID%ROV"));
-    workbook.close();
+    QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
+    QVERIFY(putFile(f.dir.filePath(QStringLiteral("cards.csv")), QByteArray(Workbook).replace("SIDOROV", "SID%ROV")));
     f.start();
     f.ui->TabbedNotebook1->setCurrentIndex(1);
     f.ui->CheckBox5->setChecked(true);
     f.ui->CheckBox6->setChecked(true);
-    buildTemplates(f, workbook.fileName());
+    buildTemplates(f, f.dir.filePath(QStringLiteral("cards.csv")));
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
     Platform::setNextAnswer(false);

@@ -27,9 +27,9 @@ void fillSheet(FakeCells& cells)
 }
 
 // "CELL=VALUE|CELL=VALUE": B5=... sets column B of row 5; "B5=C3" style copies are spelled out.
-void applyCells(FakeCells& cells, const QString& spec)
+void applyCells(FakeCells& cells, const QString& layout)
 {
-    for (const QString& part : spec.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+    for (const QString& part : layout.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
         const qsizetype eq = part.indexOf(QLatin1Char('='));
         const int column = part.at(0).unicode() - u'A' + 1;
         cells.set(part.mid(1, eq - 1).toInt(), column, part.mid(eq + 1));
