@@ -16,7 +16,7 @@ Application::Application(SerialDeviceFactory devices, Sleeper sleeper, ComPort::
     session = std::make_unique<BatchSession>(port, std::move(sleeper));
     form1 = std::make_unique<TForm1>(port, *session);
     form1->setObjectName(QStringLiteral("TForm1"));
-    form2 = new TForm2(port, *session, form1.get());
+    form2 = new TForm2(*session, form1.get());
     form3 = new TForm3(*session, form1.get());
     form4 = new TForm4(port, form1.get());
     form6 = new TForm6(form1.get());

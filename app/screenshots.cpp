@@ -6,16 +6,14 @@
 #include "app/lookandfeel.h"
 #include "app/messages.h"
 #include "app/portlist.h"
+#include "app/previewwindow.h"
 #include "app/tform1.h"
+#include "app/tform3.h"
 #include "app/tform4.h"
 #include "app/tform6.h"
 #include "app/verifypanel.h"
-#include "writing/journal.h"
-#include "ui_TForm1.h"
-#include "ui_TForm4.h"
-#include "app/tform3.h"
-#include "app/previewwindow.h"
 #include "writing/batchsession.h"
+#include "writing/journal.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,7 +22,11 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,6 +47,11 @@ public:
 private:
     bool m_open = false;
 };
+
+template <class T> T* control(QWidget* form, const char* name)
+{
+    return form->findChild<T*>(QLatin1String(name));
+}
 
 void settle(int ms)
 {
@@ -78,15 +85,16 @@ int main(int argc, char** argv)
     main->ShowTrackChoice();
     program.form4->selectPortPosition(0);
     program.form4->Button1Click();
-    main->ui->CheckBox2->setChecked(true);
-    main->ui->Edit4->setText(QStringLiteral("B4000001234567899^IVANOV/IVAN^2512101"));
-    main->ui->Edit5->setText(QStringLiteral("4000001234567899'25121010000000000"));
+    control<QCheckBox>(main, "CheckBox2")->setChecked(true);
+    control<QLineEdit>(main, "Edit4")->setText(QStringLiteral("B4000001234567899^IVANOV/IVAN^2512101"));
+    control<QLineEdit>(main, "Edit5")->setText(QStringLiteral("4000001234567899'25121010000000000"));
     shoot(main, "read.png");
-    main->ui->TabbedNotebook1->setCurrentIndex(1);
+    control<QTabWidget>(main, "TabbedNotebook1")->setCurrentIndex(1);
     main->setTrackText(1, QStringLiteral("B4000001234567899^IVANOV/IVAN^2512101"));
     main->setTrackText(2, QStringLiteral("4000001234567899=2512101"));
-    main->ui->Memo4->setPlainText(QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
-    main->ui->Label3->setText(QStringLiteral("Записано карточек: 1"));
+    control<QPlainTextEdit>(main, "Memo4")
+        ->setPlainText(QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
+    control<QLabel>(main, "Label3")->setText(QStringLiteral("Записано карточек: 1"));
     shoot(main, "write.png");
 
     // Three cards written in the open job, the second swiped back.
@@ -103,17 +111,18 @@ int main(int argc, char** argv)
                             Journal::Outcome::Written, {}});
         }
     }
-    main->ui->TabbedNotebook1->setCurrentIndex(0);
-    main->ui->CheckBox1->setChecked(true);
+    control<QTabWidget>(main, "TabbedNotebook1")->setCurrentIndex(0);
+    control<QCheckBox>(main, "CheckBox1")->setChecked(true);
     main->verifyPanel()->scopeBox()->setCurrentIndex(1); // the last run: this job is not the window's
     main->verifyPanel()->switchBox()->setChecked(true);
-    main->ui->Edit4->setText(QStringLiteral("B4000001234567892^IVANOV/IVAN^2512101"));
-    main->ui->Edit5->setText(QStringLiteral("4000001234567892'2512101"));
-    main->verifyPanel()->check(3, {main->ui->Edit4->text(), main->ui->Edit5->text(), {}});
+    control<QLineEdit>(main, "Edit4")->setText(QStringLiteral("B4000001234567892^IVANOV/IVAN^2512101"));
+    control<QLineEdit>(main, "Edit5")->setText(QStringLiteral("4000001234567892'2512101"));
+    main->verifyPanel()->check(
+        3, {control<QLineEdit>(main, "Edit4")->text(), control<QLineEdit>(main, "Edit5")->text(), {}});
     shoot(main, "verify.png");
     main->verifyPanel()->switchBox()->setChecked(false);
     program.form4->show();
-    program.form4->ui->ComboBox1->setCurrentIndex(8);
+    control<QComboBox>(program.form4, "ComboBox1")->setCurrentIndex(8);
     shoot(program.form4, "port.png");
     program.form4->hide();
 

@@ -1,8 +1,11 @@
 #include "app/tform1.h"
 
 #include "app/lookandfeel.h"
+#include "app/mainbuttons.h"
 #include "app/messages.h"
 #include "app/portchoice.h"
+#include "app/portstatus.h"
+#include "app/readslog.h"
 #include "app/settingsfile.h"
 #include "app/tform2.h"
 #include "app/tform3.h"
@@ -17,34 +20,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
 #include <QStatusBar>
-#include <QStyle>
-
-namespace {
-
-struct Hint
-{
-    const char* button;
-    const char* text;
-};
-
-// Shown when the pointer first rests on a button. The multi-line hints break with
-// a line feed, which is how a Qt tooltip starts a new line.
-constexpr Hint Hints[] = {
-    {"SpeedButton3", "Читать карточку"},
-    {"SpeedButton4", "Остановить чтение карточек"},
-    {"SpeedButton5", "Записать карточку"},
-    {"SpeedButton9", "Остановить запись карточек"},
-    {"SpeedButton11", "Строка для записи\nна 1 дорожку"},
-    {"SpeedButton12", "Строка для записи\nна 2 дорожку"},
-    {"SpeedButton13", "Строка для записи\nна 3 дорожку"},
-    {"SpeedButton6", "Сменить COM порт"},
-    {"SpeedButton18", "О программе"},
-    {"SpeedButton8", "Выход"},
-};
-
-} // namespace
 
 TForm1::TForm1(ComPort& port, BatchSession& session)
     : ui(new Ui::TForm1), m_port(port), m_session(session)
@@ -55,14 +31,18 @@ TForm1::TForm1(ComPort& port, BatchSession& session)
     Timer1.setInterval(500);
     Timer2.setObjectName(QStringLiteral("Timer2"));
     Timer2.setInterval(500);
-    setUpButtons();
-    connectHandlers();
+    MainButtons::dress(this);
+    setWindowIcon(LookAndFeel::appIcon());
     setUpPreview();
     // Edit1KeyPress .. Edit3KeyPress: typed and pasted text alike.
     for (int track = 1; track <= 3; ++track)
         trackEdit(track)->setValidator(new TrackTextValidator([track] { return track; }, trackEdit(track)));
-    setUpPortStatus();
-    setUpVerification();
+    m_portStatus = new PortStatus(m_port, statusBar());
+    m_verify = new VerifyPanel(
+        ui->centralwidget, ui->TabSheet1,
+        {[this] { return workFile(QStringLiteral("journal.csv")); }, [this] { return m_session.openJobName(); }});
+    m_readsLog = new ReadsLog(statusBar());
+    connectHandlers();
     adjustSize();
     fitWindow();
 }
@@ -77,20 +57,6 @@ void TForm1::fitWindow()
                           + statusBar()->sizeHint().height());
 }
 
-void TForm1::setUpVerification()
-{
-    m_verify = new VerifyPanel(ui->centralwidget, ui->TabSheet1,
-                               {[this] { return workFile(QStringLiteral("journal.csv")); }, [this] { return m_session.openJobName(); }});
-    connect(m_verify, &VerifyPanel::switched, this, [this] { fitWindow(); });
-    connect(ui->TabbedNotebook1, &QTabWidget::currentChanged, this, [this] { fitWindow(); });
-    m_readsStatus = new QLabel(statusBar());
-    m_readsStatus->setObjectName(QStringLiteral("ReadsStatusLabel"));
-    m_readsStatus->setMaximumWidth(360);
-    m_readsStatus->setStyleSheet(QStringLiteral("QLabel { color: #b3261e; }"));
-    statusBar()->addPermanentWidget(m_readsStatus);
-    m_readsStatus->hide();
-}
-
 // Beside config.rwc, in the working directory: the job, the journal, the reads file.
 QString TForm1::workFile(const QString& name) const
 {
@@ -98,8 +64,7 @@ QString TForm1::workFile(const QString& name) const
 }
 
 // The card just shown goes to the reads file, checked against the journal when
-// verification is on. A file that cannot be written is told once in the status
-// line, and reading goes on.
+// verification is on.
 void TForm1::keepCardRead(const ReadLoop::Card& card)
 {
     JournalIndex::Texts shown;
@@ -110,20 +75,8 @@ void TForm1::keepCardRead(const ReadLoop::Card& card)
     if (card.track3)
         shown.track3 = ui->Edit6->text();
     const QString outcome = m_verify->check(m_readLoop.choice(), shown);
-    const QString path = workFile(QStringLiteral("reads.csv"));
-    if (!m_reads || m_reads->path() != path)
-        m_reads = std::make_unique<ReadsFile>(path);
-    const QString problem =
-        m_reads->append({{}, m_form2->trackChoiceText(), shown.track1, shown.track2, shown.track3, outcome});
-    if (!problem.isEmpty()) {
-        m_readsStatus->setToolTip(problem);
-        m_readsStatus->setAccessibleDescription(problem);
-        m_readsStatus->setText(m_readsStatus->fontMetrics().elidedText(problem, Qt::ElideRight, 350));
-        m_readsStatus->show();
-    } else if (!m_reads->failing()) {
-        m_readsStatus->hide();
-        m_readsStatus->clear();
-    }
+    m_readsLog->append(workFile(QStringLiteral("reads.csv")),
+                       {{}, m_form2->trackChoiceText(), shown.track1, shown.track2, shown.track3, outcome});
 }
 
 void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6)
@@ -132,9 +85,7 @@ void TForm1::setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6
     m_form3 = form3;
     m_form4 = form4;
     m_form6 = form6;
-    connectJobHandlers();
-    watchPortDialog();
-    connect(m_form4, &TForm4::portOpened, this, [this] { m_settings.portChosen(); });
+    connectForms();
     // The workbook's file is checked once a write tick; a tick skips while it is read again.
     m_form3->ExcelApplication1.setFileCheck(TExcelApplication::FileCheck::WhenAsked);
 }
@@ -143,76 +94,6 @@ void TForm1::setSettingsPath(const QString& path)
 {
     m_settings.setPath(path);
     m_session.setWorkDir(QFileInfo(path).absolutePath());
-}
-
-void TForm1::setUpButtons()
-{
-    const struct
-    {
-        QAbstractButton* button;
-        QStyle::StandardPixmap picture;
-    } pictures[] = {
-        {ui->SpeedButton3, QStyle::SP_MediaPlay},         {ui->SpeedButton4, QStyle::SP_MediaStop},
-        {ui->SpeedButton5, QStyle::SP_DialogSaveButton},  {ui->SpeedButton9, QStyle::SP_MediaStop},
-        {ui->SpeedButton11, QStyle::SP_FileDialogDetailedView}, {ui->SpeedButton12, QStyle::SP_FileDialogDetailedView},
-        {ui->SpeedButton13, QStyle::SP_FileDialogDetailedView}, {ui->SpeedButton6, QStyle::SP_ComputerIcon},
-        {ui->SpeedButton18, QStyle::SP_MessageBoxInformation},  {ui->SpeedButton8, QStyle::SP_DialogCloseButton},
-    };
-    for (const auto& p : pictures)
-        p.button->setIcon(style()->standardIcon(p.picture));
-    for (const Hint& hint : Hints) {
-        auto* button = findChild<QAbstractButton*>(QLatin1String(hint.button));
-        button->installEventFilter(this);
-        button->setAccessibleDescription(QString::fromUtf8(hint.text));
-    }
-    ui->SpeedButton6->setAccessibleName(QStringLiteral("Сменить COM порт"));
-    setWindowIcon(LookAndFeel::appIcon());
-    // Track 1 text is upper case however it gets into the edit.
-    connect(ui->Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        const QString upper = text.toUpper();
-        if (upper != text)
-            ui->Edit1->setText(upper);
-    });
-}
-
-void TForm1::connectHandlers()
-{
-    const auto guard = [this](void (TForm1::*handler)()) { return Platform::guardedSlot(this, handler); };
-    connect(ui->SpeedButton3, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton3Click));
-    connect(ui->SpeedButton4, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton4Click));
-    connect(ui->SpeedButton5, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton5Click));
-    connect(ui->SpeedButton9, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton9Click));
-    connect(ui->SpeedButton11, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton11Click));
-    connect(ui->SpeedButton12, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton12Click));
-    connect(ui->SpeedButton13, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton13Click));
-    connect(ui->SpeedButton6, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton6Click));
-    connect(ui->SpeedButton8, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton8Click));
-    connect(ui->SpeedButton18, &QAbstractButton::clicked, this, guard(&TForm1::SpeedButton18Click));
-    connect(ui->N2, &QAction::triggered, this, guard(&TForm1::N2Click));
-    connect(ui->N5, &QAction::triggered, this, guard(&TForm1::N5Click));
-    // A box changed by the program runs its click handling too, as a click would.
-    connect(ui->CheckBox1, &QCheckBox::toggled, this, guard(&TForm1::CheckBox1Click));
-    connect(ui->CheckBox2, &QCheckBox::toggled, this, guard(&TForm1::CheckBox2Click));
-    connect(ui->CheckBox3, &QCheckBox::toggled, this, guard(&TForm1::CheckBox3Click));
-    connect(ui->CheckBox4, &QCheckBox::toggled, this, guard(&TForm1::CheckBox4Click));
-    connect(ui->CheckBox5, &QCheckBox::toggled, this, guard(&TForm1::CheckBox5Click));
-    connect(ui->CheckBox6, &QCheckBox::toggled, this, guard(&TForm1::CheckBox6Click));
-    connect(&Timer1, &QTimer::timeout, this, guard(&TForm1::Timer1Timer));
-    connect(&Timer2, &QTimer::timeout, this, guard(&TForm1::Timer2Timer));
-    connect(ui->TabbedNotebook1, &QTabWidget::currentChanged, this, [this](int page) {
-        const int leaving = m_commandPage;
-        Platform::guarded(this, [this, leaving] { TabbedNotebook1Change(leaving); });
-        m_commandPage = page;
-    });
-}
-
-bool TForm1::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Enter) {
-        if (auto* button = qobject_cast<QAbstractButton*>(watched); button && button->toolTip().isEmpty())
-            button->setToolTip(button->accessibleDescription());
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void TForm1::showEvent(QShowEvent* event)

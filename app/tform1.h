@@ -3,12 +3,10 @@
 #include "app/settingsfile.h"
 #include "reading/readloop.h"
 #include "writing/batchsession.h"
-#include "writing/readsfile.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -22,7 +20,7 @@ class TForm2;
 class TForm3;
 class TForm4;
 class TForm6;
-class QLabel;
+class ReadsLog;
 class VerifyPanel;
 
 // The main window: the read tab with its poll, the write tab with its loop, the
@@ -39,9 +37,6 @@ public:
     void setForms(TForm2* form2, TForm3* form3, TForm4* form4, TForm6* form6);
     // Where config.rwc is; the job and the journal are kept beside it.
     void setSettingsPath(const QString& path);
-
-    // The page whose commands are in force: during a tab change, the page being left.
-    int commandPage() const { return m_commandPage; }
 
     void FormShow();
     void ShowTrackChoice();
@@ -97,7 +92,6 @@ public:
     QLineEdit* trackEdit(int track) const;
     void setTrackText(int track, const QString& text);
 
-    Ui::TForm1* ui;
     QTimer Timer1;
     QTimer Timer2;
 
@@ -105,17 +99,15 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // tform1_wiring.cpp
     void connectHandlers();
+    void connectForms();
+    void trackChoiceApplied();
+
     void setUpPreview();
-    QString journalPath() const;
-    void setUpPortStatus();
-    void watchPortDialog();
-    void setUpButtons();
     void sendStop();
-    void setUpVerification();
     void fitWindow();
     QString workFile(const QString& name) const;
     void keepCardRead(const ReadLoop::Card& card);
@@ -126,7 +118,6 @@ private:
     void openComposer(int track);
     CardTexts textsInHand() const;
     void clearTrackTexts();
-    void connectJobHandlers();
     void saveJobAtClose();
     void stopRunForJobChange();
     void showNotices(const QList<BatchSession::Notice>& notices);
@@ -134,6 +125,7 @@ private:
     void showJobTrackChoice(int choice);
     QString askJobFile(bool saving);
 
+    Ui::TForm1* ui;
     ComPort& m_port;
     TForm2* m_form2 = nullptr;
     TForm3* m_form3 = nullptr;
@@ -143,10 +135,10 @@ private:
     PortStatus* m_portStatus = nullptr;
     ReadLoop m_readLoop;
     SettingsFile::Store m_settings;
+    // The page whose commands are in force: during a tab change, the page being left.
     int m_commandPage = 0;
     bool m_shown = false;
     VerifyPanel* m_verify = nullptr;
-    std::unique_ptr<ReadsFile> m_reads;
-    QLabel* m_readsStatus = nullptr; // a reads file that cannot be written, told once
+    ReadsLog* m_readsLog = nullptr;
     PreviewWindow* m_preview = nullptr;
 };

@@ -13,17 +13,6 @@
 
 #include <array>
 
-void TForm1::connectJobHandlers()
-{
-    const auto guard = [this](void (TForm1::*handler)()) { return Platform::guardedSlot(this, handler); };
-    connect(ui->N6, &QAction::triggered, this, guard(&TForm1::N6Click));
-    connect(ui->N7, &QAction::triggered, this, guard(&TForm1::N7Click));
-    connect(ui->N8, &QAction::triggered, this, guard(&TForm1::N8Click));
-    connect(&m_session, &BatchSession::jobOpened, this, &TForm1::showJobTrackChoice);
-    // A save after an edit in the composer that fails is reported on its own; the edit stays.
-    connect(&m_session, &BatchSession::saveFailed, this, [this](const QString& text) { reportLikeAnError(text); });
-}
-
 // The common error report, as for an error that escapes a handler (and, like
 // that, not while another report is open).
 void TForm1::reportLikeAnError(const QString& text)

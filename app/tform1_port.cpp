@@ -6,19 +6,6 @@
 
 #include <QStatusBar>
 
-void TForm1::setUpPortStatus()
-{
-    m_portStatus = new PortStatus(m_port, statusBar());
-    connect(m_portStatus, &PortStatus::portLost, this,
-            [this](const QString& name) { Platform::guarded(this, [this, name] { PortLost(name); }); });
-}
-
-void TForm1::watchPortDialog()
-{
-    connect(m_form4, &TForm4::portOpened, m_portStatus, &PortStatus::portOpened);
-    connect(m_form4, &TForm4::portNotOpened, m_portStatus, &PortStatus::portNotOpened);
-}
-
 QString TForm1::portStatusText() const
 {
     return m_portStatus->text();

@@ -1,24 +1,17 @@
 // The preview of the batch ahead, from the write tab and the menu "Файл".
-#include "app/messages.h"
 #include "app/previewwindow.h"
 #include "app/tform1.h"
 #include "ui_TForm1.h"
 
 #include <QAction>
-#include <QDir>
-#include <QFileInfo>
 #include <QPushButton>
-
-QString TForm1::journalPath() const
-{
-    return QFileInfo(m_settings.path()).absoluteDir().filePath(QStringLiteral("journal.csv"));
-}
 
 void TForm1::showPreview()
 {
     if (!m_preview) {
-        m_preview = new PreviewWindow(this, m_session, [this] { return m_session.trackChoice(); },
-                                      [this] { return journalPath(); });
+        m_preview = new PreviewWindow(
+            this, m_session, [this] { return m_session.trackChoice(); },
+            [this] { return workFile(QStringLiteral("journal.csv")); });
     }
     m_preview->show();
     m_preview->raise();
@@ -32,9 +25,7 @@ void TForm1::setUpPreview()
     auto* button = new QPushButton(QStringLiteral("Просмотр партии…"), ui->TabSheet2);
     button->setObjectName(QStringLiteral("PreviewButton"));
     button->setGeometry(352, 138, 212, 26);
-    connect(button, &QPushButton::clicked, this, Platform::guardedSlot(this, &TForm1::showPreview));
     auto* action = new QAction(QStringLiteral("Просмотр партии…"), this);
     action->setObjectName(QStringLiteral("PreviewAction"));
     ui->N1->insertAction(ui->N1->actions().value(3), action); // after the job's three, before "Выход"
-    connect(action, &QAction::triggered, this, Platform::guardedSlot(this, &TForm1::showPreview));
 }

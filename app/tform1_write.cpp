@@ -34,7 +34,7 @@ bool TForm1::keepPendingCard()
 
 void TForm1::SpeedButton5Click()
 {
-    if (!BatchAhead::confirm(this, m_session, journalPath()))
+    if (!BatchAhead::confirm(this, m_session, workFile(QStringLiteral("journal.csv"))))
         return;
     const QString decision = m_session.startRun(keepPendingCard());
     ui->Memo4->clear();

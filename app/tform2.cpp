@@ -1,14 +1,11 @@
 #include "app/tform2.h"
 
 #include "app/messages.h"
-#include "app/tform1.h"
 #include "link/commandset.h"
-#include "link/comport.h"
-#include "writing/batchsession.h"
 #include "ui_TForm2.h"
+#include "writing/batchsession.h"
 
-TForm2::TForm2(ComPort& port, BatchSession& session, TForm1* mainWindow)
-    : QDialog(mainWindow), ui(new Ui::TForm2), m_port(port), m_session(session), m_main(mainWindow)
+TForm2::TForm2(BatchSession& session, QWidget* parent) : QDialog(parent), ui(new Ui::TForm2), m_session(session)
 {
     ui->setupUi(this);
     setFixedSize(376, 127);
@@ -44,9 +41,7 @@ void TForm2::setTrackChoice(int choice)
 
 void TForm2::ApplyTrackChoice()
 {
-    m_main->ShowTrackChoice();
-    if (m_main->commandPage() == 0)
-        m_port.setReadCommand(trackChoice());
+    Q_EMIT trackChoiceApplied();
     hide();
 }
 

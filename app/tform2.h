@@ -6,8 +6,6 @@ namespace Ui {
 class TForm2;
 }
 class BatchSession;
-class ComPort;
-class TForm1;
 
 // The read-settings dialog. Never shown; its track list shows the batch
 // session's track choice and follows it.
@@ -16,21 +14,22 @@ class TForm2 : public QDialog
     Q_OBJECT
 
 public:
-    TForm2(ComPort& port, BatchSession& session, TForm1* mainWindow);
+    TForm2(BatchSession& session, QWidget* parent);
     ~TForm2() override;
 
     int trackChoice() const;
     QString trackChoiceText() const;
     void setTrackChoice(int choice);
 
-    // Shows the choice in the main window and, on the read tab, lays its read command into SendBuffer.
+    // Announces the choice (the main window shows it and, on the read tab, lays its
+    // read command into SendBuffer) and hides the dialog.
     void ApplyTrackChoice();
     void Button1Click();
 
-    Ui::TForm2* ui;
+Q_SIGNALS:
+    void trackChoiceApplied();
 
 private:
-    ComPort& m_port;
+    Ui::TForm2* ui;
     BatchSession& m_session;
-    TForm1* m_main;
 };

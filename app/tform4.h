@@ -33,8 +33,6 @@ public:
     void Button1Click();
     void Button2Click();
 
-    Ui::TForm4* ui;
-
 Q_SIGNALS:
     void portOpened(const QString& name);
     void portNotOpened(const QString& name);
@@ -48,5 +46,6 @@ private:
     void selectTypedEntry();
     void showDescription();
 
+    Ui::TForm4* ui;
     ComPort& m_port;
 };

@@ -20,8 +20,9 @@ public:
     void Button1Click();
     void Label9Click();
 
-    Ui::TForm6* ui;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Ui::TForm6* ui;
 };

@@ -13,7 +13,7 @@
 #include "bench/terminalthread.h"
 #include "link/commandset.h"
 #include "link/qtserialdevice.h"
-#include "ui_TForm1.h"
+#include "tests/controls.h"
 
 #include <QApplication>
 #include <QDir>
@@ -168,25 +168,27 @@ Result readRun(int choice, TerminalSimulator::Delivery delivery, int cards, cons
         wait.start();
         while (program.port.PortHandle() != ComPort::Handle::Open && wait.elapsed() < 3000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QCheckBox* boxes[] = {form.ui->CheckBox1, form.ui->CheckBox2, form.ui->CheckBox3};
+        QCheckBox* boxes[] = {control<QCheckBox>(&form, "CheckBox1"), control<QCheckBox>(&form, "CheckBox2"),
+                              control<QCheckBox>(&form, "CheckBox3")};
         for (int t = 0; t < 3; ++t)
             if (CommandSet::choiceCarries(choice, t + 1))
                 boxes[t]->setChecked(true);
         for (int t = 0; t < 3; ++t)
             if (!CommandSet::choiceCarries(choice, t + 1))
                 boxes[t]->setChecked(false);
-        QLineEdit* edits[] = {form.ui->Edit4, form.ui->Edit5, form.ui->Edit6};
+        QLineEdit* edits[] = {control<QLineEdit>(&form, "Edit4"), control<QLineEdit>(&form, "Edit5"),
+                              control<QLineEdit>(&form, "Edit6")};
         // The window fills the edits of a reply in track order, so the highest track carried is the last.
         const int last = CommandSet::choiceCarries(choice, 3) ? 2 : CommandSet::choiceCarries(choice, 2) ? 1 : 0;
         const auto watch = QObject::connect(edits[last], &QLineEdit::textChanged, [&](const QString& text) {
             if (!text.isEmpty())
                 shown.push_back({monotonicUs(), {edits[0]->text(), edits[1]->text(), edits[2]->text()}});
         });
-        form.ui->SpeedButton3->click();
+        control<QPushButton>(&form, "SpeedButton3")->click();
         wait.restart();
         while (int(shown.size()) < cards && wait.elapsed() < cards * 3000 + 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        form.ui->SpeedButton4->click();
+        control<QPushButton>(&form, "SpeedButton4")->click();
         QObject::disconnect(watch);
         form.hide();
     }

@@ -9,10 +9,9 @@
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "app/tform4.h"
+#include "controls.h"
 #include "link/qtserialdevice.h"
 #include "tools/pty.h"
-#include "ui_TForm1.h"
-#include "ui_TForm4.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -38,7 +37,6 @@ struct AppFixture
             },
             [this] { return clock.elapsed() + skippedMs; });
         form1 = app->form1.get();
-        ui = form1->ui;
     }
     ~AppFixture()
     {
@@ -101,5 +99,4 @@ struct AppFixture
     std::vector<int> sleeps;
     std::unique_ptr<Application> app;
     TForm1* form1 = nullptr;
-    Ui::TForm1* ui = nullptr;
 };

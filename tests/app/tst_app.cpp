@@ -87,13 +87,13 @@ void TestApp::startUpOpensTheRememberedPort()
     f.linkPort(7);
     f.start();
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
-    QCOMPARE(f.app->form4->ui->ComboBox1->currentText(), QStringLiteral("COM8"));
+    QCOMPARE(control<QComboBox>(f.app->form4, "ComboBox1")->currentText(), QStringLiteral("COM8"));
     QCOMPARE(sendBuffer(f.app->port), QByteArray("\x1B\x42\x4D"));
-    QCOMPARE(f.ui->Label1->text(), QStringLiteral("Чтение: Track 1"));
-    QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1"));
-    QVERIFY(f.ui->GroupBox4->isEnabled());
-    QVERIFY(!f.ui->GroupBox5->isEnabled());
-    QVERIFY(!f.ui->GroupBox6->isEnabled());
+    QCOMPARE(control<QLabel>(f.form1, "Label1")->text(), QStringLiteral("Чтение: Track 1"));
+    QCOMPARE(control<QLabel>(f.form1, "Label2")->text(), QStringLiteral("Запись: Track 1"));
+    QVERIFY(control<QGroupBox>(f.form1, "GroupBox4")->isEnabled());
+    QVERIFY(!control<QGroupBox>(f.form1, "GroupBox5")->isEnabled());
+    QVERIFY(!control<QGroupBox>(f.form1, "GroupBox6")->isEnabled());
     QVERIFY(f.boxes.empty());
     QCOMPARE(f.wire(), QByteArray()); // nothing is sent at start
 }
@@ -143,7 +143,7 @@ void TestApp::settingsFileFailures()
     QCOMPARE(f.boxes[0].title, QStringLiteral("Stripewell"));
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::None);
     QCOMPARE(sendBuffer(f.app->port), QByteArray(3, '\0'));
-    QCOMPARE(f.ui->Label1->text(), QStringLiteral("Чтение:"));
+    QCOMPARE(control<QLabel>(f.form1, "Label1")->text(), QStringLiteral("Чтение:"));
 }
 
 void TestApp::unreadableSettingsFileKeepsItsPort()
@@ -176,7 +176,7 @@ void TestApp::noSelectionFailsToOpen()
     file.write("-1\r\n");
     file.close();
     f.start();
-    QCOMPARE(f.app->form4->ui->ComboBox1->currentText(), QString());
+    QCOMPARE(control<QComboBox>(f.app->form4, "ComboBox1")->currentText(), QString());
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].text, QStringLiteral("Не могу открыть порт."));
     QCOMPARE(f.boxes[0].title, QStringLiteral("Error!"));
@@ -200,7 +200,7 @@ void TestApp::portHeldByAnotherProgramIsBusy()
     QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: не удалось открыть COM1 (занят другой программой)"));
     // Once the other program lets it go, it opens.
     other.close();
-    f.app->form4->ui->Button1->click();
+    control<QPushButton>(f.app->form4, "Button1")->click();
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
     QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
 }
@@ -291,7 +291,7 @@ void TestApp::closeSendsStopThenWritesSettings()
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
     QCOMPARE(f.settingsText(), QStringLiteral("2\r\n"));
     // A typed name is no entry of the list.
-    f.app->form4->ui->ComboBox1->setEditText(QStringLiteral("/dev/ttyUSB3"));
+    control<QComboBox>(f.app->form4, "ComboBox1")->setEditText(QStringLiteral("/dev/ttyUSB3"));
     f.form1->show();
     QVERIFY(f.form1->close());
     QCOMPARE(f.settingsText(), QStringLiteral("-1\r\n"));
@@ -343,23 +343,23 @@ void TestApp::portDialog()
     f.form1->SpeedButton6Click();
     QVERIFY(dialog->isVisible());
     // A name typed into the box is opened as typed.
-    dialog->ui->ComboBox1->setEditText(f.pty.slavePath());
+    control<QComboBox>(dialog, "ComboBox1")->setEditText(f.pty.slavePath());
     f.app->port.sendCommand("\x55");
-    dialog->ui->Button1->click();
+    control<QPushButton>(dialog, "Button1")->click();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
     QCOMPARE(sendBuffer(f.app->port), QByteArray("\x1B\x42\x4D"));
     // Failure: the dialog says so and stays open.
     f.form1->SpeedButton6Click();
-    dialog->ui->ComboBox1->setEditText(QStringLiteral("/dev/no-such-port"));
-    dialog->ui->Button1->click();
+    control<QComboBox>(dialog, "ComboBox1")->setEditText(QStringLiteral("/dev/no-such-port"));
+    control<QPushButton>(dialog, "Button1")->click();
     QVERIFY(dialog->isVisible());
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].owner, QStringLiteral("TForm4"));
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
     // Cancel keeps the box's choice although the port does not change.
-    dialog->ui->ComboBox1->setCurrentIndex(2);
-    dialog->ui->Button2->click();
+    control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(2);
+    control<QPushButton>(dialog, "Button2")->click();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(dialog->portPosition(), 2);
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
@@ -373,21 +373,22 @@ void TestApp::portListShowsDevices()
                   {QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
     auto* dialog = f.app->form4;
     f.form1->SpeedButton6Click();
-    QCOMPARE(dialog->ui->ComboBox1->count(), 10);
-    QCOMPARE(dialog->ui->ComboBox1->itemText(7), QStringLiteral("COM8"));
-    QCOMPARE(dialog->ui->ComboBox1->itemText(8),
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->count(), 10);
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->itemText(8),
              QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3Z9C-if00-port0"));
-    QCOMPARE(dialog->ui->ComboBox1->itemData(9, Qt::ToolTipRole).toString(), QStringLiteral("R418V — /dev/ttyACM0"));
-    dialog->ui->ComboBox1->setCurrentIndex(8);
-    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0"));
-    dialog->ui->ComboBox1->setCurrentIndex(1);
-    QCOMPARE(dialog->ui->Label1->text(), QStringLiteral("Устройство: /dev/ttyS1"));
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->itemData(9, Qt::ToolTipRole).toString(),
+             QStringLiteral("R418V — /dev/ttyACM0"));
+    control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(8);
+    QCOMPARE(control<QLabel>(dialog, "Label1")->text(), QStringLiteral("FT232R USB UART, FTDI — /dev/ttyUSB0"));
+    control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(1);
+    QCOMPARE(control<QLabel>(dialog, "Label1")->text(), QStringLiteral("Устройство: /dev/ttyS1"));
     // The adapter is unplugged: the list follows when the dialog is shown again.
     f.setDevices({{QStringLiteral("/dev/ttyACM0"), QStringLiteral("R418V — /dev/ttyACM0")}});
     dialog->hide();
     f.form1->SpeedButton6Click();
-    QCOMPARE(dialog->ui->ComboBox1->count(), 9);
-    QCOMPARE(dialog->ui->ComboBox1->currentText(), QStringLiteral("COM2"));
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->count(), 9);
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->currentText(), QStringLiteral("COM2"));
 }
 
 void TestApp::stableDeviceNames_data()
@@ -472,7 +473,8 @@ void TestApp::portChoiceIsRemembered()
         file.write(QByteArray(settings).replace("%pty", ptyPath));
     }
     f.start();
-    QCOMPARE(f.app->form4->ui->ComboBox1->currentText(), box.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QCOMPARE(control<QComboBox>(f.app->form4, "ComboBox1")->currentText(),
+             box.replace(QStringLiteral("%pty"), f.pty.slavePath()));
     QCOMPARE(f.app->port.PortHandle(), opened ? ComPort::Handle::Open : ComPort::Handle::Failed);
     QCOMPARE(int(f.boxes.size()), opened ? 0 : 1);
     f.form1->show();
@@ -499,14 +501,16 @@ void TestApp::enterInThePortBoxIsOk()
     auto* dialog = f.app->form4;
     f.form1->SpeedButton6Click();
     QVERIFY(QTest::qWaitForWindowExposed(dialog));
-    dialog->ui->ComboBox1->setCurrentIndex(-1);
-    dialog->ui->ComboBox1->setEditText(QString());
-    QTest::keyClicks(dialog->ui->ComboBox1->lineEdit(), typed.replace(QStringLiteral("%pty"), f.pty.slavePath()));
-    QTest::keyClick(dialog->ui->ComboBox1->lineEdit(), Qt::Key_Return);
+    control<QComboBox>(dialog, "ComboBox1")->setCurrentIndex(-1);
+    control<QComboBox>(dialog, "ComboBox1")->setEditText(QString());
+    QTest::keyClicks(control<QComboBox>(dialog, "ComboBox1")->lineEdit(),
+                     typed.replace(QStringLiteral("%pty"), f.pty.slavePath()));
+    QTest::keyClick(control<QComboBox>(dialog, "ComboBox1")->lineEdit(), Qt::Key_Return);
     QVERIFY(!dialog->isVisible());
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
     QCOMPARE(dialog->portPosition(), position);
-    QCOMPARE(dialog->ui->ComboBox1->count(), 8 + (position >= 8 ? 1 : 0)); // Enter adds no item of its own
+    QCOMPARE(control<QComboBox>(dialog, "ComboBox1")->count(),
+             8 + (position >= 8 ? 1 : 0)); // Enter adds no item of its own
     f.form1->show();
     QVERIFY(f.form1->close());
     const QString name = position >= 8 ? typed + QStringLiteral("\r\n") : QString();
@@ -536,16 +540,16 @@ void TestApp::pulledPortIsReportedOnce()
     f.start();
     QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
     if (activity == 0) {
-        f.ui->SpeedButton3->click();
+        control<QPushButton>(f.form1, "SpeedButton3")->click();
         QVERIFY(f.form1->Timer1.isActive());
         // A card is read; the next one never comes.
         adapter->write(QByteArray("\x1B\x00", 2) + "%B4000^IVANOV?");
         QTest::qWait(15);
         f.form1->Timer1Timer();
-        QVERIFY(!f.ui->Edit4->text().isEmpty());
+        QVERIFY(!control<QLineEdit>(f.form1, "Edit4")->text().isEmpty());
     } else if (activity == 1) {
-        f.ui->TabbedNotebook1->setCurrentIndex(1);
-        f.ui->SpeedButton5->click();
+        control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+        control<QPushButton>(f.form1, "SpeedButton5")->click();
         QVERIFY(f.form1->Timer2.isActive());
     }
     QTest::qWait(100);
@@ -557,21 +561,21 @@ void TestApp::pulledPortIsReportedOnce()
     QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: COM1 отключён"));
     QVERIFY(!f.form1->Timer1.isActive());
     QVERIFY(!f.form1->Timer2.isActive());
-    QCOMPARE(f.ui->SpeedButton5->isEnabled(), true);
+    QCOMPARE(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled(), true);
     // No further message, whatever the timers do meanwhile.
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     QTest::qWait(PortStatus::WatchIntervalMs + 300);
     QCOMPARE(int(f.boxes.size()), 1);
-    f.ui->SpeedButton4->click();
+    control<QPushButton>(f.form1, "SpeedButton4")->click();
     // Opened again in the port dialog, the port works again.
     QVERIFY(QFile::remove(com1));
     QVERIFY(f.pty.linkAs(com1));
     f.form1->SpeedButton6Click();
-    f.app->form4->ui->Button1->click();
+    control<QPushButton>(f.app->form4, "Button1")->click();
     QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт открыт: COM1"));
-    f.ui->TabbedNotebook1->setCurrentIndex(0);
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(0);
     f.wire();
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x42\x4D"));
     QCOMPARE(int(f.boxes.size()), 1);
 }
@@ -628,10 +632,10 @@ void TestApp::trackEditsTakeEditingKeys()
         edit = f.app->form3->findChild<QLineEdit*>(QStringLiteral("Edit1"));
     } else {
         f.form1->show();
-        f.ui->TabbedNotebook1->setCurrentIndex(1);
-        f.ui->CheckBox4->setChecked(true);
-        f.ui->CheckBox5->setChecked(true);
-        f.ui->CheckBox6->setChecked(true);
+        control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+        control<QCheckBox>(f.form1, "CheckBox4")->setChecked(true);
+        control<QCheckBox>(f.form1, "CheckBox5")->setChecked(true);
+        control<QCheckBox>(f.form1, "CheckBox6")->setChecked(true);
         edit = f.form1->trackEdit(track);
     }
     QVERIFY(QTest::qWaitForWindowActive(edit->window()));
@@ -719,18 +723,19 @@ void TestApp::leavingTheReadTabHandsTracksOver()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    tick({f.ui->CheckBox3}, {f.ui->CheckBox1, f.ui->CheckBox2});
+    tick({control<QCheckBox>(f.form1, "CheckBox3")},
+         {control<QCheckBox>(f.form1, "CheckBox1"), control<QCheckBox>(f.form1, "CheckBox2")});
     f.form1->SpeedButton3Click();
     QVERIFY(f.form1->Timer1.isActive());
     f.wire();
-    f.ui->TabbedNotebook1->setCurrentIndex(1);
-    QVERIFY(f.ui->CheckBox6->isChecked());
-    QVERIFY(!f.ui->CheckBox4->isChecked());
-    QVERIFY(!f.ui->CheckBox5->isChecked());
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+    QVERIFY(control<QCheckBox>(f.form1, "CheckBox6")->isChecked());
+    QVERIFY(!control<QCheckBox>(f.form1, "CheckBox4")->isChecked());
+    QVERIFY(!control<QCheckBox>(f.form1, "CheckBox5")->isChecked());
     QCOMPARE(f.app->form2->trackChoice(), 2);
-    QVERIFY(!f.ui->GroupBox4->isEnabled());
-    QVERIFY(!f.ui->GroupBox5->isEnabled());
-    QVERIFY(f.ui->GroupBox6->isEnabled());
+    QVERIFY(!control<QGroupBox>(f.form1, "GroupBox4")->isEnabled());
+    QVERIFY(!control<QGroupBox>(f.form1, "GroupBox5")->isEnabled());
+    QVERIFY(control<QGroupBox>(f.form1, "GroupBox6")->isEnabled());
     QVERIFY(!f.form1->Timer1.isActive());
     QVERIFY(f.wire().endsWith("\x1B\x30"));
 }
@@ -740,22 +745,23 @@ void TestApp::leavingTheWriteTabHandsTracksBack()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    f.ui->TabbedNotebook1->setCurrentIndex(1);
-    tick({f.ui->CheckBox5, f.ui->CheckBox6}, {f.ui->CheckBox4});
-    f.ui->Edit4->setText(QStringLiteral("old card"));
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+    tick({control<QCheckBox>(f.form1, "CheckBox5"), control<QCheckBox>(f.form1, "CheckBox6")},
+         {control<QCheckBox>(f.form1, "CheckBox4")});
+    control<QLineEdit>(f.form1, "Edit4")->setText(QStringLiteral("old card"));
     f.wire();
-    f.ui->TabbedNotebook1->setCurrentIndex(0);
-    QVERIFY(f.ui->CheckBox2->isChecked());
-    QVERIFY(f.ui->CheckBox3->isChecked());
-    QVERIFY(!f.ui->CheckBox1->isChecked());
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(0);
+    QVERIFY(control<QCheckBox>(f.form1, "CheckBox2")->isChecked());
+    QVERIFY(control<QCheckBox>(f.form1, "CheckBox3")->isChecked());
+    QVERIFY(!control<QCheckBox>(f.form1, "CheckBox1")->isChecked());
     QCOMPARE(f.app->form2->trackChoice(), 4);
-    QCOMPARE(f.ui->Edit4->text(), QString());
-    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QString());
+    QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
     const QByteArray sent = f.wire();
     QVERIFY(sent.startsWith("\x1B\x30"));
     QVERIFY(sent.endsWith("\x1B\x30"));
     // Back on the read tab, "Читать" sends the read command of the handed-over choice.
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x42\x5D"));
 }
 
@@ -764,10 +770,10 @@ void TestApp::oneAndThreeTurnTwoOn()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    f.ui->CheckBox3->setChecked(true);
-    QVERIFY(f.ui->CheckBox2->isChecked());
+    control<QCheckBox>(f.form1, "CheckBox3")->setChecked(true);
+    QVERIFY(control<QCheckBox>(f.form1, "CheckBox2")->isChecked());
     QCOMPARE(f.app->form2->trackChoice(), 5);
-    QCOMPARE(f.ui->Label1->text(), QStringLiteral("Чтение: Track 1 & 2 & 3"));
+    QCOMPARE(control<QLabel>(f.form1, "Label1")->text(), QStringLiteral("Чтение: Track 1 & 2 & 3"));
     // Two stop commands: the program's own tick of track 2 runs its handling first.
     QCOMPARE(f.wire(), QByteArray("\x1B\x30\x1B\x30"));
 }
@@ -777,23 +783,24 @@ void TestApp::noBoxDisablesStart()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    f.ui->CheckBox1->setChecked(false);
-    QVERIFY(!f.ui->SpeedButton3->isEnabled());
+    control<QCheckBox>(f.form1, "CheckBox1")->setChecked(false);
+    QVERIFY(!control<QPushButton>(f.form1, "SpeedButton3")->isEnabled());
     QCOMPARE(f.app->form2->trackChoice(), 0);
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
-    f.ui->TabbedNotebook1->setCurrentIndex(1);
-    QVERIFY(!f.ui->SpeedButton5->isEnabled());
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+    QVERIFY(!control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
 }
 
 void TestApp::hintsAppearOnFirstHover()
 {
     AppFixture f;
-    QCOMPARE(f.ui->SpeedButton3->toolTip(), QString());
+    QCOMPARE(control<QPushButton>(f.form1, "SpeedButton3")->toolTip(), QString());
     QEvent enter(QEvent::Enter);
-    QApplication::sendEvent(f.ui->SpeedButton3, &enter);
-    QCOMPARE(f.ui->SpeedButton3->toolTip(), QStringLiteral("Читать карточку"));
-    QApplication::sendEvent(f.ui->SpeedButton12, &enter);
-    QCOMPARE(f.ui->SpeedButton12->toolTip(), QStringLiteral("Строка для записи\nна 2 дорожку"));
+    QApplication::sendEvent(control<QPushButton>(f.form1, "SpeedButton3"), &enter);
+    QCOMPARE(control<QPushButton>(f.form1, "SpeedButton3")->toolTip(), QStringLiteral("Читать карточку"));
+    QApplication::sendEvent(control<QToolButton>(f.form1, "SpeedButton12"), &enter);
+    QCOMPARE(control<QToolButton>(f.form1, "SpeedButton12")->toolTip(),
+             QStringLiteral("Строка для записи\nна 2 дорожку"));
 }
 
 void TestApp::accessibleNames()
@@ -807,7 +814,7 @@ void TestApp::accessibleNames()
         if (qobject_cast<QLineEdit*>(w) && w->objectName().startsWith(QLatin1String("Edit")))
             QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
     }
-    QCOMPARE(f.ui->CheckBox1->accessibleName(), QStringLiteral("Track 1"));
+    QCOMPARE(control<QCheckBox>(f.form1, "CheckBox1")->accessibleName(), QStringLiteral("Track 1"));
 }
 
 int runAppTests(int argc, char** argv)

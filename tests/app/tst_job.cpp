@@ -97,12 +97,13 @@ QStringList texts(const CardTexts& card)
 }
 
 // The track boxes of the write tab for a choice, as the operator ticks them.
-void tickWriteBoxes(Ui::TForm1* ui, int choice)
+void tickWriteBoxes(TForm1* form1, int choice)
 {
-    ui->TabbedNotebook1->setCurrentIndex(1);
+    control<QTabWidget>(form1, "TabbedNotebook1")->setCurrentIndex(1);
     const bool on[3] = {CommandSet::choiceCarries(choice, 1), CommandSet::choiceCarries(choice, 2),
                         CommandSet::choiceCarries(choice, 3)};
-    QCheckBox* boxes[3] = {ui->CheckBox4, ui->CheckBox5, ui->CheckBox6};
+    QCheckBox* boxes[3] = {control<QCheckBox>(form1, "CheckBox4"), control<QCheckBox>(form1, "CheckBox5"),
+                           control<QCheckBox>(form1, "CheckBox6")};
     for (int i = 0; i < 3; ++i)
         if (on[i])
             boxes[i]->setChecked(true);
@@ -118,7 +119,6 @@ void restart(AppFixture& f)
     f.app.reset();
     f.app = std::make_unique<Application>(qtSerialDeviceFactory(), [&f](int ms) { f.sleeps.push_back(ms); });
     f.form1 = f.app->form1.get();
-    f.ui = f.form1->ui;
     f.start();
 }
 
@@ -148,11 +148,11 @@ void TestJobWindow::fileMenuItems()
 {
     AppFixture f;
     QStringList items;
-    for (QAction* action : f.ui->N1->actions())
+    for (QAction* action : control<QMenu>(f.form1, "N1")->actions())
         items << (action->isSeparator() ? u"-"_s : action->text());
     QCOMPARE(items, QStringList({u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s,
                                  u"Просмотр партии…"_s, u"-"_s, u"Выход"_s}));
-    QCOMPARE(f.ui->N1->actions().last(), f.ui->N2);
+    QCOMPARE(control<QMenu>(f.form1, "N1")->actions().last(), control<QAction>(f.form1, "N2"));
 }
 
 void TestJobWindow::nextCardSurvivesARestart_data()
@@ -176,7 +176,7 @@ void TestJobWindow::nextCardSurvivesARestart()
     f.linkPort(0);
     QVERIFY(writeFile(f.dir.filePath(u"cards.csv"_s), Workbook));
     f.start();
-    tickWriteBoxes(f.ui, choice);
+    tickWriteBoxes(f.form1, choice);
     ComposerHands{f.app->form3}.buildBatch(f.dir.filePath(u"cards.csv"_s));
     for (int card = 0; card < written; ++card) {
         f.app->session->stageCard(choice).commit();
@@ -185,9 +185,11 @@ void TestJobWindow::nextCardSurvivesARestart()
     QStringList sentFirst;
     if (inFlight) {
         // The card goes out; the terminal (this test) never answers before the program ends.
-        f.ui->SpeedButton5->click();
+        control<QPushButton>(f.form1, "SpeedButton5")->click();
         f.form1->Timer2Timer();
-        sentFirst = QStringList{f.ui->Edit1->text(), f.ui->Edit2->text(), f.ui->Edit3->text()};
+        sentFirst =
+            QStringList{control<QLineEdit>(f.form1, "Edit1")->text(), control<QLineEdit>(f.form1, "Edit2")->text(),
+                        control<QLineEdit>(f.form1, "Edit3")->text()};
     }
     const QStringList expected = texts(f.app->session->stageCard(choice).texts);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
@@ -197,16 +199,19 @@ void TestJobWindow::nextCardSurvivesARestart()
     QCOMPARE(texts(f.app->session->stageCard(choice).texts), expected);
     if (inFlight) {
         f.wire();
-        f.ui->SpeedButton5->click();
+        control<QPushButton>(f.form1, "SpeedButton5")->click();
         f.form1->Timer2Timer();
-        QCOMPARE((QStringList{f.ui->Edit1->text(), f.ui->Edit2->text(), f.ui->Edit3->text()}), sentFirst);
-        QCOMPARE(f.ui->Memo4->toPlainText(), u"1"_s + WriteLoop::sentAgainLine());
+        QCOMPARE(
+            (QStringList{control<QLineEdit>(f.form1, "Edit1")->text(), control<QLineEdit>(f.form1, "Edit2")->text(),
+                         control<QLineEdit>(f.form1, "Edit3")->text()}),
+            sentFirst);
+        QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(), u"1"_s + WriteLoop::sentAgainLine());
         QVERIFY(f.wire().contains(sentFirst.at(0).toLatin1()));
     }
     QCOMPARE(f.app->form2->trackChoice(), choice);
-    QCOMPARE(f.ui->Label2->text(), u"Запись: "_s + CommandSet::trackChoiceText(choice));
-    QCOMPARE(f.ui->CheckBox5->isChecked(), CommandSet::choiceCarries(choice, 2));
-    QCOMPARE(f.ui->CheckBox2->isChecked(), CommandSet::choiceCarries(choice, 2));
+    QCOMPARE(control<QLabel>(f.form1, "Label2")->text(), u"Запись: "_s + CommandSet::trackChoiceText(choice));
+    QCOMPARE(control<QCheckBox>(f.form1, "CheckBox5")->isChecked(), CommandSet::choiceCarries(choice, 2));
+    QCOMPARE(control<QCheckBox>(f.form1, "CheckBox2")->isChecked(), CommandSet::choiceCarries(choice, 2));
     QVERIFY(f.app->form3->ExcelApplication1.AutoConnect);
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Open);
 }
@@ -264,7 +269,7 @@ void TestJobWindow::refusedOnOpenChangesNothing()
     QVERIFY(writeFile(other, bytes));
 
     Platform::setFileChooser([other](const Platform::FileRequest&) { return other; });
-    f.ui->N7->trigger();
+    control<QAction>(f.form1, "N7")->trigger();
     Platform::setFileChooser({});
     QCOMPARE(int(f.boxes.size()), 1);
     QVERIFY2(f.boxes[0].text.contains(says), qPrintable(f.boxes[0].text));
@@ -293,14 +298,14 @@ void TestJobWindow::saveAsNewAndOpen()
         const bool saving = request.mode == Platform::FileRequest::Mode::Save;
         return saving ? f.dir.filePath(u"jobs/batch"_s) : f.dir.filePath(u"jobs/batch.swj"_s);
     });
-    f.ui->N8->trigger();
+    control<QAction>(f.form1, "N8")->trigger();
     composer.counter(2, 0, 1, 80, 10, 3); // saved into the job's new file
     QCOMPARE(JobFile::read(f.dir.filePath(u"jobs/batch.swj"_s)).job->templates.track(2).slotText[0], u"80+10"_s);
 
-    f.ui->N6->trigger();
+    control<QAction>(f.form1, "N6")->trigger();
     QCOMPARE(ComposerHands{f.app->form3}.control<QTableWidget>("StringGrid2")->item(0, 0)->text(), QString());
 
-    f.ui->N7->trigger();
+    control<QAction>(f.form1, "N7")->trigger();
     Platform::setFileChooser({});
     QCOMPARE(ComposerHands{f.app->form3}.control<QTableWidget>("StringGrid2")->item(0, 0)->text(), u"80+10"_s);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
@@ -317,7 +322,7 @@ void TestJobWindow::workbookMovedOrMissing()
     QVERIFY(writeFile(f.dir.filePath(u"a/cards.csv"_s), Workbook));
     f.start();
     Platform::setFileChooser([&f](const Platform::FileRequest&) { return f.dir.filePath(u"a/batch.swj"_s); });
-    f.ui->N8->trigger();
+    control<QAction>(f.form1, "N8")->trigger();
     Platform::setFileChooser({});
     ComposerHands composer{f.app->form3};
     composer.chooseWorkbook(f.dir.filePath(u"a/cards.csv"_s));
@@ -353,7 +358,7 @@ void TestJobWindow::jobChangeThatFailsChangesNothing()
     QVERIFY(QDir(f.dir.path()).mkdir(u"lastjob.txt"_s)); // a folder where the pointer file goes
 
     Platform::setFileChooser([other](const Platform::FileRequest&) { return other; });
-    f.ui->N7->trigger();
+    control<QAction>(f.form1, "N7")->trigger();
     Platform::setFileChooser({});
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].title, u"Stripewell"_s);
@@ -379,7 +384,7 @@ void TestJobWindow::previewListsTheBatchAhead()
     const QString book = f.dir.filePath(u"cards.csv"_s);
     QVERIFY(writeFile(book, QByteArray(Workbook).replace("SIDOROV", "SID%ROV").replace("POPOV;1", "PETROV;12")));
     f.start();
-    tickWriteBoxes(f.ui, 0);
+    tickWriteBoxes(f.form1, 0);
     ComposerHands composer{f.app->form3}; // track 1 only: "B" and the name, so row 6 repeats row 3
     composer.chooseWorkbook(book);
     composer.text(1, 0, u"b"_s);
@@ -387,8 +392,8 @@ void TestJobWindow::previewListsTheBatchAhead()
     composer.form->hide();
 
     auto* action = f.form1->findChild<QAction*>(u"PreviewAction"_s);
-    QVERIFY(action && f.ui->N1->actions().contains(action));
-    QVERIFY(f.ui->TabSheet2->findChild<QPushButton*>(u"PreviewButton"_s));
+    QVERIFY(action && control<QMenu>(f.form1, "N1")->actions().contains(action));
+    QVERIFY(control<QWidget>(f.form1, "TabSheet2")->findChild<QPushButton*>(u"PreviewButton"_s));
     action->trigger();
     PreviewWindow* preview = f.form1->previewWindow();
     QVERIFY(preview && preview->isVisible());

@@ -1,9 +1,9 @@
 #include "app/messages.h"
-#include "app/tform6.h"
-#include "link/error.h"
-#include "ui_TForm6.h"
 #include "app/tform3.h"
+#include "app/tform6.h"
+#include "controls.h"
 #include "link/comport.h"
+#include "link/error.h"
 #include "writing/batchsession.h"
 
 #include <QApplication>
@@ -75,17 +75,17 @@ void TestPlatform::aboutWindow()
 {
     TForm6 about(nullptr);
     QCOMPARE(about.windowTitle(), QStringLiteral("О программе..."));
-    QCOMPARE(about.ui->Label1->text(), QStringLiteral("Stripewell"));
-    QCOMPARE(about.ui->Label6->text(), QStringLiteral("5.0.3"));
-    QCOMPARE(about.ui->Label8->text(), QStringLiteral("Windows 95\\98\\NT"));
-    QCOMPARE(about.ui->Label3->text(), QStringLiteral("Запись и чтение"));
-    QCOMPARE(about.ui->Label10->text(), QStringLiteral("магнитных карточек"));
-    QVERIFY(about.ui->Label9->text().contains(QLatin1String("example.com")));
-    QCOMPARE(about.ui->Label9->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(control<QLabel>(&about, "Label1")->text(), QStringLiteral("Stripewell"));
+    QCOMPARE(control<QLabel>(&about, "Label6")->text(), QStringLiteral("5.0.3"));
+    QCOMPARE(control<QLabel>(&about, "Label8")->text(), QStringLiteral("Windows 95\\98\\NT"));
+    QCOMPARE(control<QLabel>(&about, "Label3")->text(), QStringLiteral("Запись и чтение"));
+    QCOMPARE(control<QLabel>(&about, "Label10")->text(), QStringLiteral("магнитных карточек"));
+    QVERIFY(control<QLabel>(&about, "Label9")->text().contains(QLatin1String("example.com")));
+    QCOMPARE(control<QLabel>(&about, "Label9")->cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(about.size(), QSize(277, 278));
     QVERIFY(about.windowFlags() & Qt::WindowStaysOnTopHint);
     about.show();
-    about.ui->Button1->click();
+    control<QPushButton>(&about, "Button1")->click();
     QVERIFY(!about.isVisible());
 }
 

@@ -21,15 +21,21 @@ QByteArray reply(const QByteArray& data)
     return QByteArray("\x1B\x00", 2) + data;
 }
 
-void chooseTracks(Ui::TForm1* ui, bool t1, bool t2, bool t3)
+void chooseTracks(TForm1* form1, bool t1, bool t2, bool t3)
 {
     // Tick first, then untick, so that the boxes never pass through "none".
-    if (t1) ui->CheckBox1->setChecked(true);
-    if (t2) ui->CheckBox2->setChecked(true);
-    if (t3) ui->CheckBox3->setChecked(true);
-    if (!t1) ui->CheckBox1->setChecked(false);
-    if (!t2) ui->CheckBox2->setChecked(false);
-    if (!t3) ui->CheckBox3->setChecked(false);
+    if (t1)
+        control<QCheckBox>(form1, "CheckBox1")->setChecked(true);
+    if (t2)
+        control<QCheckBox>(form1, "CheckBox2")->setChecked(true);
+    if (t3)
+        control<QCheckBox>(form1, "CheckBox3")->setChecked(true);
+    if (!t1)
+        control<QCheckBox>(form1, "CheckBox1")->setChecked(false);
+    if (!t2)
+        control<QCheckBox>(form1, "CheckBox2")->setChecked(false);
+    if (!t3)
+        control<QCheckBox>(form1, "CheckBox3")->setChecked(false);
 }
 
 // The far end of the line as the loop's tests play it, in-process: what the
@@ -264,19 +270,19 @@ void TestReading::readTabShowsCardsAndStops()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    chooseTracks(f.ui, true, true, true);
+    chooseTracks(f.form1, true, true, true);
     QCOMPARE(f.app->form2->trackChoice(), 5);
     f.wire();
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
     QVERIFY(f.form1->Timer1.isActive());
     f.terminalSends(reply("4000A0123BSMITH?"));
     f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("SMITH"));
-    QCOMPARE(f.ui->Edit5->text(), QStringLiteral("4000"));
-    QCOMPARE(f.ui->Edit6->text(), QStringLiteral("0123"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QStringLiteral("SMITH"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit5")->text(), QStringLiteral("4000"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit6")->text(), QStringLiteral("0123"));
     QCOMPARE(f.wire(), QByteArray("\x1B\x42\x74"));
-    f.ui->SpeedButton4->click();
+    control<QPushButton>(f.form1, "SpeedButton4")->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
     QVERIFY(!f.form1->Timer1.isActive());
 }
@@ -286,16 +292,16 @@ void TestReading::cancelStopsAndKeepsTexts()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     f.terminalSends(reply("%CARD?"));
     f.form1->Timer1Timer();
     f.wire();
-    f.ui->SpeedButton4->click();
+    control<QPushButton>(f.form1, "SpeedButton4")->click();
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("CARD"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QStringLiteral("CARD"));
     // Starting again clears the edits.
-    f.ui->SpeedButton3->click();
-    QCOMPARE(f.ui->Edit4->text(), QString());
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QString());
 }
 
 void TestReading::boxChangeSendsStopAndPollGoesOn()
@@ -303,9 +309,9 @@ void TestReading::boxChangeSendsStopAndPollGoesOn()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     f.wire();
-    f.ui->CheckBox2->setChecked(true);
+    control<QCheckBox>(f.form1, "CheckBox2")->setChecked(true);
     QCOMPARE(f.wire(), QByteArray("\x1B\x30"));
     QVERIFY(f.form1->Timer1.isActive());
     QCOMPARE(f.app->form2->trackChoice(), 3);
@@ -316,15 +322,15 @@ void TestReading::track2ReplyChangesOnlyItsEdit()
     AppFixture f;
     f.linkPort(0);
     f.start();
-    chooseTracks(f.ui, false, true, false);
-    f.ui->SpeedButton3->click();
-    f.ui->Edit4->setText(QStringLiteral("keep 1"));
-    f.ui->Edit6->setText(QStringLiteral("keep 3"));
+    chooseTracks(f.form1, false, true, false);
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
+    control<QLineEdit>(f.form1, "Edit4")->setText(QStringLiteral("keep 1"));
+    control<QLineEdit>(f.form1, "Edit6")->setText(QStringLiteral("keep 3"));
     f.terminalSends(reply("555?"));
     f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit5->text(), QStringLiteral("555"));
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("keep 1"));
-    QCOMPARE(f.ui->Edit6->text(), QStringLiteral("keep 3"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit5")->text(), QStringLiteral("555"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QStringLiteral("keep 1"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit6")->text(), QStringLiteral("keep 3"));
 }
 
 // Swiping written cards back with verification on: the journal of the open job
@@ -353,7 +359,7 @@ void TestReading::verifiesCardsSwipedBack()
     damaged.close();
     f.linkPort(0);
     f.start();
-    chooseTracks(f.ui, true, true, true);
+    chooseTracks(f.form1, true, true, true);
     const int height = f.form1->height();
     VerifyPanel* panel = f.form1->verifyPanel();
     QVERIFY(panel->isHidden());
@@ -362,7 +368,7 @@ void TestReading::verifiesCardsSwipedBack()
     QCOMPARE(f.form1->height(), height + VerifyPanel::PanelHeight);
     QCOMPARE(panel->countsLabel()->text(), QStringLiteral("Верно: 0   Различаются: 0   Нет в журнале: 0   Не прочитаны: 3 "
                                                           "из 3   Повреждённых строк журнала: 1"));
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     const auto swipe = [&f, panel](const QByteArray& data) {
         f.terminalSends(reply(data));
         f.form1->Timer1Timer();
@@ -370,7 +376,8 @@ void TestReading::verifiesCardsSwipedBack()
     };
     QCOMPARE(swipe("4000A0123BSMITH?"), QStringLiteral("ВЕРНО"));
     QVERIFY(panel->detailLabel()->toolTip().startsWith(QStringLiteral("Верно: карточка 1, прогон 1")));
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("SMITH")); // the edits as without verification
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(),
+             QStringLiteral("SMITH")); // the edits as without verification
     QCOMPARE(swipe("4000A0123BSMITH?"), QStringLiteral("ВЕРНО, ПОВТОРНО"));
     QCOMPARE(swipe("4001A9124BJONES?"), QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка 3"));
     QVERIFY(panel->detailLabel()->toolTip().contains(QStringLiteral("дорожка 3 «9124» вместо «0124»")));
@@ -419,7 +426,7 @@ void TestReading::readsFileThatCannotBeWrittenIsToldOnce()
     QVERIFY(QDir(f.dir.path()).mkdir(QStringLiteral("reads.csv"))); // a folder in the file's place
     f.linkPort(0);
     f.start();
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     auto* status = f.form1->findChild<QLabel*>(QStringLiteral("ReadsStatusLabel"));
     QVERIFY(status->isHidden());
     f.terminalSends(reply("%ONE?"));
@@ -429,7 +436,7 @@ void TestReading::readsFileThatCannotBeWrittenIsToldOnce()
     status->setToolTip({});
     f.terminalSends(reply("%TWO?"));
     f.form1->Timer1Timer();
-    QCOMPARE(f.ui->Edit4->text(), QStringLiteral("TWO"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit4")->text(), QStringLiteral("TWO"));
     QCOMPARE(status->toolTip(), QString()); // told once, not per card
     QVERIFY(!status->isHidden());
     QVERIFY(f.boxes.empty());

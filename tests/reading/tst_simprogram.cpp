@@ -85,14 +85,16 @@ void TestSimulatorProgram::readsEachChoice()
     config.close();
     f.start();
     QVERIFY(f.boxes.empty());
-    QCheckBox* checks[] = {f.ui->CheckBox1, f.ui->CheckBox2, f.ui->CheckBox3};
+    QCheckBox* checks[] = {control<QCheckBox>(f.form1, "CheckBox1"), control<QCheckBox>(f.form1, "CheckBox2"),
+                           control<QCheckBox>(f.form1, "CheckBox3")};
     for (int i = 0; i < 3; ++i)
         if (boxes[i]) checks[i]->setChecked(true);
     for (int i = 0; i < 3; ++i)
         if (!boxes[i]) checks[i]->setChecked(false);
     const bool single = boxes.count(true) == 1;
-    f.ui->SpeedButton3->click();
-    QLineEdit* edits[] = {f.ui->Edit4, f.ui->Edit5, f.ui->Edit6};
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
+    QLineEdit* edits[] = {control<QLineEdit>(f.form1, "Edit4"), control<QLineEdit>(f.form1, "Edit5"),
+                          control<QLineEdit>(f.form1, "Edit6")};
     for (const SimCard& card : fullCards()) {
         const QString expected[] = {boxes[0] ? QString::fromLatin1(card.track1) : QString(),
                                     boxes[1] ? shown(card.track2, single) : QString(),
@@ -105,7 +107,7 @@ void TestSimulatorProgram::readsEachChoice()
         for (QLineEdit* e : edits)
             e->clear();
     }
-    f.ui->SpeedButton4->click();
+    control<QPushButton>(f.form1, "SpeedButton4")->click();
     QByteArray wire;
     for (int wait = 0; wait < 50 && !wire.endsWith("\x1B\x30"); ++wait, QTest::qWait(100))
         wire = sim.wire();
@@ -166,12 +168,13 @@ void TestSimulatorProgram::encodedCardsSwipedBackAreVerified()
                                                QStringLiteral("0")});
         f.start();
         QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
-        f.ui->TabbedNotebook1->setCurrentIndex(1);
-        QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2"));
-        f.ui->SpeedButton5->click();
-        for (int tick = 0; tick < 20 && f.ui->Label3->text() != QStringLiteral("Записано карточек: 3"); ++tick)
+        control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+        QCOMPARE(control<QLabel>(f.form1, "Label2")->text(), QStringLiteral("Запись: Track 1 & 2"));
+        control<QPushButton>(f.form1, "SpeedButton5")->click();
+        for (int tick = 0;
+             tick < 20 && control<QLabel>(f.form1, "Label3")->text() != QStringLiteral("Записано карточек: 3"); ++tick)
             Platform::guarded(f.form1, [&f] { f.form1->Timer2Timer(); });
-        f.ui->SpeedButton9->click();
+        control<QPushButton>(f.form1, "SpeedButton9")->click();
         QVERIFY(writer.waitForLine("stopped"));
         QFile file(encodedPath);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -184,19 +187,20 @@ void TestSimulatorProgram::encodedCardsSwipedBackAreVerified()
                             encoded + "STRANGER|5555|\n", QStringLiteral("COM2"));
     f.app->form4->selectPortPosition(1);
     f.app->form4->Button1Click();
-    f.ui->TabbedNotebook1->setCurrentIndex(0);
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(0);
     VerifyPanel* panel = f.form1->verifyPanel();
     panel->switchBox()->setChecked(true);
     QVERIFY(panel->countsLabel()->text().contains(QStringLiteral("Не прочитаны: 3 из 3")));
-    f.ui->SpeedButton3->click();
+    control<QPushButton>(f.form1, "SpeedButton3")->click();
     QStringList outcomes;
     for (int card = 0; card < 4; ++card) {
-        for (int poll = 0; poll < 30 && f.ui->Edit4->text().isEmpty(); ++poll)
+        for (int poll = 0; poll < 30 && control<QLineEdit>(f.form1, "Edit4")->text().isEmpty(); ++poll)
             f.form1->Timer1Timer();
-        outcomes.append(f.ui->Edit4->text() + QLatin1Char(' ') + panel->outcomeLabel()->text());
-        f.ui->Edit4->clear();
+        outcomes.append(control<QLineEdit>(f.form1, "Edit4")->text() + QLatin1Char(' ') +
+                        panel->outcomeLabel()->text());
+        control<QLineEdit>(f.form1, "Edit4")->clear();
     }
-    f.ui->SpeedButton4->click();
+    control<QPushButton>(f.form1, "SpeedButton4")->click();
     QCOMPARE(outcomes, (QStringList{QStringLiteral("CARD001 ВЕРНО"), QStringLiteral("CARD002 ВЕРНО"),
                                     QStringLiteral("CARD003 ВЕРНО"), QStringLiteral("STRANGER НЕТ В ЖУРНАЛЕ")}));
     QCOMPARE(panel->countsLabel()->text(),

@@ -10,8 +10,8 @@
 #include "app/lookandfeel.h"
 #include "app/messages.h"
 #include "app/tform1.h"
+#include "controls.h"
 #include "link/systemserialdevice.h"
-#include "ui_TForm1.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -45,14 +45,16 @@ int main(int argc, char** argv)
         QMetaObject::invokeMethod(
             form1,
             [form1] {
-                for (QCheckBox* box : {form1->ui->CheckBox1, form1->ui->CheckBox2, form1->ui->CheckBox3})
+                for (QCheckBox* box : {control<QCheckBox>(form1, "CheckBox1"), control<QCheckBox>(form1, "CheckBox2"),
+                                       control<QCheckBox>(form1, "CheckBox3")})
                     box->setChecked(true);
-                form1->ui->SpeedButton3->click();
+                control<QPushButton>(form1, "SpeedButton3")->click();
                 say(QStringLiteral("reading"));
             },
             Qt::QueuedConnection);
         // A card fills the three boxes in one tick; the line is printed once the tick is over.
-        for (QLineEdit* edit : {form1->ui->Edit4, form1->ui->Edit5, form1->ui->Edit6}) {
+        for (QLineEdit* edit : {control<QLineEdit>(form1, "Edit4"), control<QLineEdit>(form1, "Edit5"),
+                                control<QLineEdit>(form1, "Edit6")}) {
             QObject::connect(edit, &QLineEdit::textChanged, form1, [form1] {
                 static bool queued = false;
                 if (std::exchange(queued, true))
@@ -61,9 +63,11 @@ int main(int argc, char** argv)
                     form1,
                     [form1] {
                         queued = false;
-                        if (!form1->ui->Edit4->text().isEmpty())
+                        if (!control<QLineEdit>(form1, "Edit4")->text().isEmpty())
                             say(QStringLiteral("card %1|%2|%3")
-                                    .arg(form1->ui->Edit4->text(), form1->ui->Edit5->text(), form1->ui->Edit6->text()));
+                                    .arg(control<QLineEdit>(form1, "Edit4")->text(),
+                                         control<QLineEdit>(form1, "Edit5")->text(),
+                                         control<QLineEdit>(form1, "Edit6")->text()));
                     },
                     Qt::QueuedConnection);
             });
@@ -74,12 +78,14 @@ int main(int argc, char** argv)
     QMetaObject::invokeMethod(
         form1,
         [form1] {
-            form1->ui->TabbedNotebook1->setCurrentIndex(1);
-            form1->ui->SpeedButton5->click();
-            say(QStringLiteral("started ") + form1->ui->Label2->text());
+            control<QTabWidget>(form1, "TabbedNotebook1")->setCurrentIndex(1);
+            control<QPushButton>(form1, "SpeedButton5")->click();
+            say(QStringLiteral("started ") + control<QLabel>(form1, "Label2")->text());
         },
         Qt::QueuedConnection);
-    QObject::connect(form1->ui->Memo4, &QPlainTextEdit::textChanged, form1,
-                     [form1] { say(QStringLiteral("log ") + form1->ui->Memo4->toPlainText().section(QLatin1Char('\n'), -1)); });
+    QObject::connect(control<QPlainTextEdit>(form1, "Memo4"), &QPlainTextEdit::textChanged, form1, [form1] {
+        say(QStringLiteral("log ") +
+            control<QPlainTextEdit>(form1, "Memo4")->toPlainText().section(QLatin1Char('\n'), -1));
+    });
     return app.exec();
 }

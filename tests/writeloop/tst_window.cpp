@@ -121,16 +121,16 @@ void TestWindowRun::tick(int times)
 void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
 {
     Platform::setFileChooser([workbook](const Platform::FileRequest&) { return workbook; });
-    f.ui->SpeedButton11->click();
+    control<QToolButton>(f.form1, "SpeedButton11")->click();
     QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
     QVERIFY(m_form3->ExcelApplication1.AutoConnect);
     addText(1, 0, QStringLiteral("b"));
     addColumn(1, 1, 1, 1);
-    f.ui->SpeedButton12->click();
+    control<QToolButton>(f.form1, "SpeedButton12")->click();
     addCounter(2, 0, 1, 1000, 1, 4);
     addText(2, 1, QStringLiteral("="));
     addColumn(2, 2, 2, 4);
-    f.ui->SpeedButton13->click();
+    control<QToolButton>(f.form1, "SpeedButton13")->click();
     addCounter(3, 0, 2, 500, 5, 3);
     QTest::mouseClick(composerControl<QPushButton>("Button2"), Qt::LeftButton); // OK
     Platform::setFileChooser({});
@@ -151,36 +151,37 @@ void TestWindowRun::runOfCardsFromTheWindow()
     f.start();
     QVERIFY(f.boxes.empty());
 
-    f.ui->TabbedNotebook1->setCurrentIndex(1);
-    f.ui->CheckBox5->setChecked(true);
-    f.ui->CheckBox6->setChecked(true);
-    QCOMPARE(f.ui->Label2->text(), QStringLiteral("Запись: Track 1 & 2 & 3"));
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+    control<QCheckBox>(f.form1, "CheckBox5")->setChecked(true);
+    control<QCheckBox>(f.form1, "CheckBox6")->setChecked(true);
+    QCOMPARE(control<QLabel>(f.form1, "Label2")->text(), QStringLiteral("Запись: Track 1 & 2 & 3"));
 
     buildTemplates(f, f.dir.filePath(QStringLiteral("cards.csv")));
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
-    f.ui->SpeedButton5->click(); // a clean batch: no question, the run starts at once
+    control<QPushButton>(f.form1, "SpeedButton5")->click(); // a clean batch: no question, the run starts at once
     QVERIFY(f.form1->Timer2.isActive());
     tick(3); // card 1 written; card 2 refused; card 2 again, no answer
-    QCOMPARE(f.ui->Memo4->toPlainText(), QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
+    QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
+             QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
     tick(2); // still listening
-    f.ui->SpeedButton9->click(); // "Отмена"
-    QCOMPARE(f.ui->Edit2->text(), QString());
-    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    control<QPushButton>(f.form1, "SpeedButton9")->click(); // "Отмена"
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit2")->text(), QString());
+    QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
 
-    f.ui->SpeedButton5->click(); // the card that had no answer goes first
+    control<QPushButton>(f.form1, "SpeedButton5")->click(); // the card that had no answer goes first
     tick(1);
-    QCOMPARE(f.ui->Edit2->text(), QStringLiteral("1001=0012"));
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit2")->text(), QStringLiteral("1001=0012"));
     tick(4); // card 3 without verdict, card 3 again, cards 4 and 5
-    f.ui->SpeedButton9->click();
-    QCOMPARE(f.ui->Memo4->toPlainText(),
+    control<QPushButton>(f.form1, "SpeedButton9")->click();
+    QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
              QStringLiteral("1  Карточка, оставшаяся без ответа, отправлена снова\n"
                             "1  Карточка записана\n"
                             "2  Нет результата записи, карточка будет отправлена снова\n"
                             "2  Карточка записана\n"
                             "3  Карточка записана\n"
                             "4  Карточка записана"));
-    QCOMPARE(f.ui->Label3->text(), QStringLiteral("Записано карточек: 4"));
+    QCOMPARE(control<QLabel>(f.form1, "Label3")->text(), QStringLiteral("Записано карточек: 4"));
     QVERIFY(f.boxes.empty());
 
     QVERIFY(sim.waitForLine("stopped"));
@@ -196,14 +197,16 @@ void TestWindowRun::runOfCardsFromTheWindow()
     // before any frame: the "Ошибка" box, "Записать" enabled, the edits emptied.
     const qsizetype framesBefore = sim.wire().count("\x1Bt");
     f.form1->setTrackText(3, QString(108, u'3'));
-    f.ui->SpeedButton5->click();
+    control<QPushButton>(f.form1, "SpeedButton5")->click();
     tick(1);
     QCOMPARE(f.boxes.size(), size_t(1));
     QCOMPARE(f.boxes.front().text, QStringLiteral("Запись невозможна. Очень длинная строка!"));
     QCOMPARE(f.boxes.front().title, QStringLiteral("Ошибка"));
-    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
     QVERIFY(!f.form1->Timer2.isActive());
-    QCOMPARE(f.ui->Edit1->text() + f.ui->Edit2->text() + f.ui->Edit3->text(), QString());
+    QCOMPARE(control<QLineEdit>(f.form1, "Edit1")->text() + control<QLineEdit>(f.form1, "Edit2")->text() +
+                 control<QLineEdit>(f.form1, "Edit3")->text(),
+             QString());
     QCOMPARE(sim.wire().count("\x1Bt"), framesBefore);
 }
 
@@ -220,14 +223,14 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("cards.csv")), QByteArray(Workbook).replace("SIDOROV", "SID%ROV")));
     f.start();
-    f.ui->TabbedNotebook1->setCurrentIndex(1);
-    f.ui->CheckBox5->setChecked(true);
-    f.ui->CheckBox6->setChecked(true);
+    control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+    control<QCheckBox>(f.form1, "CheckBox5")->setChecked(true);
+    control<QCheckBox>(f.form1, "CheckBox6")->setChecked(true);
     buildTemplates(f, f.dir.filePath(QStringLiteral("cards.csv")));
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
     Platform::setNextAnswer(false);
-    f.ui->SpeedButton5->click();
+    control<QPushButton>(f.form1, "SpeedButton5")->click();
     QCOMPARE(f.boxes.size(), std::size_t(1));
     const QString question = f.boxes.front().text;
     QVERIFY2(question.contains(QStringLiteral("данные дают карточек: 5, проблем: 1. До первой проблемы можно "
@@ -235,19 +238,20 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
              qPrintable(question));
     QVERIFY2(question.contains(QStringLiteral("Карточка 3 (строка 4, ячейка A4): ")), qPrintable(question));
     QVERIFY(!f.form1->Timer2.isActive());
-    QVERIFY(f.ui->SpeedButton5->isEnabled());
-    QVERIFY(f.ui->Memo4->toPlainText().isEmpty());
+    QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
+    QVERIFY(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText().isEmpty());
 
     f.boxes.clear();
-    f.ui->SpeedButton5->click(); // "Да"
+    control<QPushButton>(f.form1, "SpeedButton5")->click(); // "Да"
     QCOMPARE(f.boxes.size(), std::size_t(1));
     QVERIFY(f.form1->Timer2.isActive());
     tick(3);
-    QCOMPARE(f.ui->Memo4->toPlainText(), QStringLiteral("1  Карточка записана\n2  Карточка записана"));
+    QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
+             QStringLiteral("1  Карточка записана\n2  Карточка записана"));
     QVERIFY(!f.form1->Timer2.isActive());
     QCOMPARE(f.boxes.size(), std::size_t(2));
     QVERIFY2(f.boxes.back().text.contains(QStringLiteral("«%»")), qPrintable(f.boxes.back().text));
-    QVERIFY(f.ui->SpeedButton5->isEnabled());
+    QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
     QVERIFY(sim.waitForLine("stopped"));
     QFile cards(encoded);
     QVERIFY(cards.open(QIODevice::ReadOnly));
