@@ -40,6 +40,7 @@ namespace BatchAhead {
 
 PreflightRunner::Request request(BatchSession& session, const QString& journalPath)
 {
+    session.settleWorkbook(true); // "Записать" while the workbook is still being read waits for it
     TExcelApplication& excel = session.workbook();
     return {session.templates(), session.trackChoice(), excel.hasWorkbook() ? excel.snapshot() : SheetSnapshot(),
             journalPath};

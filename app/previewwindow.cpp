@@ -216,7 +216,7 @@ QString PreviewWindow::issueLine(const Preflight::Issue& issue)
 void PreviewWindow::refresh()
 {
     auto& excel = m_session.workbook();
-    if (excel.hasWorkbook() && !excel.ready()) {
+    if (!m_session.settleWorkbook() || (excel.hasWorkbook() && !excel.ready())) {
         m_pending = true; // taken up at the next look, once the file is read
         if (!m_check.isActive())
             m_check.start();
@@ -241,8 +241,7 @@ void PreviewWindow::checkForChanges()
         return;
     }
     auto& excel = m_session.workbook();
-    excel.checkFile();
-    if (!excel.ready())
+    if (!m_session.workbookReady())
         return;
     const quint64 version = excel.hasWorkbook() ? excel.snapshot().version() : 0;
     if (m_pending || version != m_version || m_shownChoice != m_choice() || !(m_templates == m_session.templates()))

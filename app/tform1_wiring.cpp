@@ -63,6 +63,8 @@ void TForm1::connectHandlers()
     connect(&m_session, &BatchSession::jobOpened, this, &TForm1::showJobTrackChoice);
     // A save after an edit in the composer that fails is reported on its own; the edit stays.
     connect(&m_session, &BatchSession::saveFailed, this, [this](const QString& text) { reportLikeAnError(text); });
+    connect(&m_session, &BatchSession::jobNotice, this,
+            [this](const BatchSession::Notice& notice) { showNotices({notice}); });
 }
 
 void TForm1::connectForms()

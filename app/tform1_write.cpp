@@ -60,8 +60,8 @@ void TForm1::showStep(const WriteLoop::Tick& step)
 // A step that stops the run has sent the stop command already.
 void TForm1::Timer2Timer()
 {
-    if (m_session.workbook().checkFile(); !m_session.workbook().ready())
-        return; // the workbook is being read again: no card reads it meanwhile
+    if (!m_session.workbookReady())
+        return; // the workbook is being read: no card reads it meanwhile
     const WriteLoop::Tick step = m_session.tick(textsInHand());
     showStep(step);
     if (step.stop == WriteLoop::Tick::Stop::None)

@@ -1,9 +1,10 @@
 #include "app/tform3.h"
 
 #include "app/filedialogs.h"
-#include "app/messages.h"
 #include "app/keyboardlayout.h"
+#include "app/messages.h"
 #include "app/tracktextvalidator.h"
+#include "link/error.h"
 #include "writing/batchsession.h"
 
 #include "ui_TForm3.h"
@@ -101,6 +102,12 @@ void TForm3::connectHandlers()
     }
     connect(&m_session, &BatchSession::cardCommitted, this, &TForm3::showCommittedCard);
     connect(&m_session, &BatchSession::templatesReplaced, this, &TForm3::showReplacedTemplates);
+    // A big workbook takes a moment to read; the window stays usable meanwhile.
+    connect(&m_session, &BatchSession::workbookOpening, this, [this] { setCursor(Qt::BusyCursor); });
+    connect(&m_session, &BatchSession::workbookSettled, this, [this] { unsetCursor(); });
+    // Reported as an error of "База Excel" itself would be.
+    connect(&m_session, &BatchSession::workbookNotOpened, this,
+            [this](const QString& text) { Platform::guarded(this, [&text] { throw Failure(text); }); });
 }
 
 int TForm3::visibleTrack() const

@@ -37,7 +37,7 @@ void TExcelApplication::finishOpening()
 void TExcelApplication::release()
 {
     if (m_loading)
-        m_loader.wait(); // its answer belongs to the file being dropped
+        m_loader.forget(); // its answer belongs to the file being dropped: nobody waits for it
     m_loading = false;
     m_opening = false;
     m_current = {};

@@ -32,6 +32,19 @@ void WorkbookLoader::request(const QString& path)
     m_changed.notify_all();
 }
 
+void WorkbookLoader::forget()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_path.clear();
+        m_answered = ++m_asked;
+        if (m_answer.cells)
+            m_discarded.push_back(std::move(m_answer.cells));
+        m_answer = {};
+    }
+    m_changed.notify_all();
+}
+
 bool WorkbookLoader::take(Result& result)
 {
     const std::lock_guard lock(m_mutex);
@@ -73,6 +86,10 @@ void WorkbookLoader::run()
         std::vector<std::shared_ptr<const SheetCells>> discarded = std::exchange(m_discarded, {});
         lock.unlock();
         discarded.clear();
+        if (path.isEmpty()) { // forgotten: nothing to read
+            lock.lock();
+            continue;
+        }
         Result result = read(path);
         lock.lock();
         if (taken != m_asked) {

@@ -37,6 +37,8 @@ public:
 
     // Asks for `path` to be read; returns at once.
     void request(const QString& path);
+    // Drops the latest request: a read under way is let go, its answer never kept.
+    void forget();
     // Whether the latest request has been answered; `result` takes the answer.
     bool take(Result& result);
     // Waits for the answer to the latest request.

@@ -11,6 +11,9 @@ BatchSession::BatchSession(ComPort& port, Sleeper sleeper, QObject* parent)
 {
     // The job is kept as each card goes out and as each is written, with the card in flight.
     m_loop.setPersist([this](const std::optional<WriteLoop::SentCard>&) { saveJob(); });
+    // A workbook being opened is looked at a few times a second until its file is read.
+    m_openingPoll.setInterval(25);
+    connect(&m_openingPoll, &QTimer::timeout, this, [this] { settleWorkbook(); });
 }
 
 BatchSession::~BatchSession() = default;
@@ -22,7 +25,10 @@ QString BatchSession::workDir() const
 
 CellSource& BatchSession::cells()
 {
-    return m_cellSource ? *m_cellSource : static_cast<CellSource&>(m_workbook);
+    if (m_cellSource)
+        return *m_cellSource;
+    settleWorkbook(true);
+    return m_workbook;
 }
 
 // After Add, Delete and a workbook chosen or dropped: the job is saved. A card
@@ -47,6 +53,7 @@ void BatchSession::edited()
 AddOutcome BatchSession::addSlot(int track, int slot, const AddRequest& request)
 {
     AddOutcome outcome = AddOutcome::Done;
+    settleWorkbook(true); // a worksheet slot is refused while no workbook is open
     try {
         outcome = m_templates.add(track, slot, request, m_workbook.AutoConnect, cells());
     } catch (...) {
@@ -65,20 +72,59 @@ void BatchSession::deleteSlot(int track, int slot)
 
 void BatchSession::chooseWorkbook(const QString& path)
 {
-    // AutoConnect follows the outcome: openWorkbook sets it, release clears it.
+    // AutoConnect follows the outcome: finishing the opening sets it, release clears it.
     m_workbook.AutoQuit = true;
-    if (path.isEmpty()) {
-        m_workbook.release();
-        edited();
-        return;
-    }
-    try {
-        m_workbook.openWorkbook(path);
-    } catch (...) {
-        edited(); // the workbook that was open has been dropped
-        throw;
-    }
+    if (path.isEmpty())
+        dropWorkbook();
+    else
+        startOpening(path, std::nullopt);
     edited();
+}
+
+void BatchSession::startOpening(const QString& path, std::optional<QString> jobWorkbook)
+{
+    m_workbook.startOpening(path);
+    m_opening = Opening{std::move(jobWorkbook)};
+    m_openingPoll.start();
+    Q_EMIT workbookOpening();
+}
+
+void BatchSession::dropWorkbook()
+{
+    m_workbook.release();
+    m_opening.reset();
+    m_openingPoll.stop();
+}
+
+bool BatchSession::settleWorkbook(bool wait)
+{
+    if (!m_opening)
+        return true;
+    if (!wait && !m_workbook.ready())
+        return false;
+    const Opening opening = *std::exchange(m_opening, std::nullopt);
+    m_openingPoll.stop();
+    try {
+        m_workbook.finishOpening();
+    } catch (const Failure& failure) {
+        if (opening.jobWorkbook) {
+            job().setWorkbook(*opening.jobWorkbook, QString()); // the job keeps naming its book
+            Q_EMIT jobNotice({Notice::Kind::Warning, failure.text() + QStringLiteral(". Слоты задания сохранены.")});
+        } else {
+            edited(); // the workbook chosen is dropped
+            Q_EMIT workbookNotOpened(failure.text());
+        }
+    }
+    Q_EMIT workbookSettled();
+    return true;
+}
+
+bool BatchSession::workbookReady()
+{
+    if (!settleWorkbook())
+        return false;
+    m_workbook.checkFile();
+    return m_workbook.ready();
 }
 
 StagedCard BatchSession::stageCard(int choice)
@@ -209,7 +255,7 @@ void BatchSession::newJob()
     m_templates.CurrentTrack = composerTrack;
     Q_EMIT templatesReplaced();
     m_loop.restorePendingCard(std::nullopt); // the old job's file keeps its card in flight
-    m_workbook.release();
+    dropWorkbook();
     open.setWorkbook(QString(), QString());
     m_jobReady = true;
 }
@@ -285,7 +331,7 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
     m_templates = loaded.templates;
     m_templates.CurrentTrack = composerTrack;
     Q_EMIT templatesReplaced();
-    m_workbook.release();
+    dropWorkbook();
     open.setWorkbook(loaded.workbook, QString());
     open.setSaved(loaded);
     m_jobReady = true;
@@ -302,11 +348,7 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
         return {{Notice::Kind::Warning, QStringLiteral("Книга задания «%1» не найдена. Слоты задания сохранены; "
                                                        "выберите книгу в окне «Запись».")
                                             .arg(QDir::toNativeSeparators(loaded.workbook))}};
-    try {
-        m_workbook.openWorkbook(found);
-        open.setWorkbook(loaded.workbook, found);
-    } catch (const Failure& failure) {
-        return {{Notice::Kind::Warning, failure.text() + QStringLiteral(". Слоты задания сохранены.")}};
-    }
+    open.setWorkbook(loaded.workbook, found);
+    startOpening(found, loaded.workbook);
     return {};
 }

@@ -10,8 +10,10 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class CellSource;
 class ComPort;
@@ -56,11 +58,20 @@ public:
     AddOutcome addSlot(int track, int slot, const AddRequest& request);
     void deleteSlot(int track, int slot);
 
-    // The workbook the worksheet slots read ("База Excel"). An empty path drops
-    // it; a file that does not open throws Failure and leaves none open.
+    // The workbook the worksheet slots read ("База Excel"). Its file is read off
+    // the window's thread: chooseWorkbook returns at once (an empty path drops the
+    // workbook), and workbookSettled follows once the file is read, with
+    // workbookNotOpened (jobNotice for a job's book) first when it did not open. Whatever
+    // needs its cells before that (Add, a card, the pre-flight) waits for the read.
     TExcelApplication& workbook() { return m_workbook; }
     const TExcelApplication& workbook() const { return m_workbook; }
     void chooseWorkbook(const QString& path);
+    // Ends an opening whose file has been read, or with `wait` waits for it.
+    // False while the file is still being read.
+    bool settleWorkbook(bool wait = false);
+    // The write tick's look at the workbook: one check of its file, and whether
+    // its cells can be read now without waiting for a read of it.
+    bool workbookReady();
     // Where worksheet slots are read; null means the workbook. For tests.
     void setCellSource(CellSource* source) { m_cellSource = source; }
 
@@ -125,11 +136,20 @@ Q_SIGNALS:
     void jobOpened(int trackChoice);
     // Saving the job after an edit failed; the edit stays.
     void saveFailed(const QString& text);
+    // A workbook file is being read, and then it has been (open or not).
+    void workbookOpening();
+    void workbookSettled();
+    // The workbook the operator chose did not open (none is open now).
+    void workbookNotOpened(const QString& text);
+    // What to tell the operator of a job's workbook that did not open.
+    void jobNotice(const BatchSession::Notice& notice);
 
 private:
     void edited();
     QList<Notice> applyJob(const Job& job, const QString& path);
     CellSource& cells();
+    void startOpening(const QString& path, std::optional<QString> jobWorkbook);
+    void dropWorkbook();
 
     ComPort& m_port;
     WriteLoop m_loop;
@@ -143,4 +163,11 @@ private:
     bool m_jobReady = false; // nothing is saved before the open job has been read
     std::unique_ptr<Journal> m_journal;
     int m_templateVersion = 0; // edits so far: a card in flight made before one is asked about
+    // A workbook being opened; for a job's, the name the job gives it.
+    struct Opening
+    {
+        std::optional<QString> jobWorkbook;
+    };
+    std::optional<Opening> m_opening;
+    QTimer m_openingPoll;
 };

@@ -1,9 +1,10 @@
-// How long the window's event loop is held while the workbook is read again
-// after the file changed on disk: a 1,000,000-row xlsx (written by xlsxwriter
-// at bench time) is opened, a timer of the main thread fires every 5 ms, the
-// window's 500 ms tick checks the file, and the file is replaced by another
-// version. Prints the longest gap between two timer events before and during
-// the reload, and how long the reload took.
+// How long the window's event loop is held while the workbook is first read
+// and while it is read again after the file changed on disk: a 1,000,000-row
+// xlsx (written by xlsxwriter at bench time) is opened as "База Excel" opens it
+// (started, then finished once read), a timer of the main thread fires every
+// 5 ms, the window's 500 ms tick checks the file, and the file is replaced by
+// another version. Prints the longest gap between two timer events while
+// opening, before the change and during the reload, and how long each read took.
 //
 //   build/release/bench/excel/bench_reload [rows]
 
@@ -59,32 +60,49 @@ int main(int argc, char** argv)
     excel.setFileCheck(TExcelApplication::FileCheck::WhenAsked);
     QElapsedTimer clock;
     clock.start();
-    try {
-        excel.openWorkbook(path);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure.text()));
-        return 1;
-    }
-    std::printf("opened in %lld ms (on the caller's thread, as \"База Excel\" does)\n", static_cast<long long>(clock.elapsed()));
+    excel.startOpening(path);
+    qint64 openedAt = -1;
 
     // The window: a 5 ms timer whose gaps are measured, and the 500 ms tick.
     QTimer beat;
     beat.setInterval(5);
     qint64 last = -1;
+    qint64 longestOpening = 0;
     qint64 longestBefore = 0;
     qint64 longestDuring = 0;
     qint64 replacedAt = -1;
     qint64 readyAt = -1;
     QObject::connect(&beat, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
+        qint64& longest = openedAt < 0 ? longestOpening : replacedAt < 0 ? longestBefore : longestDuring;
         if (last >= 0)
-            (replacedAt < 0 ? longestBefore : longestDuring) = std::max(replacedAt < 0 ? longestBefore : longestDuring, now - last);
+            longest = std::max(longest, now - last);
         last = now;
     });
     QTimer tick;
     tick.setInterval(500);
     int ticksSkipped = 0;
     QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (openedAt < 0) {
+            if (!excel.ready())
+                return;
+            try {
+                excel.finishOpening();
+            } catch (const Failure& failure) {
+                std::fprintf(stderr, "%s\n", qPrintable(failure.text()));
+                app.exit(1);
+                return;
+            }
+            openedAt = clock.elapsed();
+            std::printf("opened in %lld ms, off the window's thread\n", static_cast<long long>(openedAt));
+            // The operator saves the workbook again a second later: a new file takes the old name.
+            QTimer::singleShot(1000, [&] {
+                QFile::remove(path);
+                QFile::rename(next, path);
+                replacedAt = clock.elapsed();
+            });
+            return;
+        }
         excel.checkFile();
         if (!excel.ready()) {
             ++ticksSkipped; // the write loop would skip this tick
@@ -97,19 +115,14 @@ int main(int argc, char** argv)
             QTimer::singleShot(300, &app, &QCoreApplication::quit);
         }
     });
-    QTimer::singleShot(1000, [&] {
-        // The operator saves the workbook again: a new file takes the old name.
-        QFile::remove(path);
-        QFile::rename(next, path);
-        replacedAt = clock.elapsed();
-    });
-    clock.restart();
     beat.start();
     tick.start();
-    app.exec();
-    std::printf("rows %d: longest gap between 5 ms timer events: %lld ms before the change, %lld ms while reloading "
-                "(limit 50 ms); reload seen and read %lld ms after the change, %d ticks skipped while it ran\n",
-                rows, static_cast<long long>(longestBefore), static_cast<long long>(longestDuring),
-                static_cast<long long>(readyAt - replacedAt), ticksSkipped);
-    return longestDuring < 50 ? 0 : 2;
+    if (const int code = app.exec(); code != 0)
+        return code;
+    std::printf("rows %d: longest gap between 5 ms timer events: %lld ms while opening, %lld ms before the change, "
+                "%lld ms while reloading (limit 50 ms); reload seen and read %lld ms after the change, %d ticks "
+                "skipped while it ran\n",
+                rows, static_cast<long long>(longestOpening), static_cast<long long>(longestBefore),
+                static_cast<long long>(longestDuring), static_cast<long long>(readyAt - replacedAt), ticksSkipped);
+    return std::max(longestOpening, longestDuring) < 50 ? 0 : 2;
 }

@@ -123,7 +123,7 @@ void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
     Platform::setFileChooser([workbook](const Platform::FileRequest&) { return workbook; });
     control<QToolButton>(f.form1, "SpeedButton11")->click();
     QTest::mouseClick(composerControl<QToolButton>("SpeedButton1"), Qt::LeftButton);
-    QVERIFY(m_form3->ExcelApplication1.AutoConnect);
+    QTRY_VERIFY(m_form3->ExcelApplication1.AutoConnect);
     addText(1, 0, QStringLiteral("b"));
     addColumn(1, 1, 1, 1);
     control<QToolButton>(f.form1, "SpeedButton12")->click();

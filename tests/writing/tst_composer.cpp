@@ -127,7 +127,7 @@ void TestComposer::openWorkbook(const QByteArray& csv)
     Platform::setFileChooser([path](const Platform::FileRequest&) { return path; });
     m_session->setCellSource(nullptr);
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
-    QVERIFY(m_form->ExcelApplication1.AutoConnect);
+    QTRY_VERIFY(m_form->ExcelApplication1.AutoConnect); // read off the window's thread
     QVERIFY(m_form->ExcelApplication1.hasWorkbook());
 }
 
@@ -412,7 +412,7 @@ void TestComposer::unreadableWorkbookGoesToTheErrorReport()
     Platform::setFileChooser([path](const Platform::FileRequest&) { return path; });
     m_form->openForTrack(1);
     QTest::mouseClick(control<QToolButton>("SpeedButton1"), Qt::LeftButton);
-    QCOMPARE(m_messages.size(), 1);
+    QTRY_COMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].icon, Platform::MessageIcon::Error);
     QVERIFY(!m_messages[0].text.isEmpty());
     QVERIFY(!m_form->ExcelApplication1.hasWorkbook());

@@ -1,5 +1,6 @@
 #include "jobsamples.h"
 
+#include "excel/workbooklimits.h"
 #include "link/commandset.h"
 #include "link/comport.h"
 #include "link/error.h"
@@ -7,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,6 +63,9 @@ struct Program
         session = std::make_unique<BatchSession>(port, Sleeper{});
         session->setWorkDir(dir);
         notices = session->reopenJob();
+        // A job's workbook that does not open is told once its file has been read.
+        QObject::connect(session.get(), &BatchSession::jobNotice,
+                         [this](const BatchSession::Notice& notice) { notices.append(notice); });
     }
 
     ComPort port{SerialDeviceFactory{}};
@@ -83,6 +89,7 @@ private Q_SLOTS:
     void saveAsNewAndOpen();
     void jobChangeThatFailsChangesNothing();
     void workbookMovedOrMissing();
+    void workbookIsReadWhileTheWindowGoesOn();
 };
 
 void TestSession::nextCardSurvivesARestart_data()
@@ -291,9 +298,58 @@ void TestSession::workbookMovedOrMissing()
         p.session->saveJob();
     }
     QVERIFY(QFile::rename(dir.filePath(u"cards.away"_s), dir.filePath(u"b/cards.csv"_s)));
-    Program back(dir.path()); // the workbook stayed the job's while it was away
-    QVERIFY2(back.notices.isEmpty(), qPrintable(back.notices.value(0).text));
-    QCOMPARE(texts(back.session->stageCard(0).texts), expected);
+    {
+        Program back(dir.path()); // the workbook stayed the job's while it was away
+        QVERIFY2(back.notices.isEmpty(), qPrintable(back.notices.value(0).text));
+        QCOMPARE(texts(back.session->stageCard(0).texts), expected);
+    }
+    {
+        QFile grown(dir.filePath(u"b/cards.csv"_s));
+        QVERIFY(grown.open(QIODevice::ReadWrite));
+        QVERIFY(grown.resize(WorkbookLimits::MaxCsvBytes + 1));
+    }
+    Program unreadable(dir.path()); // found, and then it does not read
+    QVERIFY(unreadable.notices.isEmpty());
+    QTRY_COMPARE(unreadable.notices.size(), 1);
+    QCOMPARE(unreadable.notices[0].kind, BatchSession::Notice::Kind::Warning);
+    QVERIFY2(unreadable.notices[0].text.endsWith(u"Слоты задания сохранены."_s),
+             qPrintable(unreadable.notices[0].text));
+    QVERIFY(unreadable.session->templates() == slots);
+    QVERIFY(!unreadable.session->workbook().hasWorkbook());
+    QCOMPARE(unreadable.session->job().openedWorkbook(), QString());
+}
+
+// "База Excel" returns before the file is read; the write tick and the preview
+// see the workbook as not ready until then, and what needs its cells waits.
+void TestSession::workbookIsReadWhileTheWindowGoesOn()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(u"cards.csv"_s), Workbook));
+    Program p(dir.path());
+    BatchSession& s = *p.session;
+    QSemaphore reading;
+    s.workbook().loader().setAfterRead([&reading](const QString&) { reading.acquire(); });
+    QSignalSpy settled(&s, &BatchSession::workbookSettled);
+    s.chooseWorkbook(dir.filePath(u"cards.csv"_s));
+    QVERIFY(!s.settleWorkbook());
+    QVERIFY(!s.workbookReady());
+    QVERIFY(!s.workbook().AutoConnect);
+    reading.release();
+    QTRY_COMPARE(settled.count(), 1);
+    QVERIFY(s.workbook().AutoConnect);
+    QVERIFY(s.workbookReady());
+
+    s.chooseWorkbook({}); // a book chosen again, and dropped while it is read
+    s.chooseWorkbook(dir.filePath(u"cards.csv"_s));
+    s.chooseWorkbook({});
+    reading.release(2);
+    QVERIFY(!s.workbook().hasWorkbook());
+    QVERIFY(s.workbookReady());
+    s.workbook().loader().setAfterRead({});
+
+    s.chooseWorkbook(dir.filePath(u"cards.csv"_s)); // Add before the file is read waits for it
+    s.addSlot(1, 0, column(1, 1));
+    QCOMPARE(s.stageCard(0).texts.track1, u"IVANOV"_s);
 }
 
 int runSessionTests(int argc, char** argv)
