@@ -3,7 +3,6 @@
 # and --version, so the two never disagree), the copyright file and the
 # changelog, both as Debian's policy places them.
 
-target_compile_definitions(stripewell PRIVATE STRIPEWELL_VERSION="${PROJECT_VERSION}")
 target_compile_definitions(stripewell-sim PRIVATE STRIPEWELL_VERSION="${PROJECT_VERSION}")
 
 set(STRIPEWELL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/stripewell)
