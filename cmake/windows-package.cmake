@@ -45,6 +45,11 @@ set(CPACK_NSIS_DISPLAY_NAME Stripewell)
 set(CPACK_NSIS_INSTALLED_ICON_NAME stripewell.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+# A 64-bit installer for a 64-bit program (Debian's nsis has the amd64 stubs and
+# plugins): it runs where the program runs, without 32-bit support, and installs
+# into the 64-bit Program Files.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 # The program keeps config.rwc, the job and the journal in its working folder,
 # which must be writable: the installed folder under Program Files is not. The
 # Start-menu entry starts it in Documents\Stripewell (the Public Documents when

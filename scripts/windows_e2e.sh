@@ -28,8 +28,10 @@ e2e_simulator() {
 }
 
 e2e_simulator_stop() {
+    [[ -n "${SIM_PID:-}" ]] || return 0
     kill "$SIM_PID" 2>/dev/null || true
     wait "$SIM_PID" 2>/dev/null || true
+    SIM_PID=
 }
 
 # Runs the scripted operator in $1 (mode $2) until $4 lines of file $3 match
@@ -135,7 +137,7 @@ e2e_program() {
     (cd "$work/unpacked" && WINEPATH= timeout 120 wine ./stripewell.exe > "$work/program.out" 2>&1 < /dev/null) &
     local pid=$! window=
     for _ in $(seq 150); do
-        window=$(xdotool search --name '^Stripewell' 2>/dev/null | head -1)
+        window=$(xdotool search --name '^R/W card for R418V' 2>/dev/null | head -1 || true) # none yet: xdotool fails
         [[ -n "$window" ]] && break
         sleep 0.2
     done
@@ -161,9 +163,9 @@ e2e_install() {
     installer=$(ls "$WINBUILD"/stripewell-*-win64.exe)
     timeout 300 wine "$installer" /S > /dev/null 2>&1
     timeout 60 wineserver -w || true
-    menu=$(find "$c" -path '*Start Menu/Programs/Stripewell/Stripewell.lnk' 2> /dev/null | head -1)
+    menu=$(find "$c" -path '*Start Menu/Programs/Stripewell/Stripewell.lnk' 2> /dev/null | head -1 || true)
     local folder
-    folder=$(find "$c/users" -maxdepth 4 -type d -path '*Documents/Stripewell' 2> /dev/null | head -1)
+    folder=$(find "$c/users" -maxdepth 4 -type d -path '*Documents/Stripewell' 2> /dev/null | head -1 || true)
     if [[ ! -f "$c/Program Files/Stripewell/stripewell.exe" || ! -f "$c/Program Files/Stripewell/Uninstall.exe" ||
         ! -f "$c/Program Files/Stripewell/plugins/platforms/qwindows.dll" || -z "$menu" || -z "$folder" ]]; then
         echo "windows: the installer did not install the program, its Start-menu entry and its working folder" >&2

@@ -233,6 +233,8 @@ wine_server() {
 }
 
 wine_stop() {
+    # A simulator left by a step that failed goes too.
+    [[ -z "${SIM_PID:-}" ]] || kill "$SIM_PID" 2>/dev/null || true
     [[ -z "$WINE_TMP" ]] && return
     timeout 30 wineserver -k 2>/dev/null || true
     [[ -n "$XVFB_PID" ]] && kill "$XVFB_PID" 2>/dev/null || true
