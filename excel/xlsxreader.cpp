@@ -1,3 +1,5 @@
+// The xlsx format whole: the package's parts (relationships, the book, shared
+// strings, date styles) and the streaming parser of the active sheet.
 #include "excel/boundedxml.h"
 #include "excel/celltext.h"
 #include "excel/fastxml.h"

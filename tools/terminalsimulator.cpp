@@ -1,3 +1,6 @@
+// The terminal's behaviour in one file on purpose: the command parser, the frame
+// decoding, the follow-up timing and the line's pacing all work on the one state
+// of the device, and are read together against how the R418V behaves.
 #include "tools/terminalsimulator.h"
 
 #include <algorithm>
