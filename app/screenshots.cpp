@@ -67,8 +67,13 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stripewell"));
     LookAndFeel::apply(app);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots");
+    const QString out =
+        QDir().absoluteFilePath(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs/screenshots"));
     QDir().mkpath(out);
+    // The program's own files (the job it saves as slots are added) go to a scratch folder,
+    // never into the folder the screenshots are taken from.
+    QTemporaryDir scratch;
+    QDir::setCurrent(scratch.path());
     // No settings file here: the start-up messages would only block.
     Platform::setMessageRecorder([](const Platform::MessageRecord&) {});
     PortList::setDeviceSource([] {
