@@ -24,8 +24,9 @@ mkdir -p build
 windows_log=build/windows-cache.log
 STRIPEWELL_WIN_STEPS="qt libzip" setsid bash scripts/windows.sh > "$windows_log" 2>&1 &
 windows_cache=$!
-# Whatever way this script ends, the cache build does not outlive it.
-trap 'kill -- -$windows_cache 2>/dev/null || true' EXIT
+# Whatever way this script ends, the cache build does not outlive it: its whole
+# session goes (timeout puts the build in a process group of its own).
+trap 'pkill -TERM -s "$windows_cache" 2>/dev/null || true' EXIT
 phase "Windows packages" "$t"
 
 t=$SECONDS

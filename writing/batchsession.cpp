@@ -324,6 +324,19 @@ QList<BatchSession::Notice> BatchSession::openJob(const Job& loaded, const QStri
     return applyJob(loaded, path);
 }
 
+// A card is journalled "written" before the job lets go of it as the card in
+// flight. A program stopped between the two leaves a job whose card in flight
+// the journal's last line says was written: it is not sent again, or the
+// terminal would encode it twice.
+bool BatchSession::answeredWritten(const CardTexts& inFlight)
+{
+    const std::optional<Journal::Entry> last = Journal::last(journal().path());
+    if (!last || last->outcome != Journal::Outcome::Written || last->texts != inFlight)
+        return false;
+    const QString name = openJobName();
+    return last->job.isEmpty() || name.isEmpty() || last->job == name;
+}
+
 QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QString& path)
 {
     JobSession& open = job();
@@ -336,9 +349,17 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
     open.setSaved(loaded);
     m_jobReady = true;
     std::optional<WriteLoop::SentCard> pending;
-    if (loaded.inFlight)
+    if (loaded.inFlight && !answeredWritten(loaded.inFlight->texts))
         pending = WriteLoop::SentCard{loaded.inFlight->choice, loaded.inFlight->texts, m_templateVersion};
     m_loop.restorePendingCard(pending);
+    if (loaded.inFlight && !pending) {
+        // The job catches up with its journal. Should that fail, the next start
+        // finds the same last line and decides the same way.
+        try {
+            saveJob();
+        } catch (const Failure&) {
+        }
+    }
     Q_EMIT jobOpened(loaded.trackChoice);
     setTrackChoice(loaded.trackChoice);
     if (loaded.workbook.isEmpty())

@@ -147,6 +147,7 @@ Q_SIGNALS:
 private:
     void edited();
     QList<Notice> applyJob(const Job& job, const QString& path);
+    bool answeredWritten(const CardTexts& inFlight);
     CellSource& cells();
     void startOpening(const QString& path, std::optional<QString> jobWorkbook);
     void dropWorkbook();

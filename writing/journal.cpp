@@ -72,10 +72,34 @@ int Journal::nextRun() const
 QList<Journal::Entry> Journal::read(const QString& path)
 {
     QFile file(path);
-    QList<Entry> entries;
     if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    const QList<QStringList> records = CsvField::records(QString::fromUtf8(file.readAll()));
+        return {};
+    return entriesOf(file.readAll());
+}
+
+std::optional<Journal::Entry> Journal::last(const QString& path)
+{
+    // Far more than the longest line; the tail starts at the first whole line in it.
+    constexpr qint64 Tail = 64 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 from = std::max<qint64>(0, file.size() - Tail);
+    if (!file.seek(from))
+        return std::nullopt;
+    QByteArray tail = file.readAll();
+    if (from > 0)
+        tail.remove(0, tail.indexOf('\n') + 1);
+    const QList<Entry> entries = entriesOf(tail);
+    if (entries.isEmpty())
+        return std::nullopt;
+    return entries.last();
+}
+
+QList<Journal::Entry> Journal::entriesOf(const QByteArray& bytes)
+{
+    QList<Entry> entries;
+    const QList<QStringList> records = CsvField::records(QString::fromUtf8(bytes));
     for (const QStringList& r : records) {
         // Lines written before the job column have eight fields.
         if ((r.size() != 8 && r.size() != 9) || r[0] == QLatin1String("time"))

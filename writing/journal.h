@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DurableAppender;
 
@@ -61,8 +62,13 @@ public:
     static QByteArray line(const Entry& entry);
     // Every entry of a journal file; lines that do not read are passed over.
     static QList<Entry> read(const QString& path);
+    // The file's last entry that reads, from its tail only (a journal may hold
+    // millions of lines); none when the file is missing or holds none.
+    static std::optional<Entry> last(const QString& path);
 
 private:
+    static QList<Entry> entriesOf(const QByteArray& bytes);
+
     QString m_path;
     QString m_job;
     Clock m_clock;
