@@ -34,13 +34,7 @@ struct ComposerHands
 {
     TForm3* form;
 
-    template <typename T> T* control(const char* name) const
-    {
-        T* found = form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
+    template <typename T> T* control(const char* name) const { return ::control<T>(form, name); }
     void choose(int track, int slot, int kind)
     {
         form->openForTrack(track);

@@ -56,13 +56,7 @@ private Q_SLOTS:
     void problemAheadIsAskedBeforeTheFirstCard();
 
 private:
-    template <typename T> T* composerControl(const char* name) const
-    {
-        T* found = m_form3->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
+    template <typename T> T* composerControl(const char* name) const { return control<T>(m_form3, name); }
     void chooseSlot(int track, int slot);
     void addText(int track, int slot, const QString& text);
     void addCounter(int track, int slot, int kind, int start, int step, int digits);

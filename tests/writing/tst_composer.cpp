@@ -1,4 +1,5 @@
 #include "app/filedialogs.h"
+#include "controls.h"
 #include "fakecells.h"
 
 #include "app/messages.h"
@@ -63,10 +64,7 @@ private Q_SLOTS:
 private:
     template <typename T> T* control(const char* name) const
     {
-        T* found = m_form->findChild<T*>(QLatin1String(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
+        return ::control<T>(m_form.get(), name);
     }
     QString label(const char* name) const { return control<QLabel>(name)->text(); }
     void chooseKind(int item) { control<QComboBox>("ComboBox1")->setCurrentIndex(item); }
