@@ -87,12 +87,22 @@ debian_source() {
     echo "$dir"
 }
 
+# Only what the program uses: Core, Gui, Widgets and Test, the windows, offscreen and
+# minimal platforms. Left out besides the modules: the Direct2D platform (it compiles
+# the whole windows platform a second time), JPEG, PDF and the ODF and Markdown text
+# formats, and widgets no window of ours has. FreeType stays: the offscreen platform
+# the tests run on takes its fonts through it on Windows. Debian's source lacks the
+# wintab headers (tablet events), and without DirectWrite 3 the platform plugin links.
 QT_CONFIGURE=(-release -shared -xplatform win32-g++ -qt-host-path /usr
     -nomake examples -nomake tests
     -no-opengl -no-dbus -no-icu
-    -qt-zlib -qt-libpng -qt-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype
+    -qt-zlib -qt-libpng -no-libjpeg -qt-pcre -qt-harfbuzz -qt-freetype
     -no-feature-network -no-feature-sql -no-feature-xml -no-feature-printsupport
-    -no-feature-concurrent -no-feature-tabletevent -no-feature-directwrite3)
+    -no-feature-concurrent -no-feature-tabletevent -no-feature-directwrite3
+    -no-feature-direct2d -no-feature-pdf -no-feature-textodfwriter
+    -no-feature-textmarkdownreader -no-feature-textmarkdownwriter -no-feature-movie
+    -no-feature-graphicsview -no-feature-mdiarea -no-feature-calendarwidget -no-feature-wizard
+    -no-feature-undoview -no-feature-undostack -no-feature-colordialog -no-feature-fontdialog)
 
 QT_CMAKE_ARGS=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
 
