@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr qint64 Int32Max = std::numeric_limits<qint32>::max();
+constexpr qint64 FieldMax = std::numeric_limits<qint32>::max(); // the largest number a field holds
 
 // A field of a job file that is missing or out of range; its text names the field.
 struct BadField
@@ -118,7 +118,7 @@ void slotFromJson(const QJsonValue& value, TrackTemplate& t, int track, int slot
         throw BadField{place + QStringLiteral(": поле «excel» не объект")};
     const QJsonObject e = excel.toObject();
     t.ExcelColumn[slot] = qint32(integerField(e, "column", 1, 26, place));
-    t.ExcelRow[slot] = qint32(integerField(e, "row", 1, Int32Max, place));
+    t.ExcelRow[slot] = qint32(integerField(e, "row", 1, FieldMax, place));
     t.ExcelStep[slot] = qint32(integerField(e, "step", 0, 999, place));
     const QString direction = textField(e, "direction", place);
     if (direction != QLatin1String("+") && direction != QLatin1String("-"))
@@ -265,7 +265,7 @@ JobRead fromJson(const QByteArray& bytes, const QString& name)
     if (!document.isObject() || root.value(QStringLiteral("format")).toString() != QLatin1String(JobFormat::Name))
         return failed(JobProblem::NotAJob, QStringLiteral("Файл «%1» не является заданием").arg(shown));
     try {
-        const qint64 version = integerField(root, "version", 1, Int32Max, QString());
+        const qint64 version = integerField(root, "version", 1, FieldMax, QString());
         if (version > JobFormat::Version)
             return failed(JobProblem::Newer, QStringLiteral("Задание «%1» сохранено более новой версией программы "
                                                             "(формат версии %2, эта программа читает версию %3)")

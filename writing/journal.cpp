@@ -6,13 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace {
-
-const char* const OutcomeNames[] = {"sent", "written", "not written", "no verdict", "unanswered at stop",
-                                    "refused", "dropped"};
-
-} // namespace
-
 Journal::Journal(QString path, Clock clock) : m_path(std::move(path)), m_clock(std::move(clock))
 {
     if (!m_clock)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ public:
         Refused,          // not sent: a text its track cannot hold, or no data for it
         Dropped,          // a card left without an answer that the operator chose not to send again
     };
+    // The outcome column's words, in the order of Outcome.
+    static constexpr std::array<const char*, 7> OutcomeNames = {
+        "sent", "written", "not written", "no verdict", "unanswered at stop", "refused", "dropped"};
 
     struct Entry
     {

@@ -1,6 +1,7 @@
 #include "writing/journalindex.h"
 
 #include "writing/csvfield.h"
+#include "writing/journal.h"
 
 #include <QFile>
 #include <QHash>
@@ -15,9 +16,6 @@ namespace {
 
 constexpr int MaxFields = 10; // a line with more is damaged anyway
 constexpr qsizetype Chunk = 4 << 20;
-
-const char* const OutcomeNames[] = {"sent",    "written", "not written", "no verdict", "unanswered at stop",
-                                    "refused", "dropped"};
 
 struct Field
 {
@@ -128,8 +126,8 @@ bool readNumber(QByteArrayView digits, std::int32_t& value)
 
 int outcomeOf(QByteArrayView name)
 {
-    for (int k = 0; k < int(std::size(OutcomeNames)); ++k) {
-        if (name == QByteArrayView(OutcomeNames[k]))
+    for (int k = 0; k < int(std::size(Journal::OutcomeNames)); ++k) {
+        if (name == QByteArrayView(Journal::OutcomeNames[k]))
             return k;
     }
     return -1;

@@ -13,8 +13,8 @@
 namespace {
 
 // Refusals (whole and in pieces), junk, pieces and a late answer along the way.
-const char* const Outcomes = "WNWQWJPDNW";
-constexpr int Cards = 10;
+const char* const PtyOutcomes = "WNWQWJPDNW";
+constexpr int PtyCards = 10;
 // A step whose read gets nothing waits the port's 100 ms read time-out.
 constexpr int MaxSteps = 300;
 
@@ -81,7 +81,7 @@ void TestPty::runOfCardsOverThePty()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString encodedPath = dir.filePath(QStringLiteral("encoded.txt"));
-    SimulatorOnPty sim(encodedPath, {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
+    SimulatorOnPty sim(encodedPath, {QStringLiteral("--write-outcomes"), QString::fromLatin1(PtyOutcomes),
                                      QStringLiteral("--slow-delay"), QStringLiteral("300"),
                                      QStringLiteral("--piece-gap"), QStringLiteral("60")});
     QVERIFY(!sim.devicePath.isEmpty());
@@ -97,7 +97,7 @@ void TestPty::runOfCardsOverThePty()
     session.setTrackChoice(CommandSet::Track123);
 
     tab.start(session);
-    for (int step = 0; session.writeLoop().cardsWritten() < Cards && step < MaxSteps; ++step) {
+    for (int step = 0; session.writeLoop().cardsWritten() < PtyCards && step < MaxSteps; ++step) {
         const WriteLoop::Tick t = tab.step(session);
         QCOMPARE(t.stop, WriteLoop::Tick::Stop::None);
         sim.report += sim.process.readAll(); // keep its pipe from filling
@@ -112,7 +112,7 @@ void TestPty::runOfCardsOverThePty()
     QFile encoded(encodedPath);
     QVERIFY(encoded.open(QIODevice::ReadOnly));
     QByteArray expected;
-    for (int n = 1; n <= Cards; ++n)
+    for (int n = 1; n <= PtyCards; ++n)
         expected += TemplateCards::cardOf(n).toLine() + '\n';
     QCOMPARE(encoded.readAll(), expected);
 }

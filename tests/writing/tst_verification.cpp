@@ -1,3 +1,5 @@
+#include "jobsamples.h"
+
 #include "excel/workbookreader.h"
 #include "writing/journal.h"
 #include "writing/journalindex.h"
@@ -10,6 +12,8 @@
 
 using namespace Qt::StringLiterals;
 using Texts = JournalIndex::Texts;
+
+using JobSamples::writeFile;
 
 namespace {
 
@@ -37,12 +41,6 @@ QByteArray sampleJournal()
         bytes += journalLine(run, card, texts, Journal::Outcome::Written, job);
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace
