@@ -5,9 +5,9 @@
 # under wine (scripts/windows.sh). Exits non-zero on any failure or sanitizer report.
 #
 # Qt for Windows is built once into a cache outside the clone. On a machine that
-# has no cache yet that takes a quarter of an hour, so it is built at low priority
+# has no cache yet that takes some 25 minutes of both cores, so it is built at low priority
 # beside the Linux builds and tests, whose real-paced runs leave the cores idle
-# most of the time; with the cache that step ends at once.
+# part of the time; with the cache that step ends at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS

@@ -127,7 +127,7 @@ step_qt() {
     fi
     src=$(debian_source qt6-base)
     build="$CACHE/build-$(basename "$prefix")"
-    say "building Qt for Windows from $src into $prefix (about 12 minutes on 2 idle cores; log in $build/build.log)"
+    say "building Qt for Windows from $src into $prefix (about 25 minutes on 2 idle cores; log in $build/build.log)"
     rm -rf "$prefix"
     # A build that was cut off (a killed run) goes on where it stopped.
     if [[ ! -f "$build/build.ninja" ]]; then
@@ -185,6 +185,12 @@ step_build() {
     mingw_pkg_config_env
     local qt
     qt=$(qt_prefix)
+    # A tree configured against another Qt (the configure line changed) keeps finding
+    # that one: CMake reads a toolchain only on the first configure.
+    if [[ -f "$WINBUILD/CMakeCache.txt" ]] && ! grep -qx "Qt6_DIR:PATH=$qt/lib/cmake/Qt6" "$WINBUILD/CMakeCache.txt"; then
+        say "Qt for Windows changed: configuring $WINBUILD afresh"
+        rm -rf "$WINBUILD/CMakeCache.txt" "$WINBUILD/CMakeFiles"
+    fi
     # Qt's own toolchain file loads ours and adds the Qt and libzip prefixes to the places searched.
     timeout 600 cmake -S "$root" -B "$WINBUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DQT_ADDITIONAL_PACKAGES_PREFIX_PATH="$(libzip_prefix)" -DCMAKE_BUILD_TYPE=Release \
