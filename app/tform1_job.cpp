@@ -10,8 +10,8 @@
 #include "ui_TForm1.h"
 
 #include <QFileDialog>
+#include <QSignalBlocker>
 
-#include <array>
 
 // The common error report, as for an error that escapes a handler (and, like
 // that, not while another report is open).
@@ -94,21 +94,24 @@ void TForm1::reopenJob()
 }
 
 // The boxes of both tabs follow the job's choice, so a change of tab hands the
-// same tracks over. Boxes are ticked before others are cleared, and track 2
-// last, so no step leaves tracks 1 and 3 without 2 (which would tick it again).
+// same tracks over. They are set without their click handling, which would take
+// the session through the choices in between; the tracks are then taken once,
+// as a click takes them.
 void TForm1::showJobTrackChoice(int choice)
 {
-    const std::array<QCheckBox*, 3> write = {ui->CheckBox4, ui->CheckBox5, ui->CheckBox6};
-    const std::array<QCheckBox*, 3> read = {ui->CheckBox1, ui->CheckBox2, ui->CheckBox3};
-    for (const auto& boxes : {write, read}) {
-        for (int track = 1; track <= 3; ++track) {
-            if (CommandSet::choiceCarries(choice, track))
-                boxes[track - 1]->setChecked(true);
-        }
-        for (int track : {1, 3, 2}) {
-            if (!CommandSet::choiceCarries(choice, track))
-                boxes[track - 1]->setChecked(false);
-        }
+    bool changed = false;
+    const std::pair<QCheckBox*, int> boxes[] = {{ui->CheckBox4, 1}, {ui->CheckBox5, 2}, {ui->CheckBox6, 3},
+                                               {ui->CheckBox1, 1}, {ui->CheckBox2, 2}, {ui->CheckBox3, 3}};
+    for (const auto& [box, track] : boxes) {
+        const bool carried = CommandSet::choiceCarries(choice, track);
+        changed = changed || box->isChecked() != carried;
+        const QSignalBlocker quiet(box);
+        box->setChecked(carried);
+    }
+    if (changed) {
+        SelectReadTracks();
+        SelectWriteTracks();
+        m_form2->ApplyTrackChoice();
     }
     m_session.setTrackChoice(choice);
     ShowTrackChoice();

@@ -343,6 +343,11 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
     const quint8 composerTrack = m_templates.CurrentTrack;
     m_templates = loaded.templates;
     m_templates.CurrentTrack = composerTrack;
+    // The job's tracks come with its templates, before anything is saved: the
+    // job caught up with its journal below would otherwise go to disk with the
+    // tracks of the job before it (at start, "Track 1"), and the next start
+    // would encode its cards with the other tracks left blank.
+    setTrackChoice(loaded.trackChoice);
     Q_EMIT templatesReplaced();
     dropWorkbook();
     open.setWorkbook(loaded.workbook, QString());
@@ -361,7 +366,6 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
         }
     }
     Q_EMIT jobOpened(loaded.trackChoice);
-    setTrackChoice(loaded.trackChoice);
     if (loaded.workbook.isEmpty())
         return {};
     const QString found = JobFile::findWorkbook(loaded, path);

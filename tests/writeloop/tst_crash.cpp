@@ -3,13 +3,11 @@
 // the job's sequence with no gap, and a card comes twice only when a kill fell
 // while it was in flight.
 
+#include "restartbatch.h"
 #include "simprogram.h"
 
-#include "excel/texcelapplication.h"
 #include "link/commandset.h"
 #include "tools/simcard.h"
-#include "writing/composetracktext.h"
-#include "writing/job.h"
 #include "writing/journal.h"
 
 #include <QCoreApplication>
@@ -21,80 +19,10 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-QByteArray workbook(int rows)
-{
-    QByteArray csv = "Name;Code\r\n";
-    for (int row = 1; row <= rows; ++row)
-        csv += "CARD" + QByteArray::number(row) + ';' + QByteArray::number(row * 7) + "\r\n";
-    return csv;
-}
-
-// Text, worksheet columns and counters on all three tracks.
-Job batchJob(int choice)
-{
-    Job job;
-    TrackTemplate& t1 = job.templates.track(1);
-    t1.DigitCount = 1;
-    t1.slotText[0] = u"B"_s;
-    t1.SegmentKind[1] = ExcelSegment;
-    t1.slotText[1] = u"Name"_s;
-    t1.ExcelColumn[1] = 1;
-    t1.ExcelRow[1] = 1;
-    t1.ExcelStep[1] = 1;
-    t1.ExcelDirection[1] = ExcelRowRises;
-    TrackTemplate& t2 = job.templates.track(2);
-    t2.DigitCount = 4;
-    t2.SegmentKind[0] = RisingCounterSegment;
-    t2.slotText[0] = u"1000+1"_s;
-    t2.slotText[1] = u"="_s;
-    t2.SegmentKind[2] = ExcelSegment;
-    t2.slotText[2] = u"Code"_s;
-    t2.ExcelColumn[2] = 2;
-    t2.ExcelRow[2] = 1;
-    t2.ExcelStep[2] = 1;
-    t2.ExcelDirection[2] = ExcelRowRises;
-    TrackTemplate& t3 = job.templates.track(3);
-    t3.DigitCount = 4;
-    t3.SegmentKind[0] = FallingCounterSegment;
-    t3.slotText[0] = u"9000-3"_s;
-    job.workbook = u"cards.csv"_s;
-    job.trackChoice = choice;
-    return job;
-}
-
-// The cards the job gives, in order, as the simulator lists them.
-QList<QByteArray> sequence(const Job& job, const QString& book, int count)
-{
-    TExcelApplication excel;
-    excel.openWorkbook(book);
-    TemplateSet templates = job.templates;
-    QList<QByteArray> cards;
-    for (int i = 0; i < count; ++i) {
-        const ComposedCard card = composeCard(templates, tracksOfChoice(job.trackChoice), excel);
-        cards << (card.texts.track1 + u'|' + card.texts.track2 + u'|' + card.texts.track3).toLatin1();
-        templates = card.advanced;
-    }
-    return cards;
-}
-
-QList<QByteArray> encodedCards(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = file.readAll().split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-} // namespace
 
 class TestCrash : public QObject
 {
@@ -105,11 +33,50 @@ private Q_SLOTS:
     void killedAndResumed();
 
 private:
-    bool startProgram(QProcess& program, const QString& dir);
+    bool startProgram(QProcess& program, const QString& dir, int start);
+    bool keepLines(QProcess& program, int start);
+    QString failureReport(const QByteArray& card, const QString& journalPath) const;
     QStringList m_boxes;
+    QStringList m_transcript; // every line of every start, for a failure to show
 };
 
-bool TestCrash::startProgram(QProcess& program, const QString& dir)
+// Takes the lines the program printed: message boxes, and everything for the
+// transcript. True when the program said it started its run.
+bool TestCrash::keepLines(QProcess& program, int start)
+{
+    bool started = false;
+    while (program.canReadLine()) {
+        const QByteArray line = program.readLine().trimmed();
+        m_transcript << u"start %1: %2"_s.arg(start).arg(QString::fromUtf8(line));
+        if (line.startsWith("box "))
+            m_boxes << QString::fromUtf8(line);
+        started = started || line.startsWith("started");
+    }
+    return started;
+}
+
+// The journal's lines around the first one of the card's track texts, and what
+// each start of the program printed (its track choice, its log).
+QString TestCrash::failureReport(const QByteArray& card, const QString& journalPath) const
+{
+    QFile file(journalPath);
+    QList<QByteArray> lines;
+    if (file.open(QIODevice::ReadOnly))
+        lines = file.readAll().split('\n');
+    const QByteArray track1 = card.left(card.indexOf('|'));
+    qsizetype at = 0;
+    while (at < lines.size() && (track1.isEmpty() || !lines[at].contains(track1)))
+        ++at;
+    QStringList report{u"journal around %1:"_s.arg(QString::fromLatin1(track1))};
+    for (qsizetype i = std::max<qsizetype>(0, at - 4); i < std::min(lines.size(), at + 5); ++i)
+        report << u"  "_s + QString::fromUtf8(lines[i]);
+    report << u"the program's starts:"_s;
+    for (const QString& line : m_transcript)
+        report << u"  "_s + line;
+    return report.join(u'\n');
+}
+
+bool TestCrash::startProgram(QProcess& program, const QString& dir, int start)
 {
     program.setWorkingDirectory(dir);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -121,13 +88,8 @@ bool TestCrash::startProgram(QProcess& program, const QString& dir)
     clock.start();
     while (clock.elapsed() < 10000) {
         program.waitForReadyRead(100);
-        while (program.canReadLine()) {
-            const QByteArray line = program.readLine().trimmed();
-            if (line.startsWith("box "))
-                m_boxes << QString::fromUtf8(line);
-            if (line.startsWith("started"))
-                return true;
-        }
+        if (keepLines(program, start))
+            return true;
     }
     return false;
 }
@@ -150,19 +112,20 @@ void TestCrash::killedAndResumed()
     QFETCH(int, choice);
     QFETCH(QString, outcomes);
     m_boxes.clear();
+    m_transcript.clear();
     QTemporaryDir dir;
     const QString book = dir.filePath(u"cards.csv"_s);
     QFile csv(book);
     QVERIFY(csv.open(QIODevice::WriteOnly));
-    csv.write(workbook(400));
+    csv.write(RestartBatch::workbook(400));
     csv.close();
     QFile config(dir.filePath(u"config.rwc"_s));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("0\r\n");
     config.close();
-    const Job job = batchJob(choice);
+    const Job job = RestartBatch::job(choice);
     JobFile::write(dir.filePath(u"job.swj"_s), job);
-    const QList<QByteArray> expected = sequence(job, book, 400);
+    const QList<QByteArray> expected = RestartBatch::sequence(job.templates, job.trackChoice, book, 400);
 
     const QString encoded = dir.filePath(u"encoded.txt"_s);
     // Cards go through quickly, so that every stretch between two kills can write some.
@@ -174,22 +137,18 @@ void TestCrash::killedAndResumed()
     QRandomGenerator random(seed);
     for (int kill = 0; kill <= kills; ++kill) {
         QProcess program;
-        QVERIFY2(startProgram(program, dir.path()), qPrintable(u"start %1"_s.arg(kill)));
+        QVERIFY2(startProgram(program, dir.path(), kill), qPrintable(u"start %1"_s.arg(kill)));
         // The last start runs long enough to show the run goes on; every other is killed at a random moment.
         QTest::qWait(kill == kills ? 4000 : int(random.bounded(100, 2500)));
         program.kill();
         QVERIFY(program.waitForFinished(5000));
-        while (program.canReadLine()) {
-            const QByteArray line = program.readLine().trimmed();
-            if (line.startsWith("box "))
-                m_boxes << QString::fromUtf8(line);
-        }
+        keepLines(program, kill);
     }
     QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'\n')));
 
     // Walk the encoded list along the expected sequence: each card is the next
     // one, or the one before it again (a card in flight at a kill).
-    const QList<QByteArray> cards = encodedCards(encoded);
+    const QList<QByteArray> cards = RestartBatch::encoded(encoded);
     // The journal's cards in flight at a kill: a "sent" line that no outcome followed.
     QSet<QByteArray> inFlightAtKill;
     std::optional<Journal::Entry> sent;
@@ -208,8 +167,9 @@ void TestCrash::killedAndResumed()
             QVERIFY2(inFlightAtKill.contains(cards[i]), cards[i].constData());
             ++repeats;
         } else {
-            QFAIL(qPrintable(u"card %1 of the encoded list is %2, expected %3"_s.arg(i + 1).arg(
-                QString::fromLatin1(cards[i]), QString::fromLatin1(expected.value(next)))));
+            QFAIL(qPrintable(u"card %1 of the encoded list is %2, expected %3\n%4"_s.arg(i + 1).arg(
+                QString::fromLatin1(cards[i]), QString::fromLatin1(expected.value(next)),
+                failureReport(cards[i], dir.filePath(u"journal.csv"_s)))));
         }
     }
     qInfo("%d cards encoded, %d distinct, %d repeated across %d kills", int(cards.size()), next, repeats, kills);

@@ -3,11 +3,15 @@
 #include "simprogram.h"
 
 #include "app/tform3.h"
+#include "restartbatch.h"
+#include "writing/journal.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSpinBox>
 #include <QTableWidget>
 
@@ -42,6 +46,17 @@ QByteArray expectedCards()
 // an answer without verdict; every further card is written.
 const char* const Outcomes = "WNXWV";
 
+// The files a program killed now would leave in its working directory, copied
+// into another one.
+void copyWorkFiles(const QString& from, const QString& to)
+{
+    for (const char* name : {"config.rwc", "cards.csv", "job.swj", "lastjob.txt", "journal.csv"}) {
+        const QString target = QDir(to).filePath(QLatin1String(name));
+        QFile::remove(target);
+        QFile::copy(QDir(from).filePath(QLatin1String(name)), target);
+    }
+}
+
 } // namespace
 
 // The main window and the composer writing a run of cards to the simulator
@@ -54,6 +69,8 @@ class TestWindowRun : public QObject
 private Q_SLOTS:
     void runOfCardsFromTheWindow();
     void problemAheadIsAskedBeforeTheFirstCard();
+    void restartAtEachStepOfTheStart_data();
+    void restartAtEachStepOfTheStart();
 
 private:
     template <typename T> T* composerControl(const char* name) const { return control<T>(m_form3, name); }
@@ -62,6 +79,7 @@ private:
     void addCounter(int track, int slot, int kind, int start, int step, int digits);
     void addColumn(int track, int slot, int column, int digits);
     void tick(int times = 1);
+    void tickUntilWritten(BatchSession& session);
     void buildTemplates(AppFixture& f, const QString& workbook);
 
     TForm3* m_form3 = nullptr;
@@ -110,6 +128,16 @@ void TestWindowRun::tick(int times)
 {
     for (int i = 0; i < times; ++i)
         Platform::guarded(m_form1, [this] { m_form1->Timer2Timer(); });
+}
+
+// Ticks as the timer would, each once the workbook has been read.
+void TestWindowRun::tickUntilWritten(BatchSession& session)
+{
+    for (int i = 0; i < 10 && control<QLabel>(m_form1, "Label3")->text() != QStringLiteral("Записано карточек: 1"); ++i)
+    {
+        QVERIFY(session.settleWorkbook(true));
+        tick();
+    }
 }
 
 void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
@@ -250,6 +278,104 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     QFile cards(encoded);
     QVERIFY(cards.open(QIODevice::ReadOnly));
     QCOMPARE(cards.readAll(), expectedCards().left(expectedCards().indexOf("BSIDOROV")));
+}
+
+// A program stopped at any step between its start and its first frame leaves
+// its files as they stand there: a start from them sends the job's next card
+// with every track of the job's choice. The job holds a card in flight that the
+// journal says was written (the job catches up with the journal at start) or
+// that has no answer (it goes again first). The workbook's read is held, so the
+// steps do not depend on how fast the machine is; the first start goes on to
+// its card as well.
+void TestWindowRun::restartAtEachStepOfTheStart_data()
+{
+    QTest::addColumn<bool>("journalledWritten");
+    QTest::newRow("card in flight journalled written") << true;
+    QTest::newRow("card in flight unanswered") << false;
+}
+
+void TestWindowRun::restartAtEachStepOfTheStart()
+{
+    QFETCH(bool, journalledWritten);
+    const int choice = 5; // "Track 1 & 2 & 3"
+    QTemporaryDir books;
+    const QString book = books.filePath(QStringLiteral("cards.csv"));
+    QVERIFY(putFile(book, RestartBatch::workbook(20)));
+    Job job = RestartBatch::job(choice);
+    const QList<QByteArray> cards = RestartBatch::sequence(job.templates, choice, book, 2);
+    {
+        TExcelApplication excel;
+        excel.openWorkbook(book);
+        const ComposedCard first = composeCard(job.templates, tracksOfChoice(choice), excel);
+        job.templates = first.advanced;
+        job.inFlight = Job::CardInFlight{choice, first.texts};
+    }
+    const QList<QByteArray> expected{journalledWritten ? cards[1] : cards[0]};
+    const QString encodedName = QStringLiteral("encoded.txt");
+
+    std::vector<std::pair<QString, std::unique_ptr<QTemporaryDir>>> stops;
+    {
+        AppFixture f;
+        m_form1 = f.form1;
+        const auto stopHere = [&](const QString& step) {
+            stops.emplace_back(step, std::make_unique<QTemporaryDir>());
+            copyWorkFiles(f.dir.path(), stops.back().second->path());
+        };
+        QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
+        QVERIFY(QFile::copy(book, f.dir.filePath(QStringLiteral("cards.csv"))));
+        JobFile::write(f.dir.filePath(QStringLiteral("job.swj")), job);
+        Journal journal(f.dir.filePath(QStringLiteral("journal.csv")));
+        journal.setJob(QStringLiteral("job.swj"));
+        journal.append({{}, 1, 1, job.inFlight->texts, Journal::Outcome::Sent, {}});
+        if (journalledWritten)
+            journal.append({{}, 1, 1, job.inFlight->texts, Journal::Outcome::Written, {}});
+        SimulatorProgram sim(f.dir.path(), {QStringLiteral("--encoded"), f.dir.filePath(encodedName),
+                                            QStringLiteral("--swipe"), QStringLiteral("0")});
+        QSemaphore bookRead;
+        f.app->session->workbook().loader().setAfterRead([&bookRead](const QString&) { bookRead.acquire(); });
+        const auto letBookGo = qScopeGuard([&bookRead] { bookRead.release(1000); });
+
+        f.start();
+        stopHere(QStringLiteral("job reopened, workbook being read"));
+        control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+        stopHere(QStringLiteral("write tab, workbook being read"));
+        if (!journalledWritten) {
+            // The card in flight needs no look ahead: the run starts, and its ticks wait for the book.
+            control<QPushButton>(f.form1, "SpeedButton5")->click();
+            tick(3);
+            QCOMPARE(sim.wire().count("\x1Bt"), 0);
+            stopHere(QStringLiteral("\"Записать\" pressed, workbook being read"));
+        }
+        bookRead.release(1000);
+        QVERIFY(f.app->session->settleWorkbook(true));
+        QVERIFY(f.app->session->workbook().hasWorkbook());
+        stopHere(QStringLiteral("workbook read"));
+        if (journalledWritten) {
+            control<QPushButton>(f.form1, "SpeedButton5")->click();
+            QVERIFY(f.form1->Timer2.isActive());
+            stopHere(QStringLiteral("\"Записать\" pressed"));
+        }
+        tickUntilWritten(*f.app->session);
+        QCOMPARE(RestartBatch::encoded(f.dir.filePath(encodedName)), expected);
+        QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    }
+
+    for (const auto& [step, files] : stops) {
+        AppFixture f;
+        m_form1 = f.form1;
+        copyWorkFiles(files->path(), f.dir.path());
+        SimulatorProgram sim(f.dir.path(), {QStringLiteral("--encoded"), f.dir.filePath(encodedName),
+                                            QStringLiteral("--swipe"), QStringLiteral("0")});
+        f.start();
+        control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);
+        control<QPushButton>(f.form1, "SpeedButton5")->click();
+        tickUntilWritten(*f.app->session);
+        const QList<QByteArray> encoded = RestartBatch::encoded(f.dir.filePath(encodedName));
+        QVERIFY2(encoded == expected, qPrintable(QStringLiteral("stopped at \"%1\": encoded %2, expected %3")
+                                                    .arg(step, QString::fromLatin1(encoded.join(' ')),
+                                                         QString::fromLatin1(expected.join(' ')))));
+        QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    }
 }
 
 int runWindowTests(int argc, char** argv)
