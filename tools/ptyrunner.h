@@ -8,7 +8,8 @@
 
 // Plays the simulator on the master side of a pseudo-terminal with the real
 // clock: bytes from the program go to the engine stamped with the time they were
-// read, and the engine's output is written when it falls due.
+// read, and with the last moment the line was seen empty before them, and the
+// engine's output is written when it falls due.
 class PtyRunner
 {
 public:
@@ -25,7 +26,10 @@ public:
 private:
     void flush();
 
+    static constexpr int WriteRunLookMs = 2;
+
     TerminalSimulator& m_engine;
     PseudoTerminal& m_pty;
     QElapsedTimer m_clock;
+    qint64 m_quietSinceMs = -1; // a moment the line from the program was found empty
 };

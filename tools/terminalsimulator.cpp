@@ -209,7 +209,7 @@ TerminalSimulator::Frame TerminalSimulator::decodeFrame(const QByteArray& bytes,
     return f;
 }
 
-void TerminalSimulator::receive(const QByteArray& bytes, qint64 nowMs)
+void TerminalSimulator::receive(const QByteArray& bytes, qint64 nowMs, qint64 quietSinceMs)
 {
     if (bytes.isEmpty())
         return;
@@ -223,6 +223,7 @@ void TerminalSimulator::receive(const QByteArray& bytes, qint64 nowMs)
             m_lineInFreeUs = t;
         }
         m_pendingArrivalUs.append(t);
+        m_pendingLateUs.append(quietSinceMs >= 0 ? std::max<qint64>(0, nowMs - quietSinceMs) * 1000 : 0);
     }
     m_received.append({t / 1000, bytes});
     m_pending += bytes;
@@ -322,6 +323,7 @@ void TerminalSimulator::dropPending(qsizetype count)
 {
     m_pending.remove(0, count);
     m_pendingArrivalUs.remove(0, count);
+    m_pendingLateUs.remove(0, count);
 }
 
 void TerminalSimulator::consume(qsizetype count, CommandKind kind)
@@ -367,6 +369,7 @@ void TerminalSimulator::takeFrame(qsizetype length)
 {
     const QByteArray bytes = m_pending.left(length);
     m_frameEndUs = length > 0 ? m_pendingArrivalUs.at(length - 1) : -1;
+    m_frameLateUs = length > 0 ? m_pendingLateUs.at(length - 1) : 0;
     dropPending(length);
     m_inFrame = false;
     Frame f = decodeFrame(bytes, m_checkCharacters);
@@ -390,10 +393,11 @@ QString TerminalSimulator::timingFaultOfFollowUp(qint64 escStartUs) const
     if (!m_line.paced || m_unansweredFrame < 0 || m_frameEndUs < 0)
         return {};
     const int needMs = pauseAfterFrameMs(m_frameCarries);
-    const qint64 gapUs = escStartUs - m_frameEndUs;
-    // Bytes are stamped when this side reads them: whole milliseconds, and a read
-    // that the scheduler delays stamps a frame late. A gap short by less than that
-    // slack is this side's error, not the program's.
+    // Bytes are stamped when this side reads them, in whole milliseconds: a gap short
+    // by less than that slack is this side's error. A read that the scheduler delayed
+    // stamps the frame late by up to its lateness, which the reader measured; the
+    // follow-up is judged against the earliest the frame can have ended.
+    const qint64 gapUs = escStartUs - (m_frameEndUs - m_frameLateUs);
     if (gapUs >= needMs * 1000 - StampSlackUs)
         return {};
     return QStringLiteral("ESC 'j' %1 ms after the frame's last byte; the terminal needs %2 ms")

@@ -113,7 +113,10 @@ public:
     // Refuse frames whose texts a stripe cannot hold (over capacity, outside the track's characters).
     void setCheckCharacterSets(bool check) { m_checkCharacters = check; }
 
-    void receive(const QByteArray& bytes, qint64 nowMs);
+    // Bytes read from the program at nowMs. quietSinceMs, when known, is a moment the
+    // line was found empty before them: the bytes were sent no earlier, and a reader
+    // that the scheduler kept away stamps them late by up to the difference.
+    void receive(const QByteArray& bytes, qint64 nowMs, qint64 quietSinceMs = -1);
     // Everything due by nowMs that has not been taken yet.
     QByteArray takeOutput(qint64 nowMs);
     // When the next output byte or automatic presentation is due; -1 when nothing is.
@@ -185,10 +188,12 @@ private:
 
     QByteArray m_pending;              // received bytes not yet parsed into a command
     QList<qint64> m_pendingArrivalUs;  // when each of them reached the terminal
+    QList<qint64> m_pendingLateUs;     // how much earlier each may have reached it
     qint64 m_lineInFreeUs = 0;         // when the line from the program is free again
     bool m_inFrame = false;
     qint64 m_frameAtMs = 0;
     qint64 m_frameEndUs = -1; // the last frame's last byte, until its follow-up
+    qint64 m_frameLateUs = 0; // how much earlier that byte may have come
     bool m_frameCarries[3] = {};
     qsizetype m_frameScanFrom = 2;
 

@@ -15,6 +15,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include <functional>
+
 namespace {
 
 // The settings file or the workbook of a run, written whole.
@@ -79,6 +81,8 @@ private:
     void addCounter(int track, int slot, int kind, int start, int step, int digits);
     void addColumn(int track, int slot, int column, int digits);
     void tick(int times = 1);
+    bool tickUntil(const std::function<bool()>& done);
+    int logLines() const;
     void tickUntilWritten(BatchSession& session);
     void buildTemplates(AppFixture& f, const QString& workbook);
 
@@ -130,14 +134,30 @@ void TestWindowRun::tick(int times)
         Platform::guarded(m_form1, [this] { m_form1->Timer2Timer(); });
 }
 
+// Ticks as the running timer would until `done`. A tick listens a tenth of a
+// second for the answer; one the terminal is slower with (a busy machine) is read
+// on a later tick, as the timer would read it.
+bool TestWindowRun::tickUntil(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 50 && !done(); ++i)
+        tick();
+    return done();
+}
+
+int TestWindowRun::logLines() const
+{
+    const QString log = control<QPlainTextEdit>(m_form1, "Memo4")->toPlainText();
+    return log.isEmpty() ? 0 : int(log.count(u'\n')) + 1;
+}
+
 // Ticks as the timer would, each once the workbook has been read.
 void TestWindowRun::tickUntilWritten(BatchSession& session)
 {
-    for (int i = 0; i < 10 && control<QLabel>(m_form1, "Label3")->text() != QStringLiteral("Записано карточек: 1"); ++i)
-    {
-        QVERIFY(session.settleWorkbook(true));
-        tick();
-    }
+    QVERIFY(tickUntil([&] {
+        return !session.settleWorkbook(true) ||
+               control<QLabel>(m_form1, "Label3")->text() == QStringLiteral("Записано карточек: 1");
+    }));
+    QVERIFY(session.settleWorkbook(true));
 }
 
 void TestWindowRun::buildTemplates(AppFixture& f, const QString& workbook)
@@ -183,10 +203,10 @@ void TestWindowRun::runOfCardsFromTheWindow()
 
     control<QPushButton>(f.form1, "SpeedButton5")->click(); // a clean batch: no question, the run starts at once
     QVERIFY(f.form1->Timer2.isActive());
-    tick(3); // card 1 written; card 2 refused; card 2 again, no answer
+    QVERIFY(tickUntil([this] { return logLines() == 2; })); // card 1 written; card 2 refused
     QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
              QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
-    tick(2); // still listening
+    tick(3); // card 2 again, no answer: still listening
     control<QPushButton>(f.form1, "SpeedButton9")->click(); // "Отмена"
     QCOMPARE(control<QLineEdit>(f.form1, "Edit2")->text(), QString());
     QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
@@ -194,7 +214,8 @@ void TestWindowRun::runOfCardsFromTheWindow()
     control<QPushButton>(f.form1, "SpeedButton5")->click(); // the card that had no answer goes first
     tick(1);
     QCOMPARE(control<QLineEdit>(f.form1, "Edit2")->text(), QStringLiteral("1001=0012"));
-    tick(4); // card 3 without verdict, card 3 again, cards 4 and 5
+    // Card 3 without verdict, card 3 again, cards 4 and 5.
+    QVERIFY(tickUntil([this] { return logLines() == 6; }));
     control<QPushButton>(f.form1, "SpeedButton9")->click();
     QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
              QStringLiteral("1  Карточка, оставшаяся без ответа, отправлена снова\n"
@@ -267,7 +288,7 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     control<QPushButton>(f.form1, "SpeedButton5")->click(); // "Да"
     QCOMPARE(f.boxes.size(), std::size_t(1));
     QVERIFY(f.form1->Timer2.isActive());
-    tick(3);
+    QVERIFY(tickUntil([&f] { return !f.form1->Timer2.isActive(); }));
     QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
              QStringLiteral("1  Карточка записана\n2  Карточка записана"));
     QVERIFY(!f.form1->Timer2.isActive());
