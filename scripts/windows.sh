@@ -14,8 +14,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-# shellcheck source=scripts/windows_lib.sh
-source scripts/windows_lib.sh
+# shellcheck source=scripts/windows_common.sh
+source scripts/windows_common.sh
+# shellcheck source=scripts/windows_packages.sh
+source scripts/windows_packages.sh
+# shellcheck source=scripts/windows_cross.sh
+source scripts/windows_cross.sh
+# shellcheck source=scripts/windows_build.sh
+source scripts/windows_build.sh
+# shellcheck source=scripts/windows_wine.sh
+source scripts/windows_wine.sh
 # shellcheck source=scripts/windows_e2e.sh
 source scripts/windows_e2e.sh
 
