@@ -2,8 +2,8 @@
 
 #include "app/tform1.h"
 #include "app/tform2.h"
-#include "app/tform4.h"
 #include "app/tform3.h"
+#include "app/tform4.h"
 #include "app/tform6.h"
 #include "writing/batchsession.h"
 

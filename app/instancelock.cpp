@@ -15,8 +15,7 @@
 #include <windows.h>
 #endif
 
-InstanceLock::InstanceLock(const QString& dir)
-    : m_path(QDir(dir).absoluteFilePath(fileName())), m_file(m_path)
+InstanceLock::InstanceLock(const QString& dir) : m_path(QDir(dir).absoluteFilePath(fileName())), m_file(m_path)
 {
     // Never stale by age: only a holder that no longer runs gives the lock up.
     m_file.setStaleLockTime(0);
@@ -88,8 +87,8 @@ qint64 windowPid(Display* display, Window window)
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     qint64 pid = 0;
-    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) == Success &&
+    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+            Success &&
         data) {
         if (format == 32 && count == 1)
             pid = qint64(*reinterpret_cast<unsigned long*>(data));

@@ -123,4 +123,5 @@ int currentKeyboardGroup()
         return state.locked_group;
 #endif
     return -1;
-}} // namespace Platform
+}
+} // namespace Platform

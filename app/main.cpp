@@ -13,28 +13,27 @@
 namespace {
 
 // The text of --help; the manual page is made from it.
-const char* const Usage =
-    "Usage: stripewell [OPTION]...\n"
-    "Read and encode magnetic-stripe cards with an R418V card terminal on a serial port.\n"
-    "\n"
-    "The program opens its window; everything else is done there. The working\n"
-    "directory holds the settings (config.rwc), the job (job.swj, lastjob.txt) and\n"
-    "the journal of written cards (journal.csv), and one program runs in it at a\n"
-    "time: a second start in the same directory says so, brings the running\n"
-    "program's window to the front and exits without touching any file.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help       show this help and exit\n"
-    "  -v, --version    show the version and exit\n"
-    "\n"
-    "Qt's own options (-platform, -style, -display) are taken as well.\n"
-    "\n"
-    "Files:\n"
-    "  config.rwc       the serial port chosen in the port dialog\n"
-    "  job.swj          the job (track templates) that has no name of its own\n"
-    "  lastjob.txt      the job that was open last, reopened at start\n"
-    "  journal.csv      one line per card event: sent, written, not written, ...\n"
-    "  stripewell.lock  held while the program runs\n";
+const char* const Usage = "Usage: stripewell [OPTION]...\n"
+                          "Read and encode magnetic-stripe cards with an R418V card terminal on a serial port.\n"
+                          "\n"
+                          "The program opens its window; everything else is done there. The working\n"
+                          "directory holds the settings (config.rwc), the job (job.swj, lastjob.txt) and\n"
+                          "the journal of written cards (journal.csv), and one program runs in it at a\n"
+                          "time: a second start in the same directory says so, brings the running\n"
+                          "program's window to the front and exits without touching any file.\n"
+                          "\n"
+                          "Options:\n"
+                          "  -h, --help       show this help and exit\n"
+                          "  -v, --version    show the version and exit\n"
+                          "\n"
+                          "Qt's own options (-platform, -style, -display) are taken as well.\n"
+                          "\n"
+                          "Files:\n"
+                          "  config.rwc       the serial port chosen in the port dialog\n"
+                          "  job.swj          the job (track templates) that has no name of its own\n"
+                          "  lastjob.txt      the job that was open last, reopened at start\n"
+                          "  journal.csv      one line per card event: sent, written, not written, ...\n"
+                          "  stripewell.lock  held while the program runs\n";
 
 // --help and --version, answered before any window system is needed.
 bool answeredOption(int argc, char** argv, int& status)

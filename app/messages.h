@@ -25,9 +25,18 @@ struct MessageRecord
 void showMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon);
 
 // The three kinds of message the program shows.
-inline void errorBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Error!"), MessageIcon::Error); }
-inline void warningBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Внимание!"), MessageIcon::Warning); }
-inline void failureBox(QWidget* owner, const QString& text) { showMessage(owner, text, QStringLiteral("Ошибка"), MessageIcon::Error); }
+inline void errorBox(QWidget* owner, const QString& text)
+{
+    showMessage(owner, text, QStringLiteral("Error!"), MessageIcon::Error);
+}
+inline void warningBox(QWidget* owner, const QString& text)
+{
+    showMessage(owner, text, QStringLiteral("Внимание!"), MessageIcon::Warning);
+}
+inline void failureBox(QWidget* owner, const QString& text)
+{
+    showMessage(owner, text, QStringLiteral("Ошибка"), MessageIcon::Error);
+}
 
 // A question with "Да" and "Нет", owned by `owner`, with the warning icon. True for "Да".
 bool askYesNo(QWidget* owner, const QString& text, const QString& title);

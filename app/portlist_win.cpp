@@ -23,8 +23,8 @@ QList<Entry> registryDevices()
         DWORD deviceLength = DWORD(std::size(device));
         DWORD portBytes = sizeof port - sizeof(wchar_t);
         DWORD type = 0;
-        const LONG result = RegEnumValueW(key, index, device, &deviceLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(port), &portBytes);
+        const LONG result =
+            RegEnumValueW(key, index, device, &deviceLength, nullptr, &type, reinterpret_cast<BYTE*>(port), &portBytes);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result != ERROR_SUCCESS || type != REG_SZ)
@@ -33,14 +33,14 @@ QList<Entry> registryDevices()
         const QString name = QString::fromWCharArray(port).trimmed();
         if (name.isEmpty())
             continue;
-        found.append({name, QStringLiteral("Последовательный порт — ") + QString::fromWCharArray(device, int(deviceLength))});
+        found.append(
+            {name, QStringLiteral("Последовательный порт — ") + QString::fromWCharArray(device, int(deviceLength))});
     }
     RegCloseKey(key);
     QCollator numeric;
     numeric.setNumericMode(true);
-    std::sort(found.begin(), found.end(), [&numeric](const Entry& a, const Entry& b) {
-        return numeric.compare(a.name, b.name) < 0;
-    });
+    std::sort(found.begin(), found.end(),
+              [&numeric](const Entry& a, const Entry& b) { return numeric.compare(a.name, b.name) < 0; });
     return found;
 }
 

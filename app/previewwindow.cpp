@@ -2,16 +2,16 @@
 
 #include "app/filedialogs.h"
 #include "app/messages.h"
-#include "writing/batchsession.h"
 #include "link/commandset.h"
+#include "writing/batchsession.h"
 #include "writing/csvfield.h"
 
 #include <QAbstractTableModel>
-#include <QColor>
-#include <QHash>
 #include <QCheckBox>
+#include <QColor>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 #include <vector>
-
 
 namespace {
 
@@ -78,13 +77,16 @@ public:
     {
         const bool hasCard = card <= m_result->cards.size();
         switch (column) {
-        case CardColumn: return QString::number(card);
+        case CardColumn:
+            return QString::number(card);
         case RowColumn: {
             const int row = hasCard ? m_result->cards[card - 1].row : m_result->end->row;
             return row > 0 ? QString::number(row) : QString();
         }
-        case ProblemColumn: return m_problems.value(card);
-        default: return hasCard ? m_result->cards[card - 1].texts[std::size_t(column - Track1Column)] : QString();
+        case ProblemColumn:
+            return m_problems.value(card);
+        default:
+            return hasCard ? m_result->cards[card - 1].texts[std::size_t(column - Track1Column)] : QString();
         }
     }
 

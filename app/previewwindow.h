@@ -25,7 +25,8 @@ class PreviewWindow : public QDialog
     Q_OBJECT
 
 public:
-    PreviewWindow(QWidget* parent, BatchSession& session, std::function<int()> choice, std::function<QString()> journalPath);
+    PreviewWindow(QWidget* parent, BatchSession& session, std::function<int()> choice,
+                  std::function<QString()> journalPath);
     ~PreviewWindow() override;
 
     // Starts a pre-flight of the batch as it stands now.
@@ -45,7 +46,6 @@ public:
     QString summary() const;
     // A problem as the window and the question at "Записать" name it.
     static QString issueLine(const Preflight::Issue& issue);
-
 
 Q_SIGNALS:
     void updated(); // a pre-flight ended and its result is shown
@@ -75,6 +75,6 @@ private:
     QPushButton* m_save = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_cancel = nullptr;
-    QTimer m_check;   // looks at the workbook and the templates
-    QTimer m_moment;  // the progress shows once a pre-flight takes longer than this
+    QTimer m_check;  // looks at the workbook and the templates
+    QTimer m_moment; // the progress shows once a pre-flight takes longer than this
 };

@@ -111,9 +111,13 @@ int main(int argc, char** argv)
         const QDateTime at = QDateTime::fromString(QStringLiteral("2026-03-02T10:15:00+03:00"), Qt::ISODate);
         for (int n = 1; n <= 3; ++n) {
             const QString number = QStringLiteral("400000123456789%1").arg(n);
-            journal.append({at.addSecs(n * 7), 4, n,
-                            {QStringLiteral("B%1^IVANOV/IVAN^2512101").arg(number), number + QStringLiteral("=2512101"), {}},
-                            Journal::Outcome::Written, {}});
+            journal.append(
+                {at.addSecs(n * 7),
+                 4,
+                 n,
+                 {QStringLiteral("B%1^IVANOV/IVAN^2512101").arg(number), number + QStringLiteral("=2512101"), {}},
+                 Journal::Outcome::Written,
+                 {}});
         }
     }
     control<QTabWidget>(main, "TabbedNotebook1")->setCurrentIndex(0);

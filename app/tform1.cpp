@@ -22,8 +22,7 @@
 #include <QFileInfo>
 #include <QStatusBar>
 
-TForm1::TForm1(ComPort& port, BatchSession& session)
-    : ui(new Ui::TForm1), m_port(port), m_session(session)
+TForm1::TForm1(ComPort& port, BatchSession& session) : ui(new Ui::TForm1), m_port(port), m_session(session)
 {
     ui->setupUi(this);
     m_session.setWorkDir(QFileInfo(m_settings.path()).absolutePath());
@@ -53,8 +52,8 @@ void TForm1::fitWindow()
     const bool panel = m_verify->isOn() && ui->TabbedNotebook1->currentIndex() == 0;
     m_verify->setGeometry(0, 302, 586, VerifyPanel::PanelHeight);
     m_verify->setVisible(panel);
-    setFixedSize(586, 302 + (panel ? VerifyPanel::PanelHeight : 0) + ui->MainMenu1->sizeHint().height()
-                          + statusBar()->sizeHint().height());
+    setFixedSize(586, 302 + (panel ? VerifyPanel::PanelHeight : 0) + ui->MainMenu1->sizeHint().height() +
+                          statusBar()->sizeHint().height());
 }
 
 // Beside config.rwc, in the working directory: the job, the journal, the reads file.
@@ -102,7 +101,8 @@ void TForm1::showEvent(QShowEvent* event)
     if (m_shown)
         return;
     m_shown = true;
-    QMetaObject::invokeMethod(this, [this] { Platform::guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Platform::guarded(this, [this] { FormShow(); }); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormShow()
@@ -140,7 +140,8 @@ void TForm1::changeEvent(QEvent* event)
 {
     // FormCanResize: the window keeps its size; maximizing is undone.
     if (event->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-        QMetaObject::invokeMethod(this, [this] { setWindowState(Qt::WindowNoState); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { setWindowState(Qt::WindowNoState); }, Qt::QueuedConnection);
     QMainWindow::changeEvent(event);
 }
 
@@ -171,8 +172,8 @@ void TForm1::ShowTrackChoice()
 
 void TForm1::SelectReadTracks()
 {
-    const auto s = CommandSet::selectTracks(ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(),
-                                            ui->CheckBox3->isChecked());
+    const auto s =
+        CommandSet::selectTracks(ui->CheckBox1->isChecked(), ui->CheckBox2->isChecked(), ui->CheckBox3->isChecked());
     if (s.choice)
         m_form2->setTrackChoice(*s.choice);
     if (s.turnTrack2On)
@@ -183,8 +184,8 @@ void TForm1::SelectReadTracks()
 
 void TForm1::SelectWriteTracks()
 {
-    const auto s = CommandSet::selectTracks(ui->CheckBox4->isChecked(), ui->CheckBox5->isChecked(),
-                                            ui->CheckBox6->isChecked());
+    const auto s =
+        CommandSet::selectTracks(ui->CheckBox4->isChecked(), ui->CheckBox5->isChecked(), ui->CheckBox6->isChecked());
     if (s.choice)
         m_session.setTrackChoice(*s.choice);
     if (s.turnTrack2On)
@@ -293,10 +294,14 @@ void TForm1::CheckBox6Click()
 QLineEdit* TForm1::trackEdit(int track) const
 {
     switch (track) {
-    case 1: return ui->Edit1;
-    case 2: return ui->Edit2;
-    case 3: return ui->Edit3;
-    default: return nullptr;
+    case 1:
+        return ui->Edit1;
+    case 2:
+        return ui->Edit2;
+    case 3:
+        return ui->Edit3;
+    default:
+        return nullptr;
     }
 }
 

@@ -12,7 +12,6 @@
 #include <QFileDialog>
 #include <QSignalBlocker>
 
-
 // The common error report, as for an error that escapes a handler (and, like
 // that, not while another report is open).
 void TForm1::reportLikeAnError(const QString& text)
@@ -24,9 +23,15 @@ void TForm1::showNotices(const QList<BatchSession::Notice>& notices)
 {
     for (const BatchSession::Notice& notice : notices) {
         switch (notice.kind) {
-        case BatchSession::Notice::Kind::Warning: Platform::warningBox(this, notice.text); break;
-        case BatchSession::Notice::Kind::Failure: Platform::failureBox(this, notice.text); break;
-        case BatchSession::Notice::Kind::Error: reportLikeAnError(notice.text); break;
+        case BatchSession::Notice::Kind::Warning:
+            Platform::warningBox(this, notice.text);
+            break;
+        case BatchSession::Notice::Kind::Failure:
+            Platform::failureBox(this, notice.text);
+            break;
+        case BatchSession::Notice::Kind::Error:
+            reportLikeAnError(notice.text);
+            break;
         }
     }
 }
@@ -41,8 +46,8 @@ void TForm1::saveJobAtClose()
 void TForm1::stopRunForJobChange()
 {
     endWriteRun();
-    ui->SpeedButton5->setEnabled(ui->CheckBox4->isChecked() || ui->CheckBox5->isChecked()
-                                 || ui->CheckBox6->isChecked());
+    ui->SpeedButton5->setEnabled(ui->CheckBox4->isChecked() || ui->CheckBox5->isChecked() ||
+                                 ui->CheckBox6->isChecked());
 }
 
 // The job being left is saved as it safely stood; where that fails (its folder
@@ -101,7 +106,7 @@ void TForm1::showJobTrackChoice(int choice)
 {
     bool changed = false;
     const std::pair<QCheckBox*, int> boxes[] = {{ui->CheckBox4, 1}, {ui->CheckBox5, 2}, {ui->CheckBox6, 3},
-                                               {ui->CheckBox1, 1}, {ui->CheckBox2, 2}, {ui->CheckBox3, 3}};
+                                                {ui->CheckBox1, 1}, {ui->CheckBox2, 2}, {ui->CheckBox3, 3}};
     for (const auto& [box, track] : boxes) {
         const bool carried = CommandSet::choiceCarries(choice, track);
         changed = changed || box->isChecked() != carried;

@@ -3,8 +3,8 @@
 #include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
-#include "link/error.h"
 #include "app/tform3.h"
+#include "link/error.h"
 #include "ui_TForm1.h"
 
 TForm1::~TForm1()

@@ -15,7 +15,6 @@
 #include <QScreen>
 #include <QStyle>
 
-
 namespace {
 
 constexpr int SlotWidth = 44;

@@ -26,8 +26,9 @@ constexpr const char* Grey = "#5f6368";
 } // namespace
 
 VerifyPanel::VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources)
-    : QWidget(parent), m_sources(std::move(sources)), m_switch(new QCheckBox(QStringLiteral("Проверка по журналу"), readTab)),
-      m_outcome(new QLabel(this)), m_detail(new QLabel(this)), m_counts(new QLabel(this)), m_scope(new QComboBox(this)),
+    : QWidget(parent), m_sources(std::move(sources)),
+      m_switch(new QCheckBox(QStringLiteral("Проверка по журналу"), readTab)), m_outcome(new QLabel(this)),
+      m_detail(new QLabel(this)), m_counts(new QLabel(this)), m_scope(new QComboBox(this)),
       m_report(new QPushButton(QStringLiteral("Сохранить отчёт…"), this))
 {
     setObjectName(QStringLiteral("VerifyPanel"));
@@ -47,10 +48,12 @@ VerifyPanel::VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources)
     m_detail->setObjectName(QStringLiteral("VerifyDetail"));
     m_counts->setObjectName(QStringLiteral("VerifyCounts"));
     m_scope->setObjectName(QStringLiteral("VerifyScope"));
-    m_scope->addItems({QStringLiteral("Открытое задание"), QStringLiteral("Последний прогон"), QStringLiteral("Все прогоны")});
+    m_scope->addItems(
+        {QStringLiteral("Открытое задание"), QStringLiteral("Последний прогон"), QStringLiteral("Все прогоны")});
     m_scope->setAccessibleName(QStringLiteral("Сверять с"));
     m_report->setObjectName(QStringLiteral("VerifyReport"));
-    m_report->setAccessibleDescription(QStringLiteral("Записанные, но не прочитанные карточки и различающиеся — в файл CSV"));
+    m_report->setAccessibleDescription(
+        QStringLiteral("Записанные, но не прочитанные карточки и различающиеся — в файл CSV"));
 
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(QStringLiteral("Сверять с:"), this));
@@ -94,9 +97,12 @@ bool VerifyPanel::isOn() const
 JournalIndex::Scope VerifyPanel::scope() const
 {
     switch (m_scope->currentIndex()) {
-    case 1: return {JournalIndex::Scope::LastRun, {}};
-    case 2: return {JournalIndex::Scope::AllRuns, {}};
-    default: return {JournalIndex::Scope::Job, m_sources.openJob ? m_sources.openJob() : QString()};
+    case 1:
+        return {JournalIndex::Scope::LastRun, {}};
+    case 2:
+        return {JournalIndex::Scope::AllRuns, {}};
+    default:
+        return {JournalIndex::Scope::Job, m_sources.openJob ? m_sources.openJob() : QString()};
     }
 }
 
@@ -106,8 +112,8 @@ void VerifyPanel::readJournal()
     m_verification.reset();
     m_index = JournalIndex::read(m_sources.journalPath());
     m_verification = std::make_unique<Verification>(m_index, scope());
-    showOutcome(QStringLiteral("ПРОВЕДИТЕ КАРТОЧКУ"), QStringLiteral("Записанных карточек для сверки: %1").arg(m_verification->inScope()),
-                Grey);
+    showOutcome(QStringLiteral("ПРОВЕДИТЕ КАРТОЧКУ"),
+                QStringLiteral("Записанных карточек для сверки: %1").arg(m_verification->inScope()), Grey);
     showCounts();
 }
 
@@ -118,12 +124,19 @@ QString VerifyPanel::check(int trackChoice, const JournalIndex::Texts& shown)
     const Verification::Result r = m_verification->check(trackChoice, shown);
     const QString again = r.again ? QStringLiteral(", ПОВТОРНО") : QString();
     switch (r.outcome) {
-    case Verification::Outcome::Verified: showOutcome(QStringLiteral("ВЕРНО") + again, r.message, Green); break;
-    case Verification::Outcome::Differs:
-        showOutcome(QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка %1").arg(Verification::trackList(r.differing)) + again, r.message, Red);
+    case Verification::Outcome::Verified:
+        showOutcome(QStringLiteral("ВЕРНО") + again, r.message, Green);
         break;
-    case Verification::Outcome::Unknown: showOutcome(QStringLiteral("НЕТ В ЖУРНАЛЕ") + again, r.message, Amber); break;
-    case Verification::Outcome::NothingToRead: showOutcome(QStringLiteral("НЕЧЕГО СВЕРЯТЬ"), r.message, Grey); break;
+    case Verification::Outcome::Differs:
+        showOutcome(QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка %1").arg(Verification::trackList(r.differing)) + again,
+                    r.message, Red);
+        break;
+    case Verification::Outcome::Unknown:
+        showOutcome(QStringLiteral("НЕТ В ЖУРНАЛЕ") + again, r.message, Amber);
+        break;
+    case Verification::Outcome::NothingToRead:
+        showOutcome(QStringLiteral("НЕЧЕГО СВЕРЯТЬ"), r.message, Grey);
+        break;
     }
     showCounts();
     return r.record;

@@ -193,7 +193,8 @@ private:
             for (; i + 8 <= size; i += 8) {
                 std::uint64_t word;
                 std::memcpy(&word, data + i, 8);
-                const std::uint64_t hits = has(word, m_delimiters) | has(word, Ones * '"') | has(word, Ones * '\r') | has(word, Ones * '\n');
+                const std::uint64_t hits =
+                    has(word, m_delimiters) | has(word, Ones * '"') | has(word, Ones * '\r') | has(word, Ones * '\n');
                 if (hits)
                     return i + std::countr_zero(hits) / 8;
             }
@@ -377,7 +378,8 @@ void parse(QIODevice& device, TextRows& rows)
     for (;;) {
         const qsizetype used = parser.feed(buffer.constData(), size, last);
         // What a feed used ends after a delimiter or line end, so no character is cut.
-        utf8 = utf8 && isUtf8(reinterpret_cast<const unsigned char*>(buffer.constData()), static_cast<std::size_t>(used));
+        utf8 =
+            utf8 && isUtf8(reinterpret_cast<const unsigned char*>(buffer.constData()), static_cast<std::size_t>(used));
         if (std::exchange(first, false))
             rows.expect(used, device.size());
         if (last)
@@ -408,7 +410,8 @@ void parse(QIODevice& device, TextRows& rows)
 SheetCells readCsv(QIODevice& device)
 {
     if (device.size() > WorkbookLimits::MaxCsvBytes)
-        throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxCsvBytes / (1024 * 1024)));
+        throw Failure(
+            QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxCsvBytes / (1024 * 1024)));
     SheetCells cells(0);
     cells.textRows().reserve(device.size());
     parse(device, cells.textRows());

@@ -212,8 +212,10 @@ void FastXml::endTag(qsizetype end)
     while (length > 0 && isSpace(tag[length - 1]))
         --length;
     const QByteArrayView qualified(tag, length);
-    if (m_open.empty() || !same(QByteArrayView(m_open.back().data(), static_cast<qsizetype>(m_open.back().size())), qualified))
-        fail(QStringLiteral("закрывающий тег </%1> не на месте").arg(QString::fromUtf8(qualified.first(std::min<qsizetype>(40, qualified.size())))));
+    if (m_open.empty() ||
+        !same(QByteArrayView(m_open.back().data(), static_cast<qsizetype>(m_open.back().size())), qualified))
+        fail(QStringLiteral("закрывающий тег </%1> не на месте")
+                 .arg(QString::fromUtf8(qualified.first(std::min<qsizetype>(40, qualified.size())))));
     m_open.pop_back();
     m_name = localName(qualified);
     m_token = End;

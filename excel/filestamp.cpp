@@ -11,7 +11,9 @@
 FileStamp FileStamp::of(const QString& path)
 {
 #ifdef Q_OS_UNIX
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return {static_cast<qint64>(status.st_size),

@@ -7,7 +7,7 @@
 // time-zone conversion, which would cost more than the check is worth.
 struct FileStamp
 {
-    qint64 size = -1; // -1: the file is not there
+    qint64 size = -1;    // -1: the file is not there
     qint64 modified = 0; // ns where the system keeps them
     qint64 changed = 0;
     qint64 node = 0;

@@ -63,7 +63,7 @@ QString readActiveTable(ZipArchive& archive)
 // day, which from one day on is a date and time like any other.
 struct TimeStyles
 {
-    QSet<QString> elapsed;            // data styles that keep the whole hours
+    QSet<QString> elapsed;             // data styles that keep the whole hours
     QHash<QString, QString> dataStyle; // cell style -> data style
     bool isElapsed(QStringView cellStyle) const { return elapsed.contains(dataStyle.value(cellStyle.toString())); }
 };
@@ -106,12 +106,13 @@ TimeStyles readCommonTimeStyles(ZipArchive& archive)
 // "PT13H45M10.5S" as a fraction of a day.
 double durationDays(QStringView text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^-?P(?:(\\d+)D)?T?(?:(\\d+)H)?(?:(\\d+)M)?(?:([\\d.]+)S)?$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^-?P(?:(\\d+)D)?T?(?:(\\d+)H)?(?:(\\d+)M)?(?:([\\d.]+)S)?$"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch())
         return 0.0;
-    const double seconds = match.capturedView(1).toDouble() * 86400 + match.capturedView(2).toDouble() * 3600
-                           + match.capturedView(3).toDouble() * 60 + match.capturedView(4).toDouble();
+    const double seconds = match.capturedView(1).toDouble() * 86400 + match.capturedView(2).toDouble() * 3600 +
+                           match.capturedView(3).toDouble() * 60 + match.capturedView(4).toDouble();
     return (text.startsWith(u'-') ? -seconds : seconds) / 86400.0;
 }
 
@@ -141,7 +142,8 @@ struct PendingCell
 void checkGrowth(const QString& text, std::int64_t more)
 {
     if (text.size() + more > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+        throw Failure(
+            QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
 }
 
 std::int64_t integer(QByteArrayView text, std::int64_t fallback)
@@ -172,7 +174,10 @@ std::int64_t repeatCount(QByteArrayView value)
 class ContentParser
 {
 public:
-    ContentParser(FastXml& xml, SheetCells& cells, TimeStyles styles) : m_xml(xml), m_cells(cells), m_styles(std::move(styles)) {}
+    ContentParser(FastXml& xml, SheetCells& cells, TimeStyles styles)
+        : m_xml(xml), m_cells(cells), m_styles(std::move(styles))
+    {
+    }
 
     // Reads the table whose name is wanted, or the first one; false when there is none.
     bool run(const QString& wanted);
@@ -350,7 +355,8 @@ void ContentParser::spans(QString& text)
             m_xml.appendText(text);
             checkGrowth(text, 0);
         } else if (m_xml.isStart("s")) {
-            const std::int64_t count = std::clamp<std::int64_t>(integer(m_xml.qualifiedAttribute("text:c"), 1), 1, 1000);
+            const std::int64_t count =
+                std::clamp<std::int64_t>(integer(m_xml.qualifiedAttribute("text:c"), 1), 1, 1000);
             checkGrowth(text, count);
             text.append(QString(static_cast<qsizetype>(count), QLatin1Char(' ')));
         } else if (m_xml.isStart("tab")) {
@@ -403,7 +409,8 @@ SheetCells readOds(ZipArchive& archive)
     if (archive.contains(QStringLiteral("mimetype"))) {
         const QByteArray mimetype = archive.read(QStringLiteral("mimetype"), 256);
         if (!mimetype.contains("spreadsheet"))
-            throw Failure(QStringLiteral("формат не поддерживается (документ OpenDocument не таблица: %1)").arg(QString::fromLatin1(mimetype)));
+            throw Failure(QStringLiteral("формат не поддерживается (документ OpenDocument не таблица: %1)")
+                              .arg(QString::fromLatin1(mimetype)));
     }
     // A password-protected document keeps its zip open and encrypts the parts
     // inside it; only the manifest says so.

@@ -11,7 +11,8 @@
 std::uint32_t TextPool::add(QStringView text)
 {
     if (static_cast<qsizetype>(m_chars.size()) + text.size() > WorkbookLimits::MaxTextChars)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
+        throw Failure(
+            QStringLiteral("слишком много текста в листе (более %1 знаков)").arg(WorkbookLimits::MaxTextChars));
     std::copy(text.utf16(), text.utf16() + text.size(), m_chars.extend(static_cast<std::size_t>(text.size())));
     m_ends.push_back(static_cast<std::uint32_t>(m_chars.size()));
     return static_cast<std::uint32_t>(m_ends.size() - 1);
@@ -86,8 +87,9 @@ void SheetCells::finish()
     // Writers emit cells in order; a file that repeats a cell keeps its first one.
     if (!m_ordered) {
         std::stable_sort(m_cells.begin(), m_cells.end(), before);
-        const Cell* kept = std::unique(m_cells.begin(), m_cells.end(),
-                                       [](const Cell& a, const Cell& b) { return a.row == b.row && a.column == b.column; });
+        const Cell* kept = std::unique(m_cells.begin(), m_cells.end(), [](const Cell& a, const Cell& b) {
+            return a.row == b.row && a.column == b.column;
+        });
         m_cells.truncate(static_cast<std::size_t>(kept - m_cells.begin()));
         m_ordered = true;
     }

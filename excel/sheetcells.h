@@ -24,12 +24,12 @@ private:
 
 // What a cell holds, as far as its text form depends on it.
 enum class CellKind : std::uint8_t {
-    Text,         // index into the texts
-    Number,       // plain number
-    DateTime,     // spreadsheet serial day number; the date system is the sheet's
-    Duration,     // elapsed time in days, shown with its whole hours ([h]:mm:ss)
-    Boolean,      // number 0 or 1
-    Error,        // index into the texts: the error code such as #DIV/0!
+    Text,          // index into the texts
+    Number,        // plain number
+    DateTime,      // spreadsheet serial day number; the date system is the sheet's
+    Duration,      // elapsed time in days, shown with its whole hours ([h]:mm:ss)
+    Boolean,       // number 0 or 1
+    Error,         // index into the texts: the error code such as #DIV/0!
     FormulaNoValue // a formula whose result the file does not store
 };
 
@@ -55,7 +55,8 @@ public:
 
     // Readers call these with row >= 1 and column 1..26; others are dropped by the reader.
     void addText(std::int64_t row, int column, QStringView text);
-    void addTextIndex(std::int64_t row, int column, std::uint32_t text, CellKind kind = CellKind::Text); // index from texts()
+    void addTextIndex(std::int64_t row, int column, std::uint32_t text,
+                      CellKind kind = CellKind::Text); // index from texts()
     void addNumber(std::int64_t row, int column, double value, CellKind kind = CellKind::Number);
     void addError(std::int64_t row, int column, QStringView code);
     void addFormulaWithoutValue(std::int64_t row, int column);

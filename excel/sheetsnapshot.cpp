@@ -57,6 +57,7 @@ QString SheetSnapshot::textOf(const SheetCells& cells, int row, int column, cons
         return cells.textRows().text(row, column);
     if (cell->kind != CellKind::FormulaNoValue)
         return cells.textOf(*cell);
-    throw Failure(QStringLiteral("Ячейка %1 листа «%2» книги «%3» содержит формулу, значение которой в файле не сохранено")
-                      .arg(CellText::cellName(row, column), cells.sheetName(), name));
+    throw Failure(
+        QStringLiteral("Ячейка %1 листа «%2» книги «%3» содержит формулу, значение которой в файле не сохранено")
+            .arg(CellText::cellName(row, column), cells.sheetName(), name));
 }

@@ -37,7 +37,8 @@ void Block::reachFurther(std::size_t bytes)
 #ifdef MADV_POPULATE_WRITE
         const auto from = reinterpret_cast<std::uintptr_t>(m_data + m_reached) & ~(Page - 1);
         const auto to = (reinterpret_cast<std::uintptr_t>(m_data + until) + Page - 1) & ~(Page - 1);
-        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE); // Linux 5.14 on; older ones say EINVAL
+        ::madvise(reinterpret_cast<void*>(from), to - from,
+                  MADV_POPULATE_WRITE); // Linux 5.14 on; older ones say EINVAL
 #endif
     }
     m_reached = std::max(until, bytes);

@@ -43,8 +43,7 @@ private:
 };
 
 // A growing array of plain values (copied as bytes when it grows) in a Block.
-template<typename T>
-class Array
+template <typename T> class Array
 {
 public:
     Array() = default;

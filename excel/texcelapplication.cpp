@@ -26,7 +26,8 @@ void TExcelApplication::finishOpening()
     if (m_loading)
         keep(m_loader.wait());
     if (!m_current.cells) {
-        const QString message = QStringLiteral("Не удалось открыть книгу «%1»: %2").arg(displayName(), m_current.failure);
+        const QString message =
+            QStringLiteral("Не удалось открыть книгу «%1»: %2").arg(displayName(), m_current.failure);
         release();
         throw Failure(message);
     }

@@ -36,7 +36,7 @@ public:
     void startOpening(const QString& path);
     void finishOpening();
     bool opening() const { return m_opening; }
-    void release();                          // drops the workbook; AutoConnect false
+    void release(); // drops the workbook; AutoConnect false
     bool hasWorkbook() const;
     QString workbookPath() const;
     QString ReadCellText(int row, int column) override; // 1-based; throws Failure

@@ -18,7 +18,8 @@ void TextRows::expect(std::int64_t read, std::int64_t total)
     if (read <= 0 || total <= read)
         return;
     const auto scaled = [&](std::size_t count) {
-        return static_cast<std::size_t>(std::min<double>(count * (1.1 * total / read) + 1024, WorkbookLimits::MaxCsvFields));
+        return static_cast<std::size_t>(
+            std::min<double>(count * (1.1 * total / read) + 1024, WorkbookLimits::MaxCsvFields));
     };
     m_ends.reserve(scaled(m_ends.size()));
     m_rows.reserve(scaled(m_rows.size()));
@@ -48,9 +49,11 @@ void TextRows::add(std::int64_t row, int column, QByteArrayView bytes)
 void TextRows::makeRoom(std::int64_t used)
 {
     if (used > WorkbookLimits::MaxCsvTextBytes)
-        throw Failure(QStringLiteral("слишком много текста в листе (более %1 МБ)").arg(WorkbookLimits::MaxCsvTextBytes / (1024 * 1024)));
+        throw Failure(QStringLiteral("слишком много текста в листе (более %1 МБ)")
+                          .arg(WorkbookLimits::MaxCsvTextBytes / (1024 * 1024)));
     if (used > static_cast<std::int64_t>(m_bytes.size()))
-        m_bytes.grow(static_cast<std::size_t>(std::max<std::int64_t>(used, m_bytes.size() * 3 / 2)), static_cast<std::size_t>(m_used));
+        m_bytes.grow(static_cast<std::size_t>(std::max<std::int64_t>(used, m_bytes.size() * 3 / 2)),
+                     static_cast<std::size_t>(m_used));
 }
 
 const TextRows::RowStart* TextRows::findRow(std::int64_t row) const

@@ -30,7 +30,8 @@ SheetCells readZip(ZipArchive& archive)
 QByteArray readWhole(QFile& file)
 {
     if (file.size() > WorkbookLimits::MaxFileBytes)
-        throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxFileBytes / (1024 * 1024)));
+        throw Failure(
+            QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxFileBytes / (1024 * 1024)));
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Failure(QStringLiteral("файл не читается (%1)").arg(file.errorString()));
@@ -59,18 +60,20 @@ SheetCells readFile(const QString& path)
     }
     if (CompoundFile::hasSignature(head)) {
         if (file.size() > WorkbookLimits::MaxXlsBytes)
-            throw Failure(QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxXlsBytes / (1024 * 1024)));
+            throw Failure(
+                QStringLiteral("книга слишком велика (более %1 МБ)").arg(WorkbookLimits::MaxXlsBytes / (1024 * 1024)));
         return readXls(readWhole(file));
     }
     // A BOF record at the start: an Excel 2.x-4.0 worksheet, or a workbook
     // stream saved outside its compound file.
-    if (head.size() >= 4 && head[0] == '\x09' && (head[1] == '\x00' || head[1] == '\x02' || head[1] == '\x04' || head[1] == '\x08'))
+    if (head.size() >= 4 && head[0] == '\x09' &&
+        (head[1] == '\x00' || head[1] == '\x02' || head[1] == '\x04' || head[1] == '\x08'))
         throw Failure(QStringLiteral("формат не поддерживается (книга Excel 2.x–4.0)"));
     const QString suffix = info.suffix().toLower();
     if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt") || suffix == QLatin1String("tsv"))
         return readCsv(file);
-    if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm") || suffix == QLatin1String("ods")
-        || suffix == QLatin1String("xls"))
+    if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm") || suffix == QLatin1String("ods") ||
+        suffix == QLatin1String("xls"))
         throw Failure(QStringLiteral("файл повреждён (содержимое не похоже на книгу %1)").arg(suffix));
     throw Failure(QStringLiteral("формат не поддерживается (программа читает xlsx, xlsm, ods, xls и csv)"));
 }

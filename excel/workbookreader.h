@@ -29,5 +29,8 @@ SheetCells readCsv(const QByteArray& bytes);
 // (DateTime), or as elapsed time that keeps its days ([h]:mm:ss, Duration).
 CellKind formatKind(QStringView code);
 CellKind builtinFormatKind(int id);
-inline bool isDateFormatCode(QStringView code) { return formatKind(code) != CellKind::Number; }
+inline bool isDateFormatCode(QStringView code)
+{
+    return formatKind(code) != CellKind::Number;
+}
 } // namespace WorkbookReader

@@ -63,7 +63,8 @@ public:
             if (!available())
                 return; // fewer strings than announced: the cells that name the rest are refused
             if (pool.size() >= WorkbookLimits::MaxSharedStrings)
-                throw Failure(QStringLiteral("книга слишком велика (более %1 строк текста)").arg(WorkbookLimits::MaxSharedStrings));
+                throw Failure(QStringLiteral("книга слишком велика (более %1 строк текста)")
+                                  .arg(WorkbookLimits::MaxSharedStrings));
             const quint16 length = word();
             const quint8 flags = byte();
             const std::int64_t runs = (flags & 0x08) ? word() : 0;
@@ -159,7 +160,8 @@ Globals readGlobals(QByteArrayView bytes, TextPool& pool)
         corrupt(QStringLiteral("поток книги не начинается с записи BOF"));
     const quint16 version = u16(r.data, 0);
     if (version != 0x0500 && version != 0x0600)
-        throw Failure(QStringLiteral("формат не поддерживается (книга Excel версии BIFF %1)").arg(version, 4, 16, QLatin1Char('0')));
+        throw Failure(QStringLiteral("формат не поддерживается (книга Excel версии BIFF %1)")
+                          .arg(version, 4, 16, QLatin1Char('0')));
     globals.text.setBiff8(version == 0x0600);
     QHash<int, CellKind> formats;
     std::vector<int> xfFormats;
@@ -216,13 +218,20 @@ Globals readGlobals(QByteArrayView bytes, TextPool& pool)
 QString errorCode(int code)
 {
     switch (code) {
-    case 0x00: return QStringLiteral("#NULL!");
-    case 0x07: return QStringLiteral("#DIV/0!");
-    case 0x0F: return QStringLiteral("#VALUE!");
-    case 0x17: return QStringLiteral("#REF!");
-    case 0x1D: return QStringLiteral("#NAME?");
-    case 0x24: return QStringLiteral("#NUM!");
-    default: return QStringLiteral("#N/A");
+    case 0x00:
+        return QStringLiteral("#NULL!");
+    case 0x07:
+        return QStringLiteral("#DIV/0!");
+    case 0x0F:
+        return QStringLiteral("#VALUE!");
+    case 0x17:
+        return QStringLiteral("#REF!");
+    case 0x1D:
+        return QStringLiteral("#NAME?");
+    case 0x24:
+        return QStringLiteral("#NUM!");
+    default:
+        return QStringLiteral("#N/A");
     }
 }
 
@@ -263,7 +272,8 @@ private:
     void number(const QByteArrayView d, int at, double value)
     {
         const int xf = u16(d, at);
-        const CellKind kind = xf < static_cast<int>(m_globals.xfKinds.size()) ? m_globals.xfKinds[xf] : CellKind::Number;
+        const CellKind kind =
+            xf < static_cast<int>(m_globals.xfKinds.size()) ? m_globals.xfKinds[xf] : CellKind::Number;
         m_cells.addNumber(m_row, m_column, value, kind);
     }
     bool place(const QByteArrayView d, qsizetype minimum)
@@ -316,7 +326,8 @@ void SheetReader::record(const Record& r, Biff::Stream& stream)
         if (place(d, 10)) {
             const quint32 index = u32(d, 6);
             if (index >= m_sharedCount)
-                corrupt(QStringLiteral("ячейка %1 ссылается на несуществующую строку текста").arg(CellText::cellName(m_row, m_column)));
+                corrupt(QStringLiteral("ячейка %1 ссылается на несуществующую строку текста")
+                            .arg(CellText::cellName(m_row, m_column)));
             m_cells.addTextIndex(m_row, m_column, index);
         }
         break;

@@ -54,9 +54,10 @@ QHash<QString, Relationship> readRelationships(ZipArchive& archive, const QStrin
         const QXmlStreamAttributes attributes = xml.attributes();
         if (attributes.value(QLatin1String("TargetMode")) == u"External")
             continue;
-        relationships.insert(attributes.value(QLatin1String("Id")).toString(),
-                             {attributes.value(QLatin1String("Type")).toString(),
-                              ZipArchive::resolvePart(sourcePart, attributes.value(QLatin1String("Target")).toString())});
+        relationships.insert(
+            attributes.value(QLatin1String("Id")).toString(),
+            {attributes.value(QLatin1String("Type")).toString(),
+             ZipArchive::resolvePart(sourcePart, attributes.value(QLatin1String("Target")).toString())});
     }
     return relationships;
 }
@@ -81,7 +82,7 @@ XlsxBook findBook(ZipArchive& archive)
     book.workbookPart = relationshipOfType(readRelationships(archive, QString()), u"/officeDocument");
     if (book.workbookPart.isEmpty())
         book.workbookPart = archive.contains(QStringLiteral("xl/workbook.bin")) ? QStringLiteral("xl/workbook.bin")
-                                                                              : QStringLiteral("xl/workbook.xml");
+                                                                                : QStringLiteral("xl/workbook.xml");
     if (book.workbookPart.endsWith(QLatin1String(".bin"), Qt::CaseInsensitive))
         throw Failure(QStringLiteral("формат не поддерживается (двоичная книга Excel xlsb; сохраните её как xlsx)"));
     struct Sheet
@@ -107,7 +108,9 @@ XlsxBook findBook(ZipArchive& archive)
                 if (static_cast<std::int64_t>(sheets.size()) < WorkbookLimits::MaxZipEntries)
                     sheets.push_back({attributes.value(QLatin1String("name")).toString(), id});
             } else if (xml.name() == u"workbookView" && activeTab < 0) {
-                activeTab = attributes.hasAttribute(QLatin1String("activeTab")) ? attributes.value(QLatin1String("activeTab")).toInt() : 0;
+                activeTab = attributes.hasAttribute(QLatin1String("activeTab"))
+                                ? attributes.value(QLatin1String("activeTab")).toInt()
+                                : 0;
             } else if (xml.name() == u"workbookPr") {
                 book.date1904 = isTrue(attributes.value(QLatin1String("date1904")));
             }
@@ -139,7 +142,8 @@ std::vector<CellKind> readDateStyles(ZipArchive& archive, const QString& part)
     while (xml.next()) {
         if (xml.isStart(u"numFmt")) {
             const QXmlStreamAttributes attributes = xml.attributes();
-            customFormats.insert(attributes.value(QLatin1String("numFmtId")).toInt(), formatKind(attributes.value(QLatin1String("formatCode"))));
+            customFormats.insert(attributes.value(QLatin1String("numFmtId")).toInt(),
+                                 formatKind(attributes.value(QLatin1String("formatCode"))));
         } else if (xml.isStart(u"cellXfs")) {
             inCellXfs = true;
         } else if (xml.isEnd(u"cellXfs")) {
@@ -225,7 +229,8 @@ void readSharedStrings(ZipArchive& archive, const QString& part, SheetCells& cel
         text.clear();
         appendRichText(xml, text);
         if (cells.texts().size() >= WorkbookLimits::MaxSharedStrings)
-            throw Failure(QStringLiteral("книга слишком велика (более %1 строк текста)").arg(WorkbookLimits::MaxSharedStrings));
+            throw Failure(
+                QStringLiteral("книга слишком велика (более %1 строк текста)").arg(WorkbookLimits::MaxSharedStrings));
         cells.texts().add(text);
     }
 }
@@ -356,7 +361,8 @@ void SheetParser::cell()
     int column = m_column + 1;
     const QByteArrayView reference = m_xml.attribute("r");
     if (!reference.isEmpty() && !parseReference(reference, row, column))
-        m_xml.fail(QStringLiteral("неверный адрес ячейки %1").arg(QString::fromUtf8(reference.first(std::min<qsizetype>(20, reference.size())))));
+        m_xml.fail(QStringLiteral("неверный адрес ячейки %1")
+                       .arg(QString::fromUtf8(reference.first(std::min<qsizetype>(20, reference.size())))));
     if (row < 1)
         row = 1;
     m_row = row;
@@ -409,7 +415,8 @@ void SheetParser::store(std::int64_t row, int column, CellType type, int style, 
     case CellType::Shared: {
         std::uint32_t index = 0;
         if (!parseIndex(m_value, index) || index >= m_sharedCount)
-            m_xml.fail(QStringLiteral("ячейка %1 ссылается на несуществующую строку текста").arg(CellText::cellName(row, column)));
+            m_xml.fail(QStringLiteral("ячейка %1 ссылается на несуществующую строку текста")
+                           .arg(CellText::cellName(row, column)));
         m_cells.addTextIndex(row, column, index);
         return;
     }
@@ -446,7 +453,8 @@ SheetCells readXlsx(ZipArchive& archive)
     cells.setDate1904(book.date1904);
     // Room for what the parts can hold (a cell takes at least 20 bytes of the sheet).
     const std::int64_t sheetBytes = archive.sizeOf(book.sheetPart);
-    cells.reserve(sheetBytes / 20, (book.sharedStringsPart.isEmpty() ? 0 : archive.sizeOf(book.sharedStringsPart)) + sheetBytes / 8);
+    cells.reserve(sheetBytes / 20,
+                  (book.sharedStringsPart.isEmpty() ? 0 : archive.sizeOf(book.sharedStringsPart)) + sheetBytes / 8);
     readSharedStrings(archive, book.sharedStringsPart, cells);
     const std::uint32_t sharedCount = cells.texts().size();
     const auto device = archive.open(book.sheetPart);
@@ -460,7 +468,8 @@ CellKind builtinFormatKind(int id)
 {
     if (id == 46)
         return CellKind::Duration; // [h]:mm:ss
-    const bool date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
+    const bool date =
+        (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58);
     return date ? CellKind::DateTime : CellKind::Number;
 }
 

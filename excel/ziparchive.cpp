@@ -85,7 +85,8 @@ ZipArchive::ZipArchive(const QByteArray& bytes)
 {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
+    zip_source_t* source =
+        zip_source_buffer_create(bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
     if (source)
         m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
     const int code = zip_error_code_zip(&error);
@@ -135,7 +136,8 @@ std::int64_t ZipArchive::sizeOf(const QString& name) const
 {
     const std::int64_t index = locate(name);
     zip_stat_t stat;
-    if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+    if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
+        !(stat.valid & ZIP_STAT_SIZE))
         return 0;
     // The size field can lie; deflate cannot unpack more than about 1032 times what it packed.
     zip_uint64_t size = std::min<zip_uint64_t>(stat.size, WorkbookLimits::MaxEntryBytes);
@@ -155,8 +157,8 @@ std::unique_ptr<QIODevice> ZipArchive::open(const QString& name)
     if (index < 0)
         throw Failure(QStringLiteral("файл повреждён (нет части %1)").arg(name));
     zip_stat_t stat;
-    if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_ENCRYPTION_METHOD)
-        && stat.encryption_method != ZIP_EM_NONE)
+    if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &stat) == 0 &&
+        (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
         throw Failure(zipErrorText(ZIP_ER_NOPASSWD));
     zip_file_t* file = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(index), 0);
     if (!file)
@@ -199,8 +201,7 @@ QString ZipArchive::resolvePart(const QString& sourcePart, const QString& target
             parts.removeLast();
     }
     for (const QString& piece : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (piece == QLatin1String(".."))
-        {
+        if (piece == QLatin1String("..")) {
             if (!parts.isEmpty())
                 parts.removeLast();
         } else if (piece != QLatin1String(".")) {

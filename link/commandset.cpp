@@ -111,13 +111,26 @@ BoxSelection selectTracks(bool track1, bool track2, bool track3)
     }
     const int key = (track1 ? 1 : 0) | (track2 ? 2 : 0) | (track3 ? 4 : 0);
     switch (key) {
-    case 1: s.choice = Track1; break;
-    case 2: s.choice = Track2; break;
-    case 4: s.choice = Track3; break;
-    case 3: s.choice = Track12; break;
-    case 6: s.choice = Track23; break;
-    case 7: s.choice = Track123; break;
-    default: break;
+    case 1:
+        s.choice = Track1;
+        break;
+    case 2:
+        s.choice = Track2;
+        break;
+    case 4:
+        s.choice = Track3;
+        break;
+    case 3:
+        s.choice = Track12;
+        break;
+    case 6:
+        s.choice = Track23;
+        break;
+    case 7:
+        s.choice = Track123;
+        break;
+    default:
+        break;
     }
     return s;
 }
@@ -217,11 +230,16 @@ ParsedReply parseReply(QByteArrayView reply, int choice)
     switch (choice) {
     case Track1:
     case Track2:
-    case Track3: return ParseSingleTrackReply(reply, choice);
-    case Track12: return ParseTrack12Reply(reply);
-    case Track23: return ParseTrack23Reply(reply);
-    case Track123: return ParseTrack123Reply(reply);
-    default: return {};
+    case Track3:
+        return ParseSingleTrackReply(reply, choice);
+    case Track12:
+        return ParseTrack12Reply(reply);
+    case Track23:
+        return ParseTrack23Reply(reply);
+    case Track123:
+        return ParseTrack123Reply(reply);
+    default:
+        return {};
     }
 }
 

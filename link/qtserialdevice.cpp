@@ -82,7 +82,8 @@ bool QtSerialDevice::open()
     const QFileInfo info(m_location);
     // Only character devices are serial ports; a plain file or a directory fails like a missing port.
     if (!info.exists() || info.isDir() || info.isFile()) {
-        m_failure = info.exists() ? QStringLiteral("это не последовательный порт") : QStringLiteral("устройство не найдено");
+        m_failure =
+            info.exists() ? QStringLiteral("это не последовательный порт") : QStringLiteral("устройство не найдено");
         return false;
     }
     auto port = std::make_unique<QSerialPort>();
@@ -177,8 +178,8 @@ void QtSerialDevice::drain()
 {
     if (!isOpen())
         return;
-    // QSerialPort's own wait ends when the bytes are in the kernel; the terminal
-    // needs to know when they have left the line.
+        // QSerialPort's own wait ends when the bytes are in the kernel; the terminal
+        // needs to know when they have left the line.
 #ifdef Q_OS_WIN
     FlushFileBuffers(m_port->handle());
 #else

@@ -154,9 +154,7 @@ qint64 WinSerialDevice::read(char* data, qint64 maxCount)
 
 SerialDeviceFactory winSerialDeviceFactory()
 {
-    return [](const QString& name) -> std::unique_ptr<SerialDevice> {
-        return std::make_unique<WinSerialDevice>(name);
-    };
+    return [](const QString& name) -> std::unique_ptr<SerialDevice> { return std::make_unique<WinSerialDevice>(name); };
 }
 
 // The port dialog shows where a name leads; on Windows the name is the port.

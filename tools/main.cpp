@@ -152,8 +152,10 @@ int main(int argc, char** argv)
     opt("reply-delay", "Wait this long before a read reply.", "ms", "0");
     opt("split-replies", "Send each read reply in two pieces with this pause between.", "ms");
     opt("instant", "Pass bytes at once and whole instead of at 9600 baud, 8N1 (about 1.04 ms a byte).");
-    opt("delivery", "How the program's port hands bytes over: usb (bursts every 16 ms, at most 62 bytes) "
-                    "or uart (byte by byte).", "kind", "usb");
+    opt("delivery",
+        "How the program's port hands bytes over: usb (bursts every 16 ms, at most 62 bytes) "
+        "or uart (byte by byte).",
+        "kind", "usb");
     opt("swipe", "A card to write goes through this long after ESC 'j' (default: --present-after).", "ms");
     opt("write-outcomes",
         "Answers to the write attempts: letters WNXVPQDJE (\"*\" at the end repeats) or "

@@ -75,7 +75,16 @@ public:
     struct Event
     {
         enum class Kind {
-            Armed, Stopped, Presented, NotArmed, WriteStarted, FrameTaken, Answered, Encoded, Skipped, TimingFault
+            Armed,
+            Stopped,
+            Presented,
+            NotArmed,
+            WriteStarted,
+            FrameTaken,
+            Answered,
+            Encoded,
+            Skipped,
+            TimingFault
         };
         Kind kind;
         qint64 atMs = 0;
@@ -186,10 +195,10 @@ private:
     WriteScript m_writeScript;
     bool m_checkCharacters = true;
 
-    QByteArray m_pending;              // received bytes not yet parsed into a command
-    QList<qint64> m_pendingArrivalUs;  // when each of them reached the terminal
-    QList<qint64> m_pendingLateUs;     // how much earlier each may have reached it
-    qint64 m_lineInFreeUs = 0;         // when the line from the program is free again
+    QByteArray m_pending;             // received bytes not yet parsed into a command
+    QList<qint64> m_pendingArrivalUs; // when each of them reached the terminal
+    QList<qint64> m_pendingLateUs;    // how much earlier each may have reached it
+    qint64 m_lineInFreeUs = 0;        // when the line from the program is free again
     bool m_inFrame = false;
     qint64 m_frameAtMs = 0;
     qint64 m_frameEndUs = -1; // the last frame's last byte, until its follow-up

@@ -282,9 +282,10 @@ QList<BatchSession::Notice> BatchSession::reopenJob()
             m_jobReady = true;
             open.setSaved(open.jobOf(TemplateSet{}, m_trackChoice));
             if (path != open.defaultPath()) {
-                notices.append({Notice::Kind::Warning, QStringLiteral("Задание «%1», открытое в прошлый раз, не найдено. "
-                                                                      "Начато новое задание.")
-                                                           .arg(QDir::toNativeSeparators(path))});
+                notices.append(
+                    {Notice::Kind::Warning, QStringLiteral("Задание «%1», открытое в прошлый раз, не найдено. "
+                                                           "Начато новое задание.")
+                                                .arg(QDir::toNativeSeparators(path))});
                 newJob();
             }
             return notices;
@@ -308,10 +309,10 @@ QList<BatchSession::Notice> BatchSession::reopenJob()
                             read.message + QStringLiteral(".\nФайл сохранён как «%1»; начато новое задание.")
                                                .arg(QDir::toNativeSeparators(aside))});
         else
-            notices.append({Notice::Kind::Failure,
-                            read.message + QStringLiteral(".\nФайл оставлен как есть; задание не будет "
-                                                          "сохраняться, пока не выбрано «Сохранить "
-                                                          "задание как…».")});
+            notices.append(
+                {Notice::Kind::Failure, read.message + QStringLiteral(".\nФайл оставлен как есть; задание не будет "
+                                                                      "сохраняться, пока не выбрано «Сохранить "
+                                                                      "задание как…».")});
     } catch (const Failure& failure) {
         notices.append({Notice::Kind::Error, failure.text()});
     }

@@ -31,9 +31,9 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells,
 
 struct ComposedCard
 {
-    CardTexts texts; // tracks not composed stay empty
-    TemplateSet advanced;          // the template as it stands after this card
-    int digitCount = 1;            // of the last track composed
+    CardTexts texts;      // tracks not composed stay empty
+    TemplateSet advanced; // the template as it stands after this card
+    int digitCount = 1;   // of the last track composed
 };
 
 // Composes the card's tracks, in the order given, on a copy of `committed`.

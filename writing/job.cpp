@@ -86,9 +86,8 @@ QJsonObject slotToJson(const TrackTemplate& t, int slot)
                    QJsonObject{{QStringLiteral("column"), t.ExcelColumn[slot]},
                                {QStringLiteral("row"), t.ExcelRow[slot]},
                                {QStringLiteral("step"), t.ExcelStep[slot]},
-                               {QStringLiteral("direction"), t.ExcelDirection[slot] == ExcelRowRises
-                                                                 ? QStringLiteral("+")
-                                                                 : QStringLiteral("-")}});
+                               {QStringLiteral("direction"),
+                                t.ExcelDirection[slot] == ExcelRowRises ? QStringLiteral("+") : QStringLiteral("-")}});
     }
     return out;
 }
@@ -101,8 +100,7 @@ void slotFromJson(const QJsonValue& value, TrackTemplate& t, int track, int slot
     const QJsonObject object = value.toObject();
     const auto kind = quint8(integerField(object, "kind", TextSegment, ExcelSegment, place));
     const QString text = textField(object, "text", place);
-    if ((kind == RisingCounterSegment || kind == FallingCounterSegment) && !text.isEmpty()
-        && !wellFormedCounter(text))
+    if ((kind == RisingCounterSegment || kind == FallingCounterSegment) && !text.isEmpty() && !wellFormedCounter(text))
         throw BadField{place + QStringLiteral(": счётчик «%1» не вида значение+шаг или значение-шаг").arg(text)};
     if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
         throw BadField{place + QStringLiteral(": текст слота в несколько строк")};
@@ -238,9 +236,9 @@ QByteArray toJson(const Job& job)
     }
     if (job.inFlight) {
         root.insert(QStringLiteral("inFlight"), QJsonObject{{QStringLiteral("choice"), job.inFlight->choice},
-                                                           {QStringLiteral("track1"), job.inFlight->texts.track1},
-                                                           {QStringLiteral("track2"), job.inFlight->texts.track2},
-                                                           {QStringLiteral("track3"), job.inFlight->texts.track3}});
+                                                            {QStringLiteral("track1"), job.inFlight->texts.track1},
+                                                            {QStringLiteral("track2"), job.inFlight->texts.track2},
+                                                            {QStringLiteral("track3"), job.inFlight->texts.track3}});
     }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
@@ -249,7 +247,8 @@ JobRead fromJson(const QByteArray& bytes, const QString& name)
 {
     const QString shown = displayName(name);
     if (bytes.size() > JobFormat::MaxFileSize)
-        return failed(JobProblem::NotAJob, QStringLiteral("Файл «%1» не является заданием: он слишком велик").arg(shown));
+        return failed(JobProblem::NotAJob,
+                      QStringLiteral("Файл «%1» не является заданием: он слишком велик").arg(shown));
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
@@ -364,10 +363,14 @@ bool isEmpty(const Job& job)
 QString asideReason(JobProblem problem)
 {
     switch (problem) {
-    case JobProblem::Newer: return QStringLiteral("newer");
-    case JobProblem::NotAJob: return QStringLiteral("other");
-    case JobProblem::Unreadable: return QStringLiteral("unread");
-    default: return QStringLiteral("broken");
+    case JobProblem::Newer:
+        return QStringLiteral("newer");
+    case JobProblem::NotAJob:
+        return QStringLiteral("other");
+    case JobProblem::Unreadable:
+        return QStringLiteral("unread");
+    default:
+        return QStringLiteral("broken");
     }
 }
 
@@ -400,7 +403,8 @@ void JobSession::setPath(const QString& path)
 {
     // The pointer first: when it cannot be written the open job's file stays
     // the one its templates belong to.
-    if (!path.isEmpty() && QDir::cleanPath(QFileInfo(path).absoluteFilePath()) != QDir::cleanPath(QFileInfo(lastJobPath()).absoluteFilePath())) {
+    if (!path.isEmpty() && QDir::cleanPath(QFileInfo(path).absoluteFilePath()) !=
+                               QDir::cleanPath(QFileInfo(lastJobPath()).absoluteFilePath())) {
         const QDir work(m_workDir);
         const QString relative = work.relativeFilePath(QFileInfo(path).absoluteFilePath());
         const bool inside = !relative.startsWith(QLatin1String("..")) && QDir::isRelativePath(relative);

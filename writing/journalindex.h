@@ -68,8 +68,7 @@ public:
         qsizetype size() const { return qsizetype(m_cards.size()); }
         // Calls `visit(position)` for each card whose texts on these tracks are
         // the key's, latest first, until it returns false.
-        template<typename Visit>
-        void forEach(const JournalIndex& index, const Key& key, Visit visit) const;
+        template <typename Visit> void forEach(const JournalIndex& index, const Key& key, Visit visit) const;
 
     private:
         unsigned m_tracks = 0;
@@ -110,7 +109,7 @@ private:
 
     struct Stored
     {
-        qsizetype at = 0;    // where its bytes begin in m_bytes: time, track 1, 2, 3
+        qsizetype at = 0; // where its bytes begin in m_bytes: time, track 1, 2, 3
         std::int32_t lengths[4] = {};
         std::int32_t run = 0;
         std::int32_t card = 0;
@@ -130,7 +129,7 @@ private:
     mutable Lookup m_byTrack1, m_byTrack2;
 };
 
-template<typename Visit>
+template <typename Visit>
 void JournalIndex::Lookup::forEach(const JournalIndex& index, const Key& key, Visit visit) const
 {
     if (m_head.empty())

@@ -141,7 +141,7 @@ private:
     RecordingCells m_cells;
     QList<int> m_tracks;
     std::array<std::array<int, SlotCount>, TrackCount> m_widths; // each counter's output width on the card before
-    QHash<QString, int> m_seen;                                   // texts key -> first card with them
+    QHash<QString, int> m_seen;                                  // texts key -> first card with them
     Result m_result;
 };
 
@@ -156,8 +156,8 @@ int Batch::expected() const
     for (const int track : m_tracks) {
         const TrackTemplate& t = m_set.track(track);
         for (int slot = 0; slot < SlotCount; ++slot) {
-            if (t.slotText[slot].isEmpty() || t.SegmentKind[slot] != ExcelSegment || t.ExcelDirection[slot] != ExcelRowRises
-                || t.ExcelStep[slot] <= 0)
+            if (t.slotText[slot].isEmpty() || t.SegmentKind[slot] != ExcelSegment ||
+                t.ExcelDirection[slot] != ExcelRowRises || t.ExcelStep[slot] <= 0)
                 continue;
             const std::int64_t rows = (m_input.lastRow - t.ExcelRow[slot]) / t.ExcelStep[slot];
             return int(std::clamp<std::int64_t>(rows, 0, MostCards));
@@ -247,10 +247,12 @@ void Batch::checkCard(int number, const std::vector<PlannedRead>& reads, const C
         const qsizetype length = card.texts[std::size_t(track - 1)].size();
         if (length == 0)
             add(Problem::EmptyText, number, row, {},
-                QStringLiteral("Текст дорожки %1 пуст: такая карточка не отправляется, запись будет ждать.").arg(track));
+                QStringLiteral("Текст дорожки %1 пуст: такая карточка не отправляется, запись будет ждать.")
+                    .arg(track));
         if (length <= Tracks_Write::Capacity[track])
             continue;
-        const auto own = std::find_if(reads.begin(), reads.end(), [track](const PlannedRead& r) { return r.track == track; });
+        const auto own =
+            std::find_if(reads.begin(), reads.end(), [track](const PlannedRead& r) { return r.track == track; });
         add(Problem::OverLong, number, own == reads.end() ? row : own->row,
             own == reads.end() ? QString() : cellName(own->row, own->column),
             QStringLiteral("Очень длинная строка: на дорожке %1 %2 знаков, дорожка вмещает %3.")
@@ -266,8 +268,9 @@ void Batch::checkCard(int number, const std::vector<PlannedRead>& reads, const C
         const int earlier = *seen;
         const int earlierRow = m_result.cards[earlier - 1].row;
         add(Problem::Duplicate, number, row, firstCell,
-            earlierRow > 0 ? QStringLiteral("Тексты дорожек те же, что у карточки %1 (строка %2).").arg(earlier).arg(earlierRow)
-                           : QStringLiteral("Тексты дорожек те же, что у карточки %1.").arg(earlier));
+            earlierRow > 0
+                ? QStringLiteral("Тексты дорожек те же, что у карточки %1 (строка %2).").arg(earlier).arg(earlierRow)
+                : QStringLiteral("Тексты дорожек те же, что у карточки %1.").arg(earlier));
     }
     if (m_input.alreadyWritten && m_input.alreadyWritten(card.texts[0], card.texts[1], card.texts[2]))
         add(Problem::AlreadyWritten, number, row, firstCell,
@@ -302,7 +305,8 @@ QList<Issue> Batch::counterIssues(int number, int row)
         const int digits = std::clamp(int(t.DigitCount), 1, 10);
         for (int slot = 0; slot < SlotCount; ++slot) {
             const QString& text = t.slotText[slot];
-            if (text.isEmpty() || (t.SegmentKind[slot] != RisingCounterSegment && t.SegmentKind[slot] != FallingCounterSegment))
+            if (text.isEmpty() ||
+                (t.SegmentKind[slot] != RisingCounterSegment && t.SegmentKind[slot] != FallingCounterSegment))
                 continue;
             qsizetype sign = 0;
             while (sign < text.size() && text[sign] != QLatin1Char('+') && text[sign] != QLatin1Char('-'))
@@ -312,7 +316,10 @@ QList<Issue> Batch::counterIssues(int number, int row)
             const int width = std::max(int(sign), digits);
             int& before = m_widths[std::size_t(track - 1)][std::size_t(slot)];
             if (before >= 0 && width > before)
-                issues.append({Problem::CounterWidens, number, row, {},
+                issues.append({Problem::CounterWidens,
+                               number,
+                               row,
+                               {},
                                QStringLiteral("Счётчик дорожки %1 (слот %2) дошёл до %3: больше %4 знаков, "
                                               "текст дорожки с этой карточки длиннее.")
                                    .arg(track)

@@ -23,8 +23,8 @@ public:
     {
         TemplateSet templates; // a copy: nothing of the window's advances
         int choice = 0;
-        SheetSnapshot sheet;    // the version of the worksheet to read
-        QString journalPath;    // the journal whose cards count as written; empty: none
+        SheetSnapshot sheet; // the version of the worksheet to read
+        QString journalPath; // the journal whose cards count as written; empty: none
     };
 
     explicit PreflightRunner(QObject* parent = nullptr);

@@ -61,8 +61,9 @@ QString ReadsFile::append(Read read)
         m_file.reset();
         const bool told = m_failing;
         m_failing = true;
-        return told ? QString() : QStringLiteral("Прочитанные карточки не сохраняются: %1 Чтение продолжается.")
-                                      .arg(failure.text());
+        return told
+                   ? QString()
+                   : QStringLiteral("Прочитанные карточки не сохраняются: %1 Чтение продолжается.").arg(failure.text());
     }
     m_failing = false;
     return {};

@@ -18,10 +18,10 @@ class ReadsFile
 public:
     struct Read
     {
-        QDateTime time; // now, when not given
-        QString trackChoice; // as the read tab names it: "Track 1 & 2"
+        QDateTime time;                 // now, when not given
+        QString trackChoice;            // as the read tab names it: "Track 1 & 2"
         QString track1, track2, track3; // as shown; empty for tracks not read
-        QString verification; // empty when verification is off
+        QString verification;           // empty when verification is off
     };
 
     using Clock = std::function<QDateTime()>;

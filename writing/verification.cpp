@@ -178,7 +178,8 @@ Verification::Result Verification::verified(Result r, qsizetype written)
             ++m_verified;
         m_state[size_t(written)] = State::Verified;
     }
-    r.message = (r.again ? QStringLiteral("Верно, прочитана повторно: ") : QStringLiteral("Верно: ")) + cardName(written);
+    r.message =
+        (r.again ? QStringLiteral("Верно, прочитана повторно: ") : QStringLiteral("Верно: ")) + cardName(written);
     const JournalIndex::Card c = m_index.card(written);
     r.record = QStringLiteral("%1, run %2, card %3")
                    .arg(r.again ? QStringLiteral("verified again") : QStringLiteral("verified"))
@@ -187,7 +188,8 @@ Verification::Result Verification::verified(Result r, qsizetype written)
     return r;
 }
 
-Verification::Result Verification::differs(Result r, qsizetype written, unsigned differingTracks, const QByteArray& seen)
+Verification::Result Verification::differs(Result r, qsizetype written, unsigned differingTracks,
+                                           const QByteArray& seen)
 {
     r.outcome = Outcome::Differs;
     r.written = written;
@@ -206,10 +208,12 @@ Verification::Result Verification::differs(Result r, qsizetype written, unsigned
         if (differingTracks & (1u << (t - 1)))
             how.append(QStringLiteral("дорожка %1 «%2» вместо «%3»").arg(t).arg(r.read.track(t), c.texts.track(t)));
     }
-    r.message = QStringLiteral("Отличается от записанной: %1; %2").arg(cardName(written), how.join(QLatin1String("; ")));
+    r.message =
+        QStringLiteral("Отличается от записанной: %1; %2").arg(cardName(written), how.join(QLatin1String("; ")));
     if (r.again)
         r.message += QStringLiteral(" (прочитана повторно)");
-    r.record = QStringLiteral("differs on track %1, run %2, card %3").arg(trackList(differingTracks)).arg(c.run).arg(c.card);
+    r.record =
+        QStringLiteral("differs on track %1, run %2, card %3").arg(trackList(differingTracks)).arg(c.run).arg(c.card);
     return r;
 }
 

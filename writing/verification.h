@@ -30,12 +30,12 @@ public:
     struct Result
     {
         Outcome outcome = Outcome::Unknown;
-        qsizetype written = -1; // Verified, Differs: the written card (a position in the index)
-        bool again = false;     // the same card was read before
-        unsigned differing = 0; // Differs: the tracks whose texts are not the written ones
+        qsizetype written = -1;   // Verified, Differs: the written card (a position in the index)
+        bool again = false;       // the same card was read before
+        unsigned differing = 0;   // Differs: the tracks whose texts are not the written ones
         JournalIndex::Texts read; // the texts matched, tracks not read empty
-        QString message;        // for the window, in Russian
-        QString record;         // for the reads file
+        QString message;          // for the window, in Russian
+        QString record;           // for the reads file
     };
 
     // The index must outlive the verification.

@@ -175,13 +175,13 @@ WriteResult WriteLoop::send(int choice, const CardTexts& inHand, const Composer&
         out.newTexts = card.texts;
         m_generateNext = false;
         return writeTrack(m_port, m_sleeper, card.choice, false, card.texts, compose,
-                                        recordSending(card.choice, card.templateVersion));
+                          recordSending(card.choice, card.templateVersion));
     }
     // A card sent again goes with the tracks it first went with.
     const int sendChoice = !m_generateNext && m_unconfirmed ? m_unconfirmed->choice : choice;
     const int version = !m_generateNext && m_unconfirmed ? m_unconfirmed->templateVersion : templateVersion;
     return writeTrack(m_port, m_sleeper, sendChoice, m_generateNext, inHand, compose,
-                                    recordSending(sendChoice, version));
+                      recordSending(sendChoice, version));
 }
 
 void WriteLoop::takeAnswerBytes(const QByteArray& bytes)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/sleeper.h"
-#include "writing/writetrack.h"
 #include "writing/journal.h"
+#include "writing/writetrack.h"
 
 #include <QByteArray>
 #include <QString>
@@ -70,7 +70,7 @@ public:
         QStringList logLines;
         std::optional<QString> countLabel;
         std::optional<CardTexts> newTexts; // for Edit1 .. Edit3
-        QString error;                                   // with Refused and Failed
+        QString error;                     // with Refused and Failed
     };
     // One step. On a stop the run is over; the window disables its timer and
     // calls stop() to send the stop command. Does nothing while no run is going on.
@@ -88,14 +88,13 @@ public:
 
     static QString countLabelAtStart();
     static QString countLabel(int cardsWritten);
-    static QString noVerdictLine();          // after the card's number
-    static QString unansweredAtStopLine();   // after the card's number
-    static QString sentAgainLine();          // after the card's number
+    static QString noVerdictLine();        // after the card's number
+    static QString unansweredAtStopLine(); // after the card's number
+    static QString sentAgainLine();        // after the card's number
     static QString overLongMessage();
 
 private:
-    WriteResult send(int choice, const CardTexts& inHand, const Composer& compose,
-                                   int templateVersion, Tick& out);
+    WriteResult send(int choice, const CardTexts& inHand, const Composer& compose, int templateVersion, Tick& out);
     std::function<void(const CardTexts&)> recordSending(int choice, int templateVersion);
     void takeAnswerBytes(const QByteArray& bytes);
     void judgeAnswer(Tick& out);

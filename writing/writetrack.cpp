@@ -26,7 +26,8 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
     // Only what a track's stripe holds goes into a frame: a "B" on track 2 would
     // open track 1 there, an ESC or GS would cut the frame short.
     for (int t = 1; t <= 3; ++t) {
-        const QString problem = CommandSet::choiceCarries(choice, t) ? Tracks_Write::characterProblem(t, result.texts.track(t)) : QString();
+        const QString problem =
+            CommandSet::choiceCarries(choice, t) ? Tracks_Write::characterProblem(t, result.texts.track(t)) : QString();
         if (!problem.isEmpty()) {
             result.outcome = WriteResult::Outcome::Refused;
             result.problem = QStringLiteral("Карточка не отправлена: %1.").arg(problem);

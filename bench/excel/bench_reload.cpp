@@ -35,7 +35,8 @@ wb.close()
 bool writeSheet(const QString& path, int rows, int first)
 {
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-"), path, QString::number(rows), QString::number(first)});
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-"), path, QString::number(rows), QString::number(first)});
     process.write(WriterScript);
     process.closeWriteChannel();
     return process.waitForFinished(1800000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;

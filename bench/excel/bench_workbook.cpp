@@ -163,8 +163,8 @@ int openOnce(const QString& path, bool withoutTexts)
                 break;
             cells += here;
         }
-        std::printf("%.4f %lld %ld %ld %.4f\n", cpuSeconds() - start, static_cast<long long>(cells), peakRssKb(), before,
-                    opened - start);
+        std::printf("%.4f %lld %ld %ld %.4f\n", cpuSeconds() - start, static_cast<long long>(cells), peakRssKb(),
+                    before, opened - start);
     } catch (const Failure& failure) {
         std::printf("failed %s\n", failure.text().toUtf8().constData());
         return 1;
@@ -211,10 +211,12 @@ std::optional<Reading> readByPython(const QString& format, const QString& path)
 }
 
 // `program` with `arguments`, timed by CommandScript; `accepted` tells a read from a failure.
-std::optional<Reading> readByCommand(const QString& program, const QStringList& arguments, const std::function<bool(int)>& accepted)
+std::optional<Reading> readByCommand(const QString& program, const QStringList& arguments,
+                                     const std::function<bool(int)>& accepted)
 {
     QByteArray answer;
-    if (!run(QString::fromLatin1(Python), QStringList{QStringLiteral("-"), program} + arguments, CommandScript, &answer))
+    if (!run(QString::fromLatin1(Python), QStringList{QStringLiteral("-"), program} + arguments, CommandScript,
+             &answer))
         return std::nullopt;
     const QList<QByteArray> a = answer.split(' ');
     if (!accepted(a.value(1).toInt()))
@@ -227,22 +229,27 @@ QList<Peer> peersOf(const QString& format, const QString& scratch)
 {
     QList<Peer> peers;
     if (format != QLatin1String("ods"))
-        peers << Peer{format == QLatin1String("xlsx") ? "openpyxl" : format == QLatin1String("xls") ? "xlrd" : "python csv",
+        peers << Peer{format == QLatin1String("xlsx")  ? "openpyxl"
+                      : format == QLatin1String("xls") ? "xlrd"
+                                                       : "python csv",
                       [format](const QString& path) { return readByPython(format, path); }};
     if (format == QLatin1String("ods")) {
         const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
         if (!soffice.isEmpty())
-            peers << Peer{"LibreOffice", [soffice, scratch](const QString& path) {
-                              // Converting the sheet to csv; soffice answers 0 even when it could not
-                              // load the file: only its output says it did.
-                              const QString csv = scratch + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".csv");
-                              QFile::remove(csv);
-                              return readByCommand(soffice,
-                                                   {QStringLiteral("-env:UserInstallation=file://") + scratch + QStringLiteral("/profile"),
-                                                    QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("csv"),
-                                                    QStringLiteral("--outdir"), scratch, path},
-                                                   [csv](int status) { return status == 0 && QFileInfo(csv).size() > 0; });
-                          }};
+            peers << Peer{
+                "LibreOffice", [soffice, scratch](const QString& path) {
+                    // Converting the sheet to csv; soffice answers 0 even when it could not
+                    // load the file: only its output says it did.
+                    const QString csv =
+                        scratch + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".csv");
+                    QFile::remove(csv);
+                    return readByCommand(
+                        soffice,
+                        {QStringLiteral("-env:UserInstallation=file://") + scratch + QStringLiteral("/profile"),
+                         QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("csv"),
+                         QStringLiteral("--outdir"), scratch, path},
+                        [csv](int status) { return status == 0 && QFileInfo(csv).size() > 0; });
+                }};
     }
     if (format != QLatin1String("xls")) {
         const QString orcus = QStandardPaths::findExecutable(QStringLiteral("orcus-") + format);
@@ -250,8 +257,10 @@ QList<Peer> peersOf(const QString& format, const QString& scratch)
             peers << Peer{"orcus", [orcus, scratch](const QString& path) {
                               // Loads the document into its model and writes nothing; with that
                               // output format the tool answers 1 after a good load, 0 never.
-                              return readByCommand(orcus, {QStringLiteral("-f"), QStringLiteral("none"), QStringLiteral("-o"), scratch, path},
-                                                   [](int status) { return status == 0 || status == 1; });
+                              return readByCommand(
+                                  orcus,
+                                  {QStringLiteral("-f"), QStringLiteral("none"), QStringLiteral("-o"), scratch, path},
+                                  [](int status) { return status == 0 || status == 1; });
                           }};
     }
     return peers;
@@ -278,7 +287,8 @@ std::optional<Reading> median(const std::function<std::optional<Reading>()>& onc
 
 bool writeSheet(const QString& format, const QString& path, int rows)
 {
-    return run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path, QString::number(rows)}, WriterScript, nullptr);
+    return run(QString::fromLatin1(Python), {QStringLiteral("-"), format, path, QString::number(rows)}, WriterScript,
+               nullptr);
 }
 
 // Each peer's time on a one-row sheet of the format: its start-up, taken off its times.
@@ -292,12 +302,13 @@ QList<Reading> startUps(const QString& format, const QList<Peer>& peers, QTempor
     return startUp;
 }
 
-void benchOne(const QString& self, const QString& format, int rows, const QList<Peer>& peers, const QList<Reading>& startUp,
-              QTemporaryDir& dir)
+void benchOne(const QString& self, const QString& format, int rows, const QList<Peer>& peers,
+              const QList<Reading>& startUp, QTemporaryDir& dir)
 {
     const QString path = dir.filePath(QStringLiteral("bench_%1.%2").arg(rows).arg(format));
     if (!writeSheet(format, path, rows)) {
-        std::printf("%-5s %8d  could not write the sheet (python3-xlsxwriter, python3-xlwt needed)\n", qPrintable(format), rows);
+        std::printf("%-5s %8d  could not write the sheet (python3-xlsxwriter, python3-xlwt needed)\n",
+                    qPrintable(format), rows);
         return;
     }
     // One run reads every text as well; the open alone is the median of runs of its own.
@@ -327,8 +338,9 @@ void benchOne(const QString& self, const QString& format, int rows, const QList<
     const QList<QByteArray> o = first.split(' ');
     const double cells = o.value(1).toDouble();
     const double bytesPerCell = (o.value(2).toDouble() - o.value(3).toDouble()) * 1024.0 / std::max(1.0, cells);
-    std::printf("%-5s %8d %6.1f MB | ours %8.4f s (every text %7.3f s) %6.1f MB %4.0f B/cell |", qPrintable(format), rows,
-                QFileInfo(path).size() / 1e6, open->seconds, o.value(0).toDouble(), o.value(2).toDouble() / 1024.0, bytesPerCell);
+    std::printf("%-5s %8d %6.1f MB | ours %8.4f s (every text %7.3f s) %6.1f MB %4.0f B/cell |", qPrintable(format),
+                rows, QFileInfo(path).size() / 1e6, open->seconds, o.value(0).toDouble(),
+                o.value(2).toDouble() / 1024.0, bytesPerCell);
     double fastest = -1;
     for (qsizetype k = 0; k < peers.size(); ++k) {
         const std::optional<Reading> reading = median([&] { return peers[k].read(path); });
@@ -339,7 +351,8 @@ void benchOne(const QString& self, const QString& format, int rows, const QList<
         const double seconds = reading->seconds - startUp[k].seconds;
         if (seconds <= startUp[k].spread) {
             // LibreOffice's start-up takes seconds and varies by more than a small sheet's read.
-            std::printf(" %s within its start-up's spread (%.1f s, %.1f s) |", peers[k].name, startUp[k].seconds, startUp[k].spread);
+            std::printf(" %s within its start-up's spread (%.1f s, %.1f s) |", peers[k].name, startUp[k].seconds,
+                        startUp[k].spread);
             continue;
         }
         const double ratio = seconds / std::max(open->seconds, 0.0001);

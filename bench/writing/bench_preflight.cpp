@@ -102,7 +102,8 @@ int main(int argc, char** argv)
     journal.reserve(entries);
     for (int i = 0; i < entries; ++i) {
         const int row = i % 100 == 0 ? i / 100 + 2 : cards + 10 + i;
-        journal.insert(key(QStringLiteral("IVANOV %1^").arg(row - 1), QStringLiteral("4000%1=2512").arg(row - 1, 12, 10, QLatin1Char('0')),
+        journal.insert(key(QStringLiteral("IVANOV %1^").arg(row - 1),
+                           QStringLiteral("4000%1=2512").arg(row - 1, 12, 10, QLatin1Char('0')),
                            QStringLiteral("%1").arg(row, 6, 10, QLatin1Char('0'))));
     }
     const SheetSnapshot sheet = excel.snapshot();
@@ -149,8 +150,8 @@ int main(int argc, char** argv)
     std::printf("pre-flight of %lld cards (3 worksheet slots each, %d journal entries): %.3f s processor, %.3f s wall "
                 "(limit 1 s processor); %lld problems (%lld already written), ends: %s; %d progress reports; "
                 "longest gap between 5 ms timer events of the main thread: %lld ms\n",
-                static_cast<long long>(result.cards.size()), entries, cpu, wall, static_cast<long long>(result.problems.size()),
-                static_cast<long long>(written), result.end ? qPrintable(result.end->message) : "limit", reports,
-                static_cast<long long>(longest));
+                static_cast<long long>(result.cards.size()), entries, cpu, wall,
+                static_cast<long long>(result.problems.size()), static_cast<long long>(written),
+                result.end ? qPrintable(result.end->message) : "limit", reports, static_cast<long long>(longest));
     return cpu < 1.0 ? 0 : 2;
 }

@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 #ifdef Q_OS_LINUX
@@ -30,7 +30,8 @@ JournalIndex::Texts cardTexts(int i)
 {
     const QString number = QStringLiteral("4%1").arg(i, 15, 10, QLatin1Char('0'));
     return {QStringLiteral("B%1^CARDHOLDER/NUMBER %2^25121010000000000000").arg(number).arg(i),
-            QStringLiteral("%1=25121010000000000").arg(number), {}};
+            QStringLiteral("%1=25121010000000000").arg(number),
+            {}};
 }
 
 // Every card "sent" and then "written", as the write loop journals it.
@@ -45,8 +46,13 @@ void writeJournal(const QString& path, int cards)
     for (int i = 0; i < cards; ++i) {
         const int run = i / CardsPerRun + 1;
         const JournalIndex::Texts t = cardTexts(i);
-        Journal::Entry e{start.addSecs(i), run, i % CardsPerRun + 1, {t.track1, t.track2, t.track3},
-                         Journal::Outcome::Sent, {}, QStringLiteral("jobs/batch%1.swj").arg(run / 10)};
+        Journal::Entry e{start.addSecs(i),
+                         run,
+                         i % CardsPerRun + 1,
+                         {t.track1, t.track2, t.track3},
+                         Journal::Outcome::Sent,
+                         {},
+                         QStringLiteral("jobs/batch%1.swj").arg(run / 10)};
         block += Journal::line(e);
         e.outcome = Journal::Outcome::Written;
         block += Journal::line(e);

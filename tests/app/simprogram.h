@@ -20,8 +20,8 @@ struct SimulatorProgram
         deck.close();
         process.start(QStringLiteral(STRIPEWELL_SIM_PATH),
                       QStringList{QStringLiteral("--link"), dir + QLatin1Char('/') + link, QStringLiteral("--deck"),
-                                  deck.fileName(), QStringLiteral("--record"), record}
-                          + options);
+                                  deck.fileName(), QStringLiteral("--record"), record} +
+                          options);
         waitForLine("link");
     }
     ~SimulatorProgram()

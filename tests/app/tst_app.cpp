@@ -3,18 +3,18 @@
 
 #include "app/instancelock.h"
 #include "app/portstatus.h"
-#include "link/comport.h"
 #include "app/tform3.h"
+#include "link/comport.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QProcess>
-#include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSerialPort>
@@ -197,7 +197,8 @@ void TestApp::portHeldByAnotherProgramIsBusy()
     QCOMPARE(f.app->port.PortHandle(), ComPort::Handle::Failed);
     QCOMPARE(int(f.boxes.size()), 1);
     QCOMPARE(f.boxes[0].text, QStringLiteral("Не могу открыть порт."));
-    QCOMPARE(f.form1->portStatusText(), QStringLiteral("Порт не открыт: не удалось открыть COM1 (занят другой программой)"));
+    QCOMPARE(f.form1->portStatusText(),
+             QStringLiteral("Порт не открыт: не удалось открыть COM1 (занят другой программой)"));
     // Once the other program lets it go, it opens.
     other.close();
     control<QPushButton>(f.app->form4, "Button1")->click();

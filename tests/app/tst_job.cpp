@@ -1,18 +1,18 @@
 #include "app/filedialogs.h"
 #include "appfixture.h"
 
-#include "writing/jobsamples.h"
+#include "app/previewwindow.h"
 #include "app/tform3.h"
 #include "writing/batchsession.h"
-#include "app/previewwindow.h"
+#include "writing/jobsamples.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTableView>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -38,7 +38,8 @@ struct ComposerHands
     void choose(int track, int slot, int kind)
     {
         form->openForTrack(track);
-        control<QTableWidget>(QByteArray("StringGrid" + QByteArray::number(track)).constData())->setCurrentCell(0, slot);
+        control<QTableWidget>(QByteArray("StringGrid" + QByteArray::number(track)).constData())
+            ->setCurrentCell(0, slot);
         control<QComboBox>("ComboBox1")->setCurrentIndex(kind);
     }
     void text(int track, int slot, const QString& text)
@@ -152,7 +153,7 @@ void TestJobWindow::fileMenuItems()
 void TestJobWindow::nextCardSurvivesARestart_data()
 {
     QTest::addColumn<int>("choice");
-    QTest::addColumn<int>("written"); // cards answered "written" before the program ends
+    QTest::addColumn<int>("written");   // cards answered "written" before the program ends
     QTest::addColumn<bool>("inFlight"); // one more card sent and not answered when it ends
     // The other choices and counts: TestSession, without the window.
     QTest::newRow("all tracks, a card in flight") << 5 << 1 << true;

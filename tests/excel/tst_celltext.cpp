@@ -88,8 +88,10 @@ private Q_SLOTS:
         QTest::newRow("date") << QStringLiteral("2024-03-15") << QStringLiteral("15.03.2024");
         QTest::newRow("midnight") << QStringLiteral("2024-03-15T00:00:00") << QStringLiteral("15.03.2024");
         QTest::newRow("date time") << QStringLiteral("2024-03-15T13:45:10") << QStringLiteral("15.03.2024 13:45:10");
-        QTest::newRow("space separated") << QStringLiteral("2024-03-15 13:45:10") << QStringLiteral("15.03.2024 13:45:10");
-        QTest::newRow("fraction of second") << QStringLiteral("2024-03-15T13:45:10.123") << QStringLiteral("15.03.2024 13:45:10");
+        QTest::newRow("space separated") << QStringLiteral("2024-03-15 13:45:10")
+                                         << QStringLiteral("15.03.2024 13:45:10");
+        QTest::newRow("fraction of second")
+            << QStringLiteral("2024-03-15T13:45:10.123") << QStringLiteral("15.03.2024 13:45:10");
         QTest::newRow("time") << QStringLiteral("13:45:00") << QStringLiteral("13:45:00");
         QTest::newRow("not a date") << QStringLiteral("soon") << QStringLiteral("soon");
     }

@@ -21,8 +21,8 @@ namespace {
 QString fixture(const QString& name)
 {
     const QString source = qEnvironmentVariable("STRIPEWELL_SOURCE_DIR");
-    const QString folder = source.isEmpty() ? QStringLiteral(STRIPEWELL_EXCEL_FIXTURES)
-                                            : source + QStringLiteral("/tests/excel/fixtures");
+    const QString folder =
+        source.isEmpty() ? QStringLiteral(STRIPEWELL_EXCEL_FIXTURES) : source + QStringLiteral("/tests/excel/fixtures");
     return folder + QLatin1Char('/') + name;
 }
 
@@ -47,23 +47,27 @@ QByteArray contentTypes()
 QByteArray workbookXml(const QByteArray& extra = {})
 {
     return "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-           + extra + "<sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
+           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">" +
+           extra + "<sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
 }
 
 QByteArray workbookRels(const QByteArray& target)
 {
     return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-           "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
-           "Target=\"" + target + "\"/>"
-           "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+           "<Relationship Id=\"rId1\" "
+           "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet\" "
+           "Target=\"" +
+           target +
+           "\"/>"
+           "<Relationship Id=\"rId2\" "
+           "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
            "Target=\"sharedStrings.xml\"/></Relationships>";
 }
 
 QByteArray sheetXml(const QByteArray& rows)
 {
-    return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + rows
-           + "</sheetData></worksheet>";
+    return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + rows +
+           "</sheetData></worksheet>";
 }
 
 // A minimal xlsx package with the given sheet rows and shared strings.
@@ -82,8 +86,8 @@ QByteArray odsContent(const QByteArray& tables)
 {
     return "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
            "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
-           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:spreadsheet>"
-           + tables + "</office:spreadsheet></office:body></office:document-content>";
+           "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:spreadsheet>" +
+           tables + "</office:spreadsheet></office:body></office:document-content>";
 }
 
 QList<QPair<QString, QByteArray>> odsPackage(const QByteArray& tables)
@@ -172,8 +176,8 @@ void TestWorkbook::producers_data()
         QString text;
         QStringList only; // the producers that wrote it; all when empty
     };
-    const QStringList formulaValues = {QStringLiteral("xlsxwriter.xlsx"), QStringLiteral("xlsxwriter_inline.xlsx"),
-                                       QStringLiteral("libreoffice.ods"), QStringLiteral("libreoffice.xls"),
+    const QStringList formulaValues = {QStringLiteral("xlsxwriter.xlsx"),  QStringLiteral("xlsxwriter_inline.xlsx"),
+                                       QStringLiteral("libreoffice.ods"),  QStringLiteral("libreoffice.xls"),
                                        QStringLiteral("libreoffice.xlsx"), QStringLiteral("biff5.xls")};
     const QStringList notXlwt = QStringList(formulaValues) << QStringLiteral("openpyxl.xlsx");
     const QStringList notLibreOffice = {QStringLiteral("openpyxl.xlsx"), QStringLiteral("xlsxwriter.xlsx"),
@@ -199,7 +203,8 @@ void TestWorkbook::producers_data()
         {"empty row", 6, 1, QString(), {}},
         {"empty cell", 6, 3, QString(), {}},
         {"digits as text", 7, 1, QStringLiteral("0012"), {}},
-        {"sixteen digits", 7, 2, QStringLiteral("1234567890123456"), QStringList(notLibreOffice) << QStringLiteral("libreoffice.xls") << QStringLiteral("libreoffice.ods")},
+        {"sixteen digits", 7, 2, QStringLiteral("1234567890123456"),
+         QStringList(notLibreOffice) << QStringLiteral("libreoffice.xls") << QStringLiteral("libreoffice.ods")},
         // LibreOffice keeps 15 significant digits when it writes xlsx.
         {"sixteen digits rounded", 7, 2, QStringLiteral("1234567890123460"), {QStringLiteral("libreoffice.xlsx")}},
         {"binary fraction", 7, 3, QStringLiteral("0,3"), notXlwt},
@@ -255,10 +260,18 @@ void TestWorkbook::dates_data()
     QTest::addColumn<QString>("text");
     const QString noon = QStringLiteral("15.03.2024 12:00:00");
     const QList<QPair<const char*, QString>> rows = {
-        {"never expires", QStringLiteral("31.12.9999")}, {"after 2100", QStringLiteral("01.03.2100")},
-        {"serial 60", QStringLiteral("28.02.1900")},     {"rounded to midnight", QStringLiteral("00:00:00")},
-        {"elapsed hours", QStringLiteral("255:10:10")}, {"yyyy", noon}, {"mmm", noon}, {"dd", noon}, {"hh", noon},
-        {"ss", noon}, {"dddd", noon}, {"first of March 1900", QStringLiteral("01.03.1900")},
+        {"never expires", QStringLiteral("31.12.9999")},
+        {"after 2100", QStringLiteral("01.03.2100")},
+        {"serial 60", QStringLiteral("28.02.1900")},
+        {"rounded to midnight", QStringLiteral("00:00:00")},
+        {"elapsed hours", QStringLiteral("255:10:10")},
+        {"yyyy", noon},
+        {"mmm", noon},
+        {"dd", noon},
+        {"hh", noon},
+        {"ss", noon},
+        {"dddd", noon},
+        {"first of March 1900", QStringLiteral("01.03.1900")},
     };
     for (const char* file : {"dates.xlsx", "dates.xls", "dates_xlwt.xls", "dates.ods"}) {
         for (int i = 0; i < rows.size(); ++i)
@@ -268,7 +281,8 @@ void TestWorkbook::dates_data()
         // xlsxwriter writes ="" without t="str", as openpyxl writes a formula it did not compute.
         if (QByteArrayView(file) != "dates.xlsx")
             QTest::addRow("%s empty-text formula", file) << QString::fromLatin1(file) << 13 << 1 << QString();
-        QTest::addRow("%s after it", file) << QString::fromLatin1(file) << 13 << 2 << QStringLiteral("after the empty text");
+        QTest::addRow("%s after it", file)
+            << QString::fromLatin1(file) << 13 << 2 << QStringLiteral("after the empty text");
         QTest::addRow("%s chart data", file) << QString::fromLatin1(file) << 23 << 3 << QStringLiteral("9");
         QTest::addRow("%s no chart cache as cells", file) << QString::fromLatin1(file) << 24 << 3 << QString();
     }
@@ -301,24 +315,26 @@ void TestWorkbook::patchedXls_data()
     };
     const QByteArray xlwt = fixtureBytes("xlwt.xls");
     const QByteArray office = fixtureBytes("libreoffice.xls");
-    QTest::newRow("stream named in capitals") << patched(xlwt, "57006f0072006b0062006f006f006b00", 0, "57004f0052004b0042004f004f004b00")
-                                              << 1 << 1 << QStringLiteral("Имя");
+    QTest::newRow("stream named in capitals")
+        << patched(xlwt, "57006f0072006b0062006f006f006b00", 0, "57004f0052004b0042004f004f004b00") << 1 << 1
+        << QStringLiteral("Имя");
     // LibreOffice's A8 formula ="ab"&"cd" turned into one whose stored result is an empty text.
-    QTest::newRow("empty-text formula result") << patched(office, "070000000f000000000000000000", 6, "030000000000ffff")
-                                               << 8 << 1 << QString();
+    QTest::newRow("empty-text formula result")
+        << patched(office, "070000000f000000000000000000", 6, "030000000000ffff") << 8 << 1 << QString();
     // The active sheet's BOUNDSHEET says chart sheet: none of its records are cells.
     QTest::newRow("chart sheet active") << patched(office, "85001400ce070000", 9, "02") << 2 << 2 << QString();
-    QTest::newRow("cell written twice keeps the first") << patched(xlwt, "7e020a0003000100", 4, "01") << 2 << 2
-                                                        << QStringLiteral("12345");
-    QTest::newRow("date past 9999 stays a number") << patched(xlwt, "bd00120001000100", 16, "021bb700") << 2 << 3
-                                                   << QStringLiteral("3000000");
-    QTest::newRow("cell record in the globals ignored") << patched(xlwt, "42000200b004", 0, "0302") << 1 << 1
-                                                        << QStringLiteral("Имя");
-    QTest::newRow("text outside the dimensions") << patched(xlwt, "fd000a000000000011000100", 0, "04020a003b00") << 60 << 1
-                                                 << QString(QChar(u'\0'));
-    QTest::newRow("other sheet without its BOF") << patched(xlwt, "85001600a8040000", 4, "a9040000") << 1 << 1
-                                                 << QStringLiteral("Имя");
-    QTest::newRow("text cut at its record") << patched(xlwt, "fd000a0008001900", 0, "0402") << 9 << 26 << QString(QChar(u'\0'));
+    QTest::newRow("cell written twice keeps the first")
+        << patched(xlwt, "7e020a0003000100", 4, "01") << 2 << 2 << QStringLiteral("12345");
+    QTest::newRow("date past 9999 stays a number")
+        << patched(xlwt, "bd00120001000100", 16, "021bb700") << 2 << 3 << QStringLiteral("3000000");
+    QTest::newRow("cell record in the globals ignored")
+        << patched(xlwt, "42000200b004", 0, "0302") << 1 << 1 << QStringLiteral("Имя");
+    QTest::newRow("text outside the dimensions")
+        << patched(xlwt, "fd000a000000000011000100", 0, "04020a003b00") << 60 << 1 << QString(QChar(u'\0'));
+    QTest::newRow("other sheet without its BOF")
+        << patched(xlwt, "85001600a8040000", 4, "a9040000") << 1 << 1 << QStringLiteral("Имя");
+    QTest::newRow("text cut at its record")
+        << patched(xlwt, "fd000a0008001900", 0, "0402") << 9 << 26 << QString(QChar(u'\0'));
 }
 
 void TestWorkbook::patchedXls()
@@ -461,12 +477,12 @@ void TestWorkbook::csvInUtf16()
 void TestWorkbook::csvInPieces_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("lead");                // a line of the same delimiters; none: not led
+    QTest::addColumn<QByteArray>("lead");          // a line of the same delimiters; none: not led
     QTest::addColumn<QList<QStringList>>("table"); // rows from 1, columns from A; none: as read whole
     const QList<std::pair<const char*, QByteArray>> fixtures = {{"semicolon_1251.csv", "x;x;x\r\n"},
-                                                                 {"comma_utf8.csv", "x,x,x\r\n"},
-                                                                 {"tab_utf8_bom.csv", "x\tx\tx\r\n"},
-                                                                 {"decimal_commas.csv", "x;x;x\r\n"}};
+                                                                {"comma_utf8.csv", "x,x,x\r\n"},
+                                                                {"tab_utf8_bom.csv", "x\tx\tx\r\n"},
+                                                                {"decimal_commas.csv", "x;x;x\r\n"}};
     for (const auto& [name, lead] : fixtures) {
         QFile file(fixture(QString::fromLatin1(name)));
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -491,7 +507,8 @@ void TestWorkbook::csvInPieces_data()
     QList<QStringList> cyrillic(200, QStringList{QStringLiteral("имя"), QStringLiteral("Ёж")});
     cyrillic << QStringList{QStringLiteral("А"), QStringLiteral("я")};
     QTest::newRow("Windows-1251 seen only at the end")
-        << QByteArray("\xE8\xEC\xFF;\xA8\xE6\r\n").repeated(200) + "\xC0;\xFF\r\n" << QByteArray("x;x\r\n") << cyrillic;
+        << QByteArray("\xE8\xEC\xFF;\xA8\xE6\r\n").repeated(200) + "\xC0;\xFF\r\n"
+        << QByteArray("x;x\r\n") << cyrillic;
 }
 
 // However the file arrives, in pieces of a byte or more, it reads the same:
@@ -543,36 +560,47 @@ void TestWorkbook::handMadeXlsx_data()
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("text");
     const QByteArray relative = "worksheets/sheet1.xml";
-    QTest::newRow("no cell references") << QByteArray("<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c><v>4</v></c></row>")
-                                        << QByteArray() << relative << QStringLiteral("B2") << QStringLiteral("4");
-    QTest::newRow("phonetic run left out") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
-                                           << QByteArray("<si><r><t>漢</t></r><r><t>字</t></r><rPh sb=\"0\" eb=\"1\"><t>かんじ</t></rPh></si>")
-                                           << relative << QStringLiteral("A1") << QStringLiteral("漢字");
+    QTest::newRow("no cell references")
+        << QByteArray("<row><c><v>1</v></c><c><v>2</v></c></row><row><c/><c><v>4</v></c></row>") << QByteArray()
+        << relative << QStringLiteral("B2") << QStringLiteral("4");
+    QTest::newRow("phonetic run left out")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
+        << QByteArray("<si><r><t>漢</t></r><r><t>字</t></r><rPh sb=\"0\" eb=\"1\"><t>かんじ</t></rPh></si>") << relative
+        << QStringLiteral("A1") << QStringLiteral("漢字");
     QTest::newRow("absolute target") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>7</v></c></row>") << QByteArray()
-                                     << QByteArray("/xl/worksheets/sheet1.xml") << QStringLiteral("A1") << QStringLiteral("7");
+                                     << QByteArray("/xl/worksheets/sheet1.xml") << QStringLiteral("A1")
+                                     << QStringLiteral("7");
     QTest::newRow("target through ..") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>8</v></c></row>") << QByteArray()
-                                       << QByteArray("../xl/worksheets/sheet1.xml") << QStringLiteral("A1") << QStringLiteral("8");
-    QTest::newRow("ISO date cell") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-03-15T00:00:00</v></c></row>")
+                                       << QByteArray("../xl/worksheets/sheet1.xml") << QStringLiteral("A1")
+                                       << QStringLiteral("8");
+    QTest::newRow("ISO date cell") << QByteArray(
+                                          "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2024-03-15T00:00:00</v></c></row>")
                                    << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("15.03.2024");
     QTest::newRow("error cell") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"e\"><v>#N/A</v></c></row>") << QByteArray()
                                 << relative << QStringLiteral("A1") << QStringLiteral("#N/A");
-    QTest::newRow("exponent in file") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1.2345E+4</v></c></row>") << QByteArray()
-                                      << relative << QStringLiteral("A1") << QStringLiteral("12345");
-    QTest::newRow("column past Z ignored") << QByteArray("<row r=\"1\"><c r=\"AA1\"><v>1</v></c><c r=\"Z1\"><v>2</v></c></row>")
-                                           << QByteArray() << relative << QStringLiteral("Z1") << QStringLiteral("2");
-    QTest::newRow("cells out of order") << QByteArray("<row r=\"3\"><c r=\"A3\"><v>3</v></c></row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")
-                                        << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("1");
+    QTest::newRow("exponent in file") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>1.2345E+4</v></c></row>")
+                                      << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("12345");
+    QTest::newRow("column past Z ignored")
+        << QByteArray("<row r=\"1\"><c r=\"AA1\"><v>1</v></c><c r=\"Z1\"><v>2</v></c></row>") << QByteArray()
+        << relative << QStringLiteral("Z1") << QStringLiteral("2");
+    QTest::newRow("cells out of order")
+        << QByteArray("<row r=\"3\"><c r=\"A3\"><v>3</v></c></row><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")
+        << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("1");
     QTest::newRow("escaped characters") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>")
-                                        << QByteArray("<si><t>a_x000D_\nb_x0009_c_x005F_x0041_ _x00e9_</t></si>") << relative
-                                        << QStringLiteral("A1") << QStringLiteral("a\nb\tc_x0041_ \u00e9");
-    QTest::newRow("XML line ends") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d</t></is></c></row>")
-                                   << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a\nb\nc\rd");
-    QTest::newRow("entry names with backslashes") << QByteArray("<row r=\"1\"><c r=\"A1\"><v>9</v></c></row>") << QByteArray()
-                                                  << QByteArray("worksheets\\sheet1.xml") << QStringLiteral("A1") << QStringLiteral("9");
-    QTest::newRow("Excel's empty-text formula") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c></row>")
-                                                << QByteArray() << relative << QStringLiteral("A1") << QString();
-    QTest::newRow("entity reference") << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c></row>")
-                                      << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a&b");
+                                        << QByteArray("<si><t>a_x000D_\nb_x0009_c_x005F_x0041_ _x00e9_</t></si>")
+                                        << relative << QStringLiteral("A1") << QStringLiteral("a\nb\tc_x0041_ \u00e9");
+    QTest::newRow("XML line ends")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a\r\nb\rc&#13;d</t></is></c></row>")
+        << QByteArray() << relative << QStringLiteral("A1") << QStringLiteral("a\nb\nc\rd");
+    QTest::newRow("entry names with backslashes")
+        << QByteArray("<row r=\"1\"><c r=\"A1\"><v>9</v></c></row>") << QByteArray()
+        << QByteArray("worksheets\\sheet1.xml") << QStringLiteral("A1") << QStringLiteral("9");
+    QTest::newRow("Excel's empty-text formula")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c></row>") << QByteArray() << relative
+        << QStringLiteral("A1") << QString();
+    QTest::newRow("entity reference")
+        << QByteArray("<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&amp;b</t></is></c></row>") << QByteArray()
+        << relative << QStringLiteral("A1") << QStringLiteral("a&b");
 }
 
 void TestWorkbook::handMadeXlsx()
@@ -599,24 +627,27 @@ void TestWorkbook::handMadeOds_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("text");
-    const QByteArray repeated = "<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"3\">"
-                                "<table:table-cell/><table:table-cell table:number-columns-repeated=\"2\" "
-                                "office:value-type=\"float\" office:value=\"5\"><text:p>5</text:p></table:table-cell>"
-                                "</table:table-row><table:table-row table:number-rows-repeated=\"1048572\"/>"
-                                "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>a<text:s text:c=\"2\"/>b"
-                                "<text:line-break/>c</text:p><office:annotation><text:p>comment</text:p></office:annotation>"
-                                "</table:table-cell></table:table-row></table:table>";
+    const QByteArray repeated =
+        "<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"3\">"
+        "<table:table-cell/><table:table-cell table:number-columns-repeated=\"2\" "
+        "office:value-type=\"float\" office:value=\"5\"><text:p>5</text:p></table:table-cell>"
+        "</table:table-row><table:table-row table:number-rows-repeated=\"1048572\"/>"
+        "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>a<text:s text:c=\"2\"/>b"
+        "<text:line-break/>c</text:p><office:annotation><text:p>comment</text:p></office:annotation>"
+        "</table:table-cell></table:table-row></table:table>";
     QTest::newRow("repeated cell") << repeated << 3 << 3 << QStringLiteral("5");
     QTest::newRow("before repeat") << repeated << 2 << 1 << QString();
     QTest::newRow("after repeats") << repeated << 4 << 2 << QString();
     QTest::newRow("spaces and breaks, no comment") << repeated << 1048576 << 1 << QStringLiteral("a  b\nc");
-    QTest::newRow("XML line ends") << QByteArray("<table:table table:name=\"T\"><table:table-row><table:table-cell><text:p>a\r\nb</text:p>"
-                                                 "</table:table-cell></table:table-row></table:table>")
-                                   << 1 << 1 << QStringLiteral("a\nb");
-    QTest::newRow("first table when no settings") << QByteArray("<table:table table:name=\"A\"><table:table-row><table:table-cell "
-                                                                 "office:value-type=\"string\"><text:p>one</text:p></table:table-cell>"
-                                                                 "</table:table-row></table:table><table:table table:name=\"B\"/>")
-                                                  << 1 << 1 << QStringLiteral("one");
+    QTest::newRow("XML line ends")
+        << QByteArray("<table:table table:name=\"T\"><table:table-row><table:table-cell><text:p>a\r\nb</text:p>"
+                      "</table:table-cell></table:table-row></table:table>")
+        << 1 << 1 << QStringLiteral("a\nb");
+    QTest::newRow("first table when no settings")
+        << QByteArray("<table:table table:name=\"A\"><table:table-row><table:table-cell "
+                      "office:value-type=\"string\"><text:p>one</text:p></table:table-cell>"
+                      "</table:table-row></table:table><table:table table:name=\"B\"/>")
+        << 1 << 1 << QStringLiteral("one");
 }
 
 void TestWorkbook::handMadeOds()
@@ -643,7 +674,8 @@ void TestWorkbook::corruptFiles_data()
     const QByteArray xls = fixtureBytes("libreoffice.xls");
     const QByteArray ods = fixtureBytes("libreoffice.ods");
     QTest::newRow("empty") << QStringLiteral("empty.xlsx") << QByteArray() << QStringLiteral("пуст");
-    QTest::newRow("text named xlsx") << QStringLiteral("text.xlsx") << QByteArray("hello") << QStringLiteral("повреждён");
+    QTest::newRow("text named xlsx") << QStringLiteral("text.xlsx") << QByteArray("hello")
+                                     << QStringLiteral("повреждён");
     QTest::newRow("unknown") << QStringLiteral("picture.png") << QByteArray("\x89PNG....") << QStringLiteral("формат");
     const auto zipBytes = [this](const QList<QPair<QString, QByteArray>>& entries) {
         QFile file(zipFile(QStringLiteral("made.zip"), entries));
@@ -655,38 +687,47 @@ void TestWorkbook::corruptFiles_data()
                       "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
                       "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
                       "</manifest:file-entry></manifest:manifest>"});
-    QTest::newRow("ods with a password") << QStringLiteral("secret.ods") << zipBytes(encrypted) << QStringLiteral("защищена паролем");
+    QTest::newRow("ods with a password") << QStringLiteral("secret.ods") << zipBytes(encrypted)
+                                         << QStringLiteral("защищена паролем");
     // Expansions that ods repeats and text:s ask for are counted before they are made.
     QTest::newRow("ods repeats past the cell bound")
         << QStringLiteral("repeats.ods")
-        << zipBytes(odsPackage("<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"1048576\">"
-                               "<table:table-cell table:number-columns-repeated=\"26\"><text:p>x</text:p></table:table-cell>"
-                               "</table:table-row></table:table>"))
+        << zipBytes(
+               odsPackage("<table:table table:name=\"T\"><table:table-row table:number-rows-repeated=\"1048576\">"
+                          "<table:table-cell table:number-columns-repeated=\"26\"><text:p>x</text:p></table:table-cell>"
+                          "</table:table-row></table:table>"))
         << QStringLiteral("слишком много ячеек");
     QByteArray spaces = "<table:table table:name=\"T\">";
     for (int row = 0; row < 14; ++row)
-        spaces += "<table:table-row><table:table-cell><text:p>" + QByteArray("<text:s text:c=\"1000\"/>").repeated(5000)
-                  + "</text:p></table:table-cell></table:table-row>";
-    QTest::newRow("ods spaces past the text bound") << QStringLiteral("spaces.ods") << zipBytes(odsPackage(spaces + "</table:table>"))
-                                                    << QStringLiteral("слишком много текста");
-    QTest::newRow("xlsb") << QStringLiteral("binary.xlsb")
-                          << zipBytes({{QStringLiteral("[Content_Types].xml"), contentTypes()},
-                                       {QStringLiteral("_rels/.rels"),
-                                        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                                        "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
-                                       {QStringLiteral("xl/workbook.bin"), QByteArray("\x83\x01\x00", 3)}})
-                          << QStringLiteral("формат не поддерживается");
-    QTest::newRow("text document as ods") << QStringLiteral("letter.ods")
-                                          << zipBytes({{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.text"},
-                                                       {QStringLiteral("content.xml"), "<x/>"}})
-                                          << QStringLiteral("формат не поддерживается");
+        spaces += "<table:table-row><table:table-cell><text:p>" +
+                  QByteArray("<text:s text:c=\"1000\"/>").repeated(5000) +
+                  "</text:p></table:table-cell></table:table-row>";
+    QTest::newRow("ods spaces past the text bound")
+        << QStringLiteral("spaces.ods") << zipBytes(odsPackage(spaces + "</table:table>"))
+        << QStringLiteral("слишком много текста");
+    QTest::newRow("xlsb")
+        << QStringLiteral("binary.xlsb")
+        << zipBytes({{QStringLiteral("[Content_Types].xml"), contentTypes()},
+                     {QStringLiteral("_rels/.rels"),
+                      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                      "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                      "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                     {QStringLiteral("xl/workbook.bin"), QByteArray("\x83\x01\x00", 3)}})
+        << QStringLiteral("формат не поддерживается");
+    QTest::newRow("text document as ods")
+        << QStringLiteral("letter.ods")
+        << zipBytes({{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.text"},
+                     {QStringLiteral("content.xml"), "<x/>"}})
+        << QStringLiteral("формат не поддерживается");
     QTest::newRow("Excel 4 worksheet") << QStringLiteral("old.xls") << QByteArray("\x09\x04\x06\x00\x00\x00\x10\x00", 8)
                                        << QStringLiteral("формат не поддерживается");
     // Only its size is looked at: the file is sparse.
-    QTest::newRow("csv past its size limit") << QStringLiteral("huge.csv") << QByteArray("a;b\n") << QStringLiteral("более 128 МБ");
-    QTest::newRow("truncated xlsx") << QStringLiteral("cut.xlsx") << xlsx.left(xlsx.size() / 2) << QStringLiteral("повреждён");
-    QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100) << QStringLiteral("повреждён");
+    QTest::newRow("csv past its size limit")
+        << QStringLiteral("huge.csv") << QByteArray("a;b\n") << QStringLiteral("более 128 МБ");
+    QTest::newRow("truncated xlsx") << QStringLiteral("cut.xlsx") << xlsx.left(xlsx.size() / 2)
+                                    << QStringLiteral("повреждён");
+    QTest::newRow("truncated ods") << QStringLiteral("cut.ods") << ods.left(ods.size() - 100)
+                                   << QStringLiteral("повреждён");
     QTest::newRow("truncated xls") << QStringLiteral("cut.xls") << xls.left(1536) << QStringLiteral("повреждён");
     QTest::newRow("xls header only") << QStringLiteral("head.xls") << xls.left(512) << QStringLiteral("повреждён");
     const QByteArray xlwt = fixtureBytes("xlwt.xls");
@@ -700,18 +741,19 @@ void TestWorkbook::corruptFiles_data()
         return bytes;
     };
     // Refused by the compound-file reader before any record is read.
-    QTest::newRow("xls directory name too long") << QStringLiteral("name.xls")
-                                                 << patched("57006f0072006b0062006f006f006b00", 64, "f8ff")
-                                                 << QStringLiteral("имя в каталоге длиннее 64 байт");
-    QTest::newRow("xls root entry larger than the file") << QStringLiteral("root.xls")
-                                                         << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
-                                                         << QStringLiteral("больше файла");
-    QTest::newRow("xls active sheet not at its offset") << QStringLiteral("offset.xls")
-                                                        << patched("85001600a8040000", 30, "f0") << QStringLiteral("не найден");
+    QTest::newRow("xls directory name too long")
+        << QStringLiteral("name.xls") << patched("57006f0072006b0062006f006f006b00", 64, "f8ff")
+        << QStringLiteral("имя в каталоге длиннее 64 байт");
+    QTest::newRow("xls root entry larger than the file")
+        << QStringLiteral("root.xls") << patched("52006f006f007400200045006e00740072007900", 0x78, "00ffffff")
+        << QStringLiteral("больше файла");
+    QTest::newRow("xls active sheet not at its offset")
+        << QStringLiteral("offset.xls") << patched("85001600a8040000", 30, "f0") << QStringLiteral("не найден");
     QByteArray garbledXls = xls;
     for (qsizetype i = 0x30; i < 0x34; ++i)
         garbledXls[i] = '\x7f';
-    QTest::newRow("xls directory out of file") << QStringLiteral("dir.xls") << garbledXls << QStringLiteral("повреждён");
+    QTest::newRow("xls directory out of file")
+        << QStringLiteral("dir.xls") << garbledXls << QStringLiteral("повреждён");
 }
 
 void TestWorkbook::corruptFiles()
@@ -786,7 +828,8 @@ void TestWorkbook::fileBrokenThenMended()
     excel.openWorkbook(path);
     QCOMPARE(excel.ReadCellText(2, 2), QStringLiteral("2"));
     // Half written: the program that saves it has not finished.
-    const QString xlsx = zipFile(QStringLiteral("live.xlsx"), xlsxPackage("<row r=\"1\"><c r=\"A1\"><v>5</v></c></row>"));
+    const QString xlsx =
+        zipFile(QStringLiteral("live.xlsx"), xlsxPackage("<row r=\"1\"><c r=\"A1\"><v>5</v></c></row>"));
     excel.openWorkbook(xlsx);
     QFile file(xlsx);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -15,7 +15,8 @@ inline bool writeZip(const QString& path, const QList<QPair<QString, QByteArray>
     if (!archive)
         return false;
     for (const auto& [name, content] : entries) {
-        zip_source_t* source = zip_source_buffer(archive, content.constData(), static_cast<zip_uint64_t>(content.size()), 0);
+        zip_source_t* source =
+            zip_source_buffer(archive, content.constData(), static_cast<zip_uint64_t>(content.size()), 0);
         if (!source || zip_file_add(archive, name.toUtf8().constData(), source, ZIP_FL_OVERWRITE) < 0) {
             zip_source_free(source);
             zip_discard(archive);

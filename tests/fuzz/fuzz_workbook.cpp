@@ -123,9 +123,9 @@ SheetCells read(int format, const QByteArray& bytes)
     case 3:
         return WorkbookReader::readCsv(bytes);
     case 4: {
-        const QByteArray zipped = zipParts(bytes, {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
-                                                   "xl/_rels/workbook.xml.rels", "xl/sharedStrings.xml",
-                                                   "xl/styles.xml", "xl/worksheets/sheet1.xml"});
+        const QByteArray zipped =
+            zipParts(bytes, {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                             "xl/sharedStrings.xml", "xl/styles.xml", "xl/worksheets/sheet1.xml"});
         ZipArchive archive(zipped);
         return WorkbookReader::readXlsx(archive);
     }
@@ -165,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
     try {
         const SheetCells cells = read(format, bytes);
-        if (cells.cellCount() > static_cast<std::size_t>(format == 3 ? WorkbookLimits::MaxCsvFields : WorkbookLimits::MaxCells))
+        if (cells.cellCount() >
+            static_cast<std::size_t>(format == 3 ? WorkbookLimits::MaxCsvFields : WorkbookLimits::MaxCells))
             __builtin_trap();
         if (format == 3 && data[size - 1] < 64) // a quarter of them: it reads 140 KB
             comparePieces(bytes, 1 + data[size - 1] % 61);

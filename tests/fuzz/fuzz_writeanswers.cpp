@@ -3,8 +3,8 @@
 // refused before framing or make a frame the terminal takes apart into exactly
 // the texts that went in.
 #include "link/commandset.h"
-#include "writing/cardtexts.h"
 #include "tools/terminalsimulator.h"
+#include "writing/cardtexts.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -141,11 +141,15 @@ void TestCommandSet::parsers_data()
     QTest::newRow("23 separator only") << 4 << reply("55A66") << false << none << none << none;
     QTest::newRow("123") << 5 << reply("11A22B33?") << true << Opt("33") << Opt("11") << Opt("22");
     QTest::newRow("123 drops A..Y in t3") << 5 << reply("1A2CZ3B4?") << true << Opt("4") << Opt("1") << Opt("2Z3");
-    QTest::newRow("123 A and B inside track 1") << 5 << reply("11A22BIVANOV/BORIS A?") << true
-                                                << Opt("IVANOV/BORIS A") << Opt("11") << Opt("22");
+    QTest::newRow("123 A and B inside track 1")
+        << 5 << reply("11A22BIVANOV/BORIS A?") << true << Opt("IVANOV/BORIS A") << Opt("11") << Opt("22");
     QTest::newRow("123 ? before B") << 5 << reply("1A2?B4") << false << none << none << none;
     QTest::newRow("123 no terminator") << 5 << reply("1A2B3") << false << none << none << none;
-    QTest::newRow("123 not ESC") << 5 << QByteArray("Z\x00" "1A2B3?", 8) << false << none << none << none;
+    QTest::newRow("123 not ESC") << 5
+                                 << QByteArray("Z\x00"
+                                               "1A2B3?",
+                                               8)
+                                 << false << none << none << none;
     QTest::newRow("empty") << 5 << QByteArray() << false << none << none << none;
 }
 
@@ -181,9 +185,13 @@ void TestCommandSet::staleBytesAreNotPartOfTheReply()
 
 void TestCommandSet::wireText()
 {
-    QCOMPARE(wireToText(QByteArray("AB\x00" "CD", 5)), QStringLiteral("AB"));
+    QCOMPARE(wireToText(QByteArray("AB\x00"
+                                   "CD",
+                                   5)),
+             QStringLiteral("AB"));
     QCOMPARE(wireToText(QByteArray("\xC0\xFF\xA8")), QStringLiteral("АяЁ"));
-    QCOMPARE(textToWire(QStringLiteral("Яж1€")), QByteArray("\xDF\xE6" "1\x88"));
+    QCOMPARE(textToWire(QStringLiteral("Яж1€")), QByteArray("\xDF\xE6"
+                                                            "1\x88"));
     QCOMPARE(textToWire(QStringLiteral("漢")), QByteArray("?"));
 }
 

@@ -71,7 +71,8 @@ void TestComPort::silenceReturnsNothingAfterTheTimeout()
 
 void TestComPort::replyArrivingWholeIsReadWhole()
 {
-    const QByteArray reply("\x1B\x42" "123B%ABC?");
+    const QByteArray reply("\x1B\x42"
+                           "123B%ABC?");
     m_pty->write(reply);
     QTest::qWait(20);
     QElapsedTimer t;
@@ -86,7 +87,10 @@ void TestComPort::replyInChunksIsNotCut()
     // Bytes delivered in bursts a few milliseconds apart, as a USB adapter does.
     std::thread terminal([this] {
         for (int i = 0; i < 4; ++i) {
-            m_pty->write(QByteArray("\x1B\x42" "12345", i == 0 ? 7 : 5).right(5));
+            m_pty->write(QByteArray("\x1B\x42"
+                                    "12345",
+                                    i == 0 ? 7 : 5)
+                             .right(5));
             std::this_thread::sleep_for(std::chrono::milliseconds(8));
         }
     });
@@ -98,10 +102,12 @@ void TestComPort::replyInChunksIsNotCut()
 
 void TestComPort::smallerCountLeavesTheRest()
 {
-    m_pty->write(QByteArray("\x1B" "abcdefg"));
+    m_pty->write(QByteArray("\x1B"
+                            "abcdefg"));
     QTest::qWait(20);
     QCOMPARE(m_port->readUpTo(4).size(), 4);
-    QCOMPARE(m_port->lastRead(), QByteArray("\x1B" "abc"));
+    QCOMPARE(m_port->lastRead(), QByteArray("\x1B"
+                                            "abc"));
     QCOMPARE(m_port->readUpTo(150).size(), 4);
     QCOMPARE(m_port->lastRead(), QByteArray("defg"));
 }
@@ -143,7 +149,8 @@ void TestComPort::connectTwiceInARow()
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
     QCOMPARE(m_port->PortHandle(), ComPort::Handle::Open);
     QCOMPARE(sent(*m_port, 3), QByteArray("\x1B\x42\x4D"));
-    m_pty->write(QByteArray("\x1B" "x?"));
+    m_pty->write(QByteArray("\x1B"
+                            "x?"));
     QTest::qWait(20);
     QCOMPARE(m_port->readUpTo(150).size(), 3);
 }
@@ -169,7 +176,8 @@ void TestComPort::unopenablePortsFail()
     }
     QVERIFY(!m_port->ConnectPort(name));
     QCOMPARE(m_port->PortHandle(), ComPort::Handle::Failed);
-    m_pty->write(QByteArray("\x1B" "abc?"));
+    m_pty->write(QByteArray("\x1B"
+                            "abc?"));
     QCOMPARE(m_port->readUpTo(150).size(), 0);
     m_port->sendReadCommand();
     QCOMPARE(m_pty->read(50), QByteArray());
@@ -182,7 +190,8 @@ void TestComPort::nonPositiveCountTouchesNothing()
     m_pty->write(QByteArray("\x55"));
     QTest::qWait(20);
     QCOMPARE(m_port->readUpTo(150), QByteArray("\x55"));
-    m_pty->write(QByteArray("\x1B" "zz"));
+    m_pty->write(QByteArray("\x1B"
+                            "zz"));
     QTest::qWait(20);
     QCOMPARE(m_port->readUpTo(0), QByteArray());
     QCOMPARE(m_port->readUpTo(-5), QByteArray());
@@ -204,7 +213,8 @@ void TestComPort::vanishedPortBehavesLikeNone()
     m_pty = std::make_unique<PseudoTerminal>();
     QVERIFY(m_port->ConnectPort(m_pty->slavePath()));
     QVERIFY(!m_port->lost());
-    m_pty->write(QByteArray("\x1B" "k?"));
+    m_pty->write(QByteArray("\x1B"
+                            "k?"));
     QTest::qWait(20);
     QCOMPARE(m_port->readUpTo(150).size(), 3);
 }

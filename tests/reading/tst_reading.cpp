@@ -1,10 +1,10 @@
 #include "appfixture.h"
 
+#include "app/filedialogs.h"
+#include "app/verifypanel.h"
 #include "link/comport.h"
 #include "reading/readloop.h"
 #include "reading/replyassembler.h"
-#include "app/filedialogs.h"
-#include "app/verifypanel.h"
 #include "writing/journal.h"
 #include "writing/readsfile.h"
 
@@ -79,10 +79,7 @@ private:
 // The read loop on that line, with a clock the test moves.
 struct LoopFixture
 {
-    LoopFixture()
-    {
-        port.ConnectPort(QStringLiteral("COM1"));
-    }
+    LoopFixture() { port.ConnectPort(QStringLiteral("COM1")); }
     std::optional<ReadLoop::Card> poll() { return loop.poll(port, nowMs); }
 
     Line line;
@@ -132,17 +129,20 @@ void TestReading::cardAfterCard_data()
     QTest::addColumn<QByteArray>("rearm");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QStringList>("texts"); // tracks 1, 2, 3; null where the reply leaves a track alone
-    QTest::newRow("Track 1") << 0 << QByteArray("\x1B\x42\x4D") << QByteArray("\x1B\x42\x4D") << QByteArray("%B4000^IVANOV?")
-                             << QStringList{QStringLiteral("B4000^IVANOV"), {}, {}};
-    QTest::newRow("Track 2") << 1 << QByteArray("\x1B\x5D\x54") << QByteArray("\x1B\x5D\x4D") << QByteArray("4000'2512?")
-                             << QStringList{{}, QStringLiteral("4000=2512"), {}};
+    QTest::newRow("Track 1") << 0 << QByteArray("\x1B\x42\x4D") << QByteArray("\x1B\x42\x4D")
+                             << QByteArray("%B4000^IVANOV?") << QStringList{QStringLiteral("B4000^IVANOV"), {}, {}};
+    QTest::newRow("Track 2") << 1 << QByteArray("\x1B\x5D\x54") << QByteArray("\x1B\x5D\x4D")
+                             << QByteArray("4000'2512?") << QStringList{{}, QStringLiteral("4000=2512"), {}};
     QTest::newRow("Track 3") << 2 << QByteArray("\x1B\x54\x5D") << QByteArray("\x1B\x54\x5D") << QByteArray("0123'45?")
                              << QStringList{{}, {}, QStringLiteral("0123=45")};
-    QTest::newRow("Track 1 & 2") << 3 << QByteArray("\x1B\x42\x54") << QByteArray("\x1B\x42\x54") << QByteArray("4000'25BIVANOV?")
+    QTest::newRow("Track 1 & 2") << 3 << QByteArray("\x1B\x42\x54") << QByteArray("\x1B\x42\x54")
+                                 << QByteArray("4000'25BIVANOV?")
                                  << QStringList{QStringLiteral("IVANOV"), QStringLiteral("4000'25"), {}};
-    QTest::newRow("Track 2 & 3") << 4 << QByteArray("\x1B\x42\x5D") << QByteArray("\x1B\x42\x5D") << QByteArray("4000A0123?")
+    QTest::newRow("Track 2 & 3") << 4 << QByteArray("\x1B\x42\x5D") << QByteArray("\x1B\x42\x5D")
+                                 << QByteArray("4000A0123?")
                                  << QStringList{{}, QStringLiteral("4000"), QStringLiteral("0123")};
-    QTest::newRow("Track 1 & 2 & 3") << 5 << QByteArray("\x1B\x42\x74") << QByteArray("\x1B\x42\x74") << QByteArray("4000A0123BSMITH?")
+    QTest::newRow("Track 1 & 2 & 3") << 5 << QByteArray("\x1B\x42\x74") << QByteArray("\x1B\x42\x74")
+                                     << QByteArray("4000A0123BSMITH?")
                                      << QStringList{QStringLiteral("SMITH"), QStringLiteral("4000"),
                                                     QStringLiteral("0123")};
 }
@@ -204,10 +204,11 @@ void TestReading::longThreeTrackCardIsRead()
     const QByteArray whole = reply(t2 + 'A' + t3 + 'B' + t1 + '?');
     QVERIFY(whole.size() > ReadLoop::PollBytes);
     f.line.terminalSends(whole);
-    QVERIFY(!f.poll()); // 150 bytes
+    QVERIFY(!f.poll());         // 150 bytes
     const auto read = f.poll(); // the rest
     QVERIFY(read);
-    QCOMPARE(shownTexts(*read), (QStringList{QString::fromLatin1(t1), QString::fromLatin1(t2), QString::fromLatin1(t3)}));
+    QCOMPARE(shownTexts(*read),
+             (QStringList{QString::fromLatin1(t1), QString::fromLatin1(t2), QString::fromLatin1(t3)}));
 }
 
 void TestReading::staleTailDoesNotCompleteAFragment()
@@ -343,15 +344,31 @@ void TestReading::verifiesCardsSwipedBack()
         Journal journal(f.dir.filePath(QStringLiteral("journal.csv")));
         journal.setJob(QStringLiteral("job.swj"));
         const QDateTime at = QDateTime::fromString(QStringLiteral("2026-03-02T10:00:00+03:00"), Qt::ISODate);
-        journal.append({at, 1, 1, {QStringLiteral("SMITH"), QStringLiteral("4000"), QStringLiteral("0123")},
-                        Journal::Outcome::Written, {}});
-        journal.append({at, 1, 2, {QStringLiteral("JONES"), QStringLiteral("4001"), QStringLiteral("0124")},
-                        Journal::Outcome::Written, {}});
-        journal.append({at, 1, 3, {QStringLiteral("BROWN"), QStringLiteral("4002"), QStringLiteral("0125")},
-                        Journal::Outcome::Written, {}});
+        journal.append({at,
+                        1,
+                        1,
+                        {QStringLiteral("SMITH"), QStringLiteral("4000"), QStringLiteral("0123")},
+                        Journal::Outcome::Written,
+                        {}});
+        journal.append({at,
+                        1,
+                        2,
+                        {QStringLiteral("JONES"), QStringLiteral("4001"), QStringLiteral("0124")},
+                        Journal::Outcome::Written,
+                        {}});
+        journal.append({at,
+                        1,
+                        3,
+                        {QStringLiteral("BROWN"), QStringLiteral("4002"), QStringLiteral("0125")},
+                        Journal::Outcome::Written,
+                        {}});
         journal.setJob(QStringLiteral("other.swj"));
-        journal.append({at, 2, 1, {QStringLiteral("GREEN"), QStringLiteral("4003"), QStringLiteral("0126")},
-                        Journal::Outcome::Written, {}});
+        journal.append({at,
+                        2,
+                        1,
+                        {QStringLiteral("GREEN"), QStringLiteral("4003"), QStringLiteral("0126")},
+                        Journal::Outcome::Written,
+                        {}});
     }
     QFile damaged(f.dir.filePath(QStringLiteral("journal.csv")));
     QVERIFY(damaged.open(QIODevice::Append));
@@ -366,8 +383,9 @@ void TestReading::verifiesCardsSwipedBack()
     panel->switchBox()->setChecked(true);
     QVERIFY(!panel->isHidden());
     QCOMPARE(f.form1->height(), height + VerifyPanel::PanelHeight);
-    QCOMPARE(panel->countsLabel()->text(), QStringLiteral("Верно: 0   Различаются: 0   Нет в журнале: 0   Не прочитаны: 3 "
-                                                          "из 3   Повреждённых строк журнала: 1"));
+    QCOMPARE(panel->countsLabel()->text(),
+             QStringLiteral("Верно: 0   Различаются: 0   Нет в журнале: 0   Не прочитаны: 3 "
+                            "из 3   Повреждённых строк журнала: 1"));
     control<QPushButton>(f.form1, "SpeedButton3")->click();
     const auto swipe = [&f, panel](const QByteArray& data) {
         f.terminalSends(reply(data));
@@ -382,8 +400,9 @@ void TestReading::verifiesCardsSwipedBack()
     QCOMPARE(swipe("4001A9124BJONES?"), QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка 3"));
     QVERIFY(panel->detailLabel()->toolTip().contains(QStringLiteral("дорожка 3 «9124» вместо «0124»")));
     QCOMPARE(swipe("4003A0126BGREEN?"), QStringLiteral("НЕТ В ЖУРНАЛЕ")); // another job's card
-    QCOMPARE(panel->countsLabel()->text(), QStringLiteral("Верно: 1   Различаются: 1   Нет в журнале: 1   Не прочитаны: 1 "
-                                                          "из 3   Повреждённых строк журнала: 1"));
+    QCOMPARE(panel->countsLabel()->text(),
+             QStringLiteral("Верно: 1   Различаются: 1   Нет в журнале: 1   Не прочитаны: 1 "
+                            "из 3   Повреждённых строк журнала: 1"));
     // All runs: the journal is read again, and the counts start over.
     panel->scopeBox()->setCurrentIndex(2);
     QVERIFY(panel->countsLabel()->text().contains(QStringLiteral("Не прочитаны: 4 из 4")));
@@ -456,18 +475,17 @@ void TestReading::assembler_data()
     QTest::addColumn<qint64>("checkMs");
     QTest::addColumn<bool>("stale");
     const QByteArray esc("\x1B");
-    const QByteArray longest = esc + 'B' + QByteArray(40, '1') + 'A' + QByteArray(107, '2') + 'B' +
-                               QByteArray(79, 'N') + '?';
+    const QByteArray longest =
+        esc + 'B' + QByteArray(40, '1') + 'A' + QByteArray(107, '2') + 'B' + QByteArray(79, 'N') + '?';
     QTest::newRow("two pieces") << QList<QByteArray>{esc + "B12", "3B4"} << esc + "B123B4" << qint64(2) << false;
-    QTest::newRow("noise before ESC") << QList<QByteArray>{"\x55\xFF" + esc + "B1"} << esc + "B1" << qint64(1)
-                                      << false;
+    QTest::newRow("noise before ESC") << QList<QByteArray>{"\x55\xFF" + esc + "B1"} << esc + "B1" << qint64(1) << false;
     QTest::newRow("noise alone") << QList<QByteArray>{"\x55"} << QByteArray() << qint64(5000) << false;
-    QTest::newRow("ESC starts afresh") << QList<QByteArray>{esc + "B12", "3" + esc + "B9"} << esc + "B9"
-                                       << qint64(2) << false;
+    QTest::newRow("ESC starts afresh") << QList<QByteArray>{esc + "B12", "3" + esc + "B9"} << esc + "B9" << qint64(2)
+                                       << false;
     QTest::newRow("longest reply, in three reads")
         << QList<QByteArray>{longest.left(96), longest.mid(96, 96), longest.mid(192)} << longest << qint64(3) << false;
-    QTest::newRow("quiet just under a second") << QList<QByteArray>{esc + "B12"} << esc + "B12"
-                                               << qint64(ReplyAssembler::QuietLimitMs - 1) << false;
+    QTest::newRow("quiet just under a second")
+        << QList<QByteArray>{esc + "B12"} << esc + "B12" << qint64(ReplyAssembler::QuietLimitMs - 1) << false;
     QTest::newRow("quiet a second") << QList<QByteArray>{esc + "B12"} << esc + "B12"
                                     << qint64(ReplyAssembler::QuietLimitMs) << true;
     QTest::newRow("past the limit: given up once quiet")

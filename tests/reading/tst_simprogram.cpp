@@ -77,8 +77,9 @@ void TestSimulatorProgram::readsEachChoice()
     for (const SimCard& card : fullCards())
         deck += card.toLine() + '\n';
     // Each card is swiped 50 ms after the terminal is armed for it.
-    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--present-after"), QStringLiteral("50"),
-                                        QStringLiteral("--delivery"), delivery}, deck);
+    SimulatorProgram sim(
+        f.dir.path(), {QStringLiteral("--present-after"), QStringLiteral("50"), QStringLiteral("--delivery"), delivery},
+        deck);
     QFile config(f.dir.filePath(QStringLiteral("config.rwc")));
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("0\r\n");
@@ -88,9 +89,11 @@ void TestSimulatorProgram::readsEachChoice()
     QCheckBox* checks[] = {control<QCheckBox>(f.form1, "CheckBox1"), control<QCheckBox>(f.form1, "CheckBox2"),
                            control<QCheckBox>(f.form1, "CheckBox3")};
     for (int i = 0; i < 3; ++i)
-        if (boxes[i]) checks[i]->setChecked(true);
+        if (boxes[i])
+            checks[i]->setChecked(true);
     for (int i = 0; i < 3; ++i)
-        if (!boxes[i]) checks[i]->setChecked(false);
+        if (!boxes[i])
+            checks[i]->setChecked(false);
     const bool single = boxes.count(true) == 1;
     control<QPushButton>(f.form1, "SpeedButton3")->click();
     QLineEdit* edits[] = {control<QLineEdit>(f.form1, "Edit4"), control<QLineEdit>(f.form1, "Edit5"),
@@ -164,8 +167,8 @@ void TestSimulatorProgram::encodedCardsSwipedBackAreVerified()
     const QString encodedPath = f.dir.filePath(QStringLiteral("encoded.txt"));
     QByteArray encoded;
     {
-        SimulatorProgram writer(f.dir.path(), {QStringLiteral("--encoded"), encodedPath, QStringLiteral("--swipe"),
-                                               QStringLiteral("0")});
+        SimulatorProgram writer(
+            f.dir.path(), {QStringLiteral("--encoded"), encodedPath, QStringLiteral("--swipe"), QStringLiteral("0")});
         f.start();
         QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
         control<QTabWidget>(f.form1, "TabbedNotebook1")->setCurrentIndex(1);

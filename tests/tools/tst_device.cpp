@@ -35,7 +35,8 @@ void TestSimulatedDevice::readsThroughThePort()
     SimClock clock;
     ComPort port(simulatedDeviceFactory(sim, clock));
     QVERIFY(port.ConnectPort(QStringLiteral("COM1")));
-    port.sendCommand("\x1b" "BT");
+    port.sendCommand("\x1b"
+                     "BT");
     clock.advance(1499);
     QCOMPARE(port.readUpTo(150).size(), 0);
     clock.advance(1);

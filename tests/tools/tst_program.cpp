@@ -245,7 +245,10 @@ void TestSimulatorProgram::writesACard()
                                     "0qq"));
     QVERIFY(waitLine(m_sim, "timing-fault ").contains("the terminal needs 200 ms"));
     // With the pause kept the terminal answers as its script says: not written, then written.
-    for (const char* answer : {"\x1b" "0qq", "\x1b" "00p"}) {
+    for (const char* answer : {"\x1b"
+                               "0qq",
+                               "\x1b"
+                               "00p"}) {
         send(frame);
         QTest::qSleep(10 + 200); // the frame's 8 bytes on the line, then the pause for track 1
         send("\x1bj");

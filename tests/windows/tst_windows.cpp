@@ -41,8 +41,8 @@ class OtherProgram
 {
 public:
     explicit OtherProgram(const QString& path, DWORD share)
-        : m_handle(CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                               GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr))
+        : m_handle(CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ,
+                               share, nullptr, OPEN_EXISTING, 0, nullptr))
     {
     }
     ~OtherProgram()
@@ -158,7 +158,12 @@ void TestWindows::journalAppends()
         // The operator looks at the journal in another program while the run goes on.
         OtherProgram viewer(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
         QVERIFY(viewer.holds());
-        journal.append({{}, 1, 1, {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s}, Journal::Outcome::Written, u"ok, \"1\""_s,
+        journal.append({{},
+                        1,
+                        1,
+                        {u"BИВАНОВ"_s, u"1000"_s, u"9000"_s},
+                        Journal::Outcome::Written,
+                        u"ok, \"1\""_s,
                         u"C:\\Users\\Оператор\\Документы\\партия.swj"_s});
     }
     Journal again(path);
@@ -284,12 +289,16 @@ void TestWindows::portExchangeAndLoss()
 
     // An echo arrives within the read's time-outs; the purge drops what came before the send.
     port.purgeReceive();
-    QCOMPARE(port.write("\x1b" "BM", 3), 3);
+    QCOMPARE(port.write("\x1b"
+                        "BM",
+                        3),
+             3);
     port.drain();
     QByteArray echoed;
     for (int i = 0; i < 20 && echoed.size() < 3; ++i)
         echoed += QByteArray(buffer, int(port.read(buffer, 3)));
-    QCOMPARE(echoed, QByteArray("\x1b" "BM"));
+    QCOMPARE(echoed, QByteArray("\x1b"
+                                "BM"));
     QCOMPARE(port.write("stale", 5), 5);
     QTest::qWait(300);
     port.purgeReceive();

@@ -15,8 +15,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -101,8 +101,7 @@ void TestCrash::killedAndResumed_data()
     QTest::addColumn<int>("choice");
     QTest::addColumn<QString>("outcomes"); // the simulator's answers; empty: every card written
     QTest::newRow("all tracks, every card written") << 1u << 12 << 5 << QString();
-    QTest::newRow("tracks 2 and 3, refusals, slow and split answers")
-        << 2u << 12 << 4 << u"WNWDWPWQWV*"_s;
+    QTest::newRow("tracks 2 and 3, refusals, slow and split answers") << 2u << 12 << 4 << u"WNWDWPWQWV*"_s;
 }
 
 void TestCrash::killedAndResumed()
@@ -154,8 +153,8 @@ void TestCrash::killedAndResumed()
     std::optional<Journal::Entry> sent;
     for (const Journal::Entry& e : Journal::read(dir.filePath(u"journal.csv"_s))) {
         if (sent && e.outcome == Journal::Outcome::Sent)
-            inFlightAtKill.insert(SimCard{e.texts.track1.toLatin1(), e.texts.track2.toLatin1(),
-                                          e.texts.track3.toLatin1()}.toLine());
+            inFlightAtKill.insert(
+                SimCard{e.texts.track1.toLatin1(), e.texts.track2.toLatin1(), e.texts.track3.toLatin1()}.toLine());
         sent = e.outcome == Journal::Outcome::Sent ? std::optional<Journal::Entry>(e) : std::nullopt;
     }
     int next = 0;

@@ -185,9 +185,9 @@ void TestWindowRun::runOfCardsFromTheWindow()
     m_form3 = f.app->form3;
     const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
     // The ticks are driven by hand, one answer each: the card goes through at once.
-    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
-                                        QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
-                                        QStringLiteral("0")});
+    SimulatorProgram sim(f.dir.path(),
+                         {QStringLiteral("--write-outcomes"), QString::fromLatin1(Outcomes),
+                          QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"), QStringLiteral("0")});
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("cards.csv")), Workbook));
     f.start();
@@ -206,7 +206,7 @@ void TestWindowRun::runOfCardsFromTheWindow()
     QVERIFY(tickUntil([this] { return logLines() == 2; })); // card 1 written; card 2 refused
     QCOMPARE(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText(),
              QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
-    tick(3); // card 2 again, no answer: still listening
+    tick(3);                                                // card 2 again, no answer: still listening
     control<QPushButton>(f.form1, "SpeedButton9")->click(); // "Отмена"
     QCOMPARE(control<QLineEdit>(f.form1, "Edit2")->text(), QString());
     QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
@@ -261,8 +261,8 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     m_form1 = f.form1;
     m_form3 = f.app->form3;
     const QString encoded = f.dir.filePath(QStringLiteral("encoded.txt"));
-    SimulatorProgram sim(f.dir.path(), {QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"),
-                                        QStringLiteral("0")});
+    SimulatorProgram sim(f.dir.path(),
+                         {QStringLiteral("--encoded"), encoded, QStringLiteral("--swipe"), QStringLiteral("0")});
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("config.rwc")), "0\r\n"));
     QVERIFY(putFile(f.dir.filePath(QStringLiteral("cards.csv")), QByteArray(Workbook).replace("SIDOROV", "SID%ROV")));
     f.start();
@@ -393,8 +393,8 @@ void TestWindowRun::restartAtEachStepOfTheStart()
         tickUntilWritten(*f.app->session);
         const QList<QByteArray> encoded = RestartBatch::encoded(f.dir.filePath(encodedName));
         QVERIFY2(encoded == expected, qPrintable(QStringLiteral("stopped at \"%1\": encoded %2, expected %3")
-                                                    .arg(step, QString::fromLatin1(encoded.join(' ')),
-                                                         QString::fromLatin1(expected.join(' ')))));
+                                                     .arg(step, QString::fromLatin1(encoded.join(' ')),
+                                                          QString::fromLatin1(expected.join(' ')))));
         QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
     }
 }

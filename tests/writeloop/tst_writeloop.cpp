@@ -179,8 +179,10 @@ void TestWriteLoop::staleAnswerBytesAreNeverJudged()
 void TestWriteLoop::bytesWithoutACardSentAreIgnored()
 {
     // An answer-like reply with no card out (the start's 'p' trick of old) gives no verdict.
-    m_terminal->queueRead(QByteArray("\x1B" "00p"));
-    QCOMPARE(m_port->readUpTo(4), QByteArray("\x1B" "00p"));
+    m_terminal->queueRead(QByteArray("\x1B"
+                                     "00p"));
+    QCOMPARE(m_port->readUpTo(4), QByteArray("\x1B"
+                                             "00p"));
     m_tab.edits.track1 = QString();
     start();
     m_terminal->queueRead(QByteArray("\x1B"
@@ -363,8 +365,8 @@ void TestWriteLoop::cardNotSeenWrittenOpensTheNextRun()
     runSteps(2);
     QCOMPARE(track1Texts(m_terminal->frames).mid(2),
              (QStringList{QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")}));
-    QCOMPARE(m_tab.log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1),
-                                      writtenLine(2)}));
+    QCOMPARE(m_tab.log,
+             (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1), writtenLine(2)}));
     QCOMPARE(m_counter.next, 5); // cards 1 .. 4 composed once each
 }
 
@@ -380,14 +382,16 @@ void TestWriteLoop::otherTracksAfterAStopComposeANewCard()
     QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track1, {QStringLiteral("1")}));
     QCOMPARE(m_tab.log, (QStringList{QStringLiteral("1") + WriteLoop::sentAgainLine(), writtenLine(1)}));
     runSteps(1, CommandSet::Track12);
-    QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("2"), QStringLiteral("2")}));
+    QCOMPARE(m_terminal->frames.last(),
+             Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("2"), QStringLiteral("2")}));
     // ... unless the operator drops it: then the next run composes a new card.
     m_session->stopRun();
     QVERIFY(loop().pendingCard());
     start(false);
     QVERIFY(m_tab.log.value(0).contains(QStringLiteral("2|2|")));
     runSteps(1, CommandSet::Track12);
-    QCOMPARE(m_terminal->frames.last(), Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("3"), QStringLiteral("3")}));
+    QCOMPARE(m_terminal->frames.last(),
+             Tracks_Write::buildFrame(CommandSet::Track12, {QStringLiteral("3"), QStringLiteral("3")}));
 }
 
 int runWriteLoopTests(int argc, char** argv)

@@ -141,7 +141,9 @@ struct Refused
 inline QList<Refused> refusedFiles()
 {
     const QByteArray full = JobFile::toJson(fullJob());
-    QJsonArray eightSlots = QJsonDocument::fromJson(full).object()[QStringLiteral("tracks")].toArray()[0]
+    QJsonArray eightSlots = QJsonDocument::fromJson(full)
+                                .object()[QStringLiteral("tracks")]
+                                .toArray()[0]
                                 .toObject()[QStringLiteral("slots")]
                                 .toArray();
     eightSlots.removeLast();
@@ -158,7 +160,8 @@ inline QList<Refused> refusedFiles()
         {"a JSON list", "[1, 2, 3]", JobProblem::NotAJob, S("не является заданием")},
         {"far too large", "{" + QByteArray(JobFormat::MaxFileSize + 10, ' ') + "}", JobProblem::NotAJob,
          S("слишком велик")},
-        {"kind 4", slotField(2, 3, S("kind"), 4), JobProblem::Broken, S("дорожка 2, слот 3: «kind» = 4 вне пределов 0..3")},
+        {"kind 4", slotField(2, 3, S("kind"), 4), JobProblem::Broken,
+         S("дорожка 2, слот 3: «kind» = 4 вне пределов 0..3")},
         {"kind -1", slotField(1, 1, S("kind"), -1), JobProblem::Broken, S("«kind» = -1 вне пределов 0..3")},
         {"kind missing", slotField(1, 1, S("kind"), QJsonValue::Undefined), JobProblem::Broken, S("нет поля «kind»")},
         {"text a number", slotField(1, 1, S("text"), 5), JobProblem::Broken, S("поле «text» не текст")},
@@ -168,19 +171,24 @@ inline QList<Refused> refusedFiles()
         {"counter past 2147483647", slotField(2, 1, S("text"), S("2147483648+1")), JobProblem::Broken,
          S("счётчик «2147483648+1»")},
         {"column 0", slotField(1, 2, S("column"), 0, true), JobProblem::Broken, S("«column» = 0 вне пределов 1..26")},
-        {"column 27", slotField(1, 2, S("column"), 27, true), JobProblem::Broken, S("«column» = 27 вне пределов 1..26")},
+        {"column 27", slotField(1, 2, S("column"), 27, true), JobProblem::Broken,
+         S("«column» = 27 вне пределов 1..26")},
         {"row 0", slotField(1, 2, S("row"), 0, true), JobProblem::Broken, S("«row» = 0 вне пределов 1..2147483647")},
         {"row past 2147483647", slotField(1, 2, S("row"), 2147483648.0, true), JobProblem::Broken,
          S("«row» = 2147483648 вне пределов")},
         {"row a fraction", slotField(1, 2, S("row"), 2.5, true), JobProblem::Broken, S("«row» не целое")},
-        {"step 1000", slotField(1, 2, S("step"), 1000, true), JobProblem::Broken, S("«step» = 1000 вне пределов 0..999")},
+        {"step 1000", slotField(1, 2, S("step"), 1000, true), JobProblem::Broken,
+         S("«step» = 1000 вне пределов 0..999")},
         {"step -1", slotField(1, 2, S("step"), -1, true), JobProblem::Broken, S("«step» = -1 вне пределов 0..999")},
         {"worksheet slot without its column", slotField(1, 2, S("excel"), QJsonValue::Undefined), JobProblem::Broken,
          S("дорожка 1, слот 2: слот Excel без поля «excel»")},
         {"direction x", slotField(1, 2, S("direction"), S("x"), true), JobProblem::Broken, S("направление «x»")},
-        {"digit count 0", trackField(2, S("digitCount"), 0), JobProblem::Broken, S("дорожка 2: «digitCount» = 0 вне пределов 1..10")},
-        {"digit count 11", trackField(3, S("digitCount"), 11), JobProblem::Broken, S("«digitCount» = 11 вне пределов 1..10")},
-        {"eight slots", trackField(1, S("slots"), eightSlots), JobProblem::Broken, S("дорожка 1: нужен список из 9 слотов")},
+        {"digit count 0", trackField(2, S("digitCount"), 0), JobProblem::Broken,
+         S("дорожка 2: «digitCount» = 0 вне пределов 1..10")},
+        {"digit count 11", trackField(3, S("digitCount"), 11), JobProblem::Broken,
+         S("«digitCount» = 11 вне пределов 1..10")},
+        {"eight slots", trackField(1, S("slots"), eightSlots), JobProblem::Broken,
+         S("дорожка 1: нужен список из 9 слотов")},
         {"two tracks", changed([](QJsonObject& root) {
              QJsonArray tracks = root[QStringLiteral("tracks")].toArray();
              tracks.removeLast();

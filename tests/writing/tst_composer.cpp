@@ -3,8 +3,8 @@
 #include "fakecells.h"
 
 #include "app/messages.h"
-#include "app/tracktextvalidator.h"
 #include "app/tform3.h"
+#include "app/tracktextvalidator.h"
 #include "link/comport.h"
 #include "writing/batchsession.h"
 
@@ -66,10 +66,19 @@ private:
     {
         return ::control<T>(m_form.get(), name);
     }
-    QString label(const char* name) const { return control<QLabel>(name)->text(); }
-    void chooseKind(int item) { control<QComboBox>("ComboBox1")->setCurrentIndex(item); }
+    QString label(const char* name) const
+    {
+        return control<QLabel>(name)->text();
+    }
+    void chooseKind(int item)
+    {
+        control<QComboBox>("ComboBox1")->setCurrentIndex(item);
+    }
     void clickSlot(int track, int slot);
-    void add() { QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton); }
+    void add()
+    {
+        QTest::mouseClick(control<QPushButton>("Button1"), Qt::LeftButton);
+    }
     QString slotText(int track, int slot) const;
     void openWorkbook(const QByteArray& csv);
 

@@ -204,14 +204,17 @@ void TestGeneration::cardForTheStripeIsRefused_data()
     QTest::newRow("digits on track 2") << 2 << u"12=34"_s << u";"_s << QString();
     QTest::newRow("B on track 2") << 2 << u"12B34"_s << QString()
                                   << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка C2)."_s;
-    QTest::newRow("ESC on track 3") << 3 << u"12\x1b"_s << QString()
-                                    << u"Карточка не отправлена: дорожка 3 не может нести символ с кодом 0x1B (ячейка C2)."_s;
-    QTest::newRow("GS on track 1") << 1 << u"AB\x1d"_s << QString()
-                                   << u"Карточка не отправлена: дорожка 1 не может нести символ с кодом 0x1D (ячейка C2)."_s;
-    QTest::newRow("Cyrillic on track 1") << 1 << u"ИВАНОВ"_s << QString()
-                                         << u"Карточка не отправлена: дорожка 1 не может нести символ «И» (ячейка C2)."_s;
-    QTest::newRow("sentinel in a text slot") << 1 << u"IVANOV"_s << u"%"_s
-                                             << u"Карточка не отправлена: дорожка 1 не может нести символ «%» (слот 2)."_s;
+    QTest::newRow("ESC on track 3")
+        << 3 << u"12\x1b"_s << QString()
+        << u"Карточка не отправлена: дорожка 3 не может нести символ с кодом 0x1B (ячейка C2)."_s;
+    QTest::newRow("GS on track 1")
+        << 1 << u"AB\x1d"_s << QString()
+        << u"Карточка не отправлена: дорожка 1 не может нести символ с кодом 0x1D (ячейка C2)."_s;
+    QTest::newRow("Cyrillic on track 1")
+        << 1 << u"ИВАНОВ"_s << QString()
+        << u"Карточка не отправлена: дорожка 1 не может нести символ «И» (ячейка C2)."_s;
+    QTest::newRow("sentinel in a text slot")
+        << 1 << u"IVANOV"_s << u"%"_s << u"Карточка не отправлена: дорожка 1 не может нести символ «%» (слот 2)."_s;
     QTest::newRow("empty cell: the end of the data")
         << 2 << QString() << QString() << u"Карточка не отправлена: ячейка C2 пуста, данные для дорожки 2 кончились."_s;
 }

@@ -86,15 +86,16 @@ void TestJob::refused()
 
 void TestJob::workbookFound_data()
 {
-    QTest::addColumn<QString>("savedJob");   // where the job was saved
-    QTest::addColumn<QString>("workbook");   // the workbook as given, when saved
-    QTest::addColumn<QString>("movedFrom");  // the folder moved, empty when nothing moved
+    QTest::addColumn<QString>("savedJob");  // where the job was saved
+    QTest::addColumn<QString>("workbook");  // the workbook as given, when saved
+    QTest::addColumn<QString>("movedFrom"); // the folder moved, empty when nothing moved
     QTest::addColumn<QString>("movedTo");
-    QTest::addColumn<QString>("found");      // empty: not found
+    QTest::addColumn<QString>("found"); // empty: not found
     QTest::newRow("where it was") << u"a/job.swj"_s << u"a/cards.csv"_s << QString() << QString() << u"a/cards.csv"_s;
     QTest::newRow("moved with the job, in a subfolder")
         << u"a/job.swj"_s << u"a/data/cards.csv"_s << u"a"_s << u"b"_s << u"b/data/cards.csv"_s;
-    QTest::newRow("moved with the job, beside it") << u"a/job.swj"_s << u"a/cards.csv"_s << u"a"_s << u"b"_s << u"b/cards.csv"_s;
+    QTest::newRow("moved with the job, beside it")
+        << u"a/job.swj"_s << u"a/cards.csv"_s << u"a"_s << u"b"_s << u"b/cards.csv"_s;
     QTest::newRow("gone") << u"a/job.swj"_s << u"w/cards.csv"_s << u"w"_s << u"elsewhere"_s << QString();
 }
 

@@ -139,8 +139,8 @@ void TestJournal::spreadsheetShowsText()
     office.start(soffice, {u"-env:UserInstallation=file://"_s + dir.filePath(u"profile"_s), u"--headless"_s,
                            u"--norestore"_s, u"--convert-to"_s, u"ods"_s,
                            // comma, double quote, UTF-8, from line 1, evaluate formulas
-                           u"--infilter=CSV:44,34,76,1,,0,false,true,false,false,false,false,true"_s,
-                           u"--outdir"_s, dir.path(), journal.path()});
+                           u"--infilter=CSV:44,34,76,1,,0,false,true,false,false,false,false,true"_s, u"--outdir"_s,
+                           dir.path(), journal.path()});
     QVERIFY(office.waitForFinished(240000));
     QVERIFY2(QFile::exists(dir.filePath(u"journal.ods"_s)), office.readAllStandardError().constData());
 

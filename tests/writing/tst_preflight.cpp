@@ -89,21 +89,22 @@ void TestPreflight::batchAhead_data()
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("message");
     const int none = -1;
-    QTest::newRow("clean batch") << QString() << false << 0 << 10 << u"C12"_s << none << 0 << 0 << QString() << QString();
+    QTest::newRow("clean batch") << QString() << false << 0 << 10 << u"C12"_s << none << 0 << 0 << QString()
+                                 << QString();
     QTest::newRow("B for track 2 in row 5")
-        << u"B5=40001234B0000005"_s << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::Character) << 4 << 5 << u"B5"_s
-        << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка B5)."_s;
+        << u"B5=40001234B0000005"_s << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::Character) << 4 << 5
+        << u"B5"_s << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка B5)."_s;
     QTest::newRow("over-long text in row 7")
-        << u"C7="_s + QString(80, QLatin1Char('X')) << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::OverLong) << 6
-        << 7 << u"C7"_s << u"Очень длинная строка: на дорожке 1 80 знаков, дорожка вмещает 79."_s;
+        << u"C7="_s + QString(80, QLatin1Char('X')) << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::OverLong)
+        << 6 << 7 << u"C7"_s << u"Очень длинная строка: на дорожке 1 80 знаков, дорожка вмещает 79."_s;
     QTest::newRow("empty cell in row 9 ends the data")
         << u"B9="_s << false << 0 << 7 << u"B9"_s << none << 0 << 0 << QString() << QString();
-    QTest::newRow("row 8 repeats row 3")
-        << u"B8=4000123400000003|C8=IVANOV 3"_s << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::Duplicate) << 7 << 8
-        << u"C8"_s << u"Тексты дорожек те же, что у карточки 2 (строка 3)."_s;
-    QTest::newRow("row 6 already written") << QString() << false << 6 << 10 << u"C12"_s
-                                           << int(Preflight::Problem::AlreadyWritten) << 5 << 6 << u"C6"_s
-                                           << u"Карточка с этими текстами дорожек уже записана: она есть в журнале."_s;
+    QTest::newRow("row 8 repeats row 3") << u"B8=4000123400000003|C8=IVANOV 3"_s << false << 0 << 10 << u"C12"_s
+                                         << int(Preflight::Problem::Duplicate) << 7 << 8 << u"C8"_s
+                                         << u"Тексты дорожек те же, что у карточки 2 (строка 3)."_s;
+    QTest::newRow("row 6 already written")
+        << QString() << false << 6 << 10 << u"C12"_s << int(Preflight::Problem::AlreadyWritten) << 5 << 6 << u"C6"_s
+        << u"Карточка с этими текстами дорожек уже записана: она есть в журнале."_s;
     QTest::newRow("counter grows a digit at row 4")
         << QString() << true << 0 << 10 << u"C12"_s << int(Preflight::Problem::CounterWidens) << 3 << 4 << QString()
         << u"Счётчик дорожки 2 (слот 3) дошёл до 100: больше 2 знаков, текст дорожки с этой карточки длиннее."_s;
@@ -122,7 +123,8 @@ void TestPreflight::batchAhead()
     fillSheet(sheet);
     applyCells(sheet, cells);
     Preflight::Input input{batchTemplates(counter), TracksOneAndTwo, {}, 0};
-    const QString written = journalRow > 0 ? sheet.values.value({journalRow, ColumnC}) + u'|' + sheet.values.value({journalRow, ColumnB}) + u'='
+    const QString written = journalRow > 0 ? sheet.values.value({journalRow, ColumnC}) + u'|' +
+                                                 sheet.values.value({journalRow, ColumnB}) + u'='
                                            : QString();
     input.alreadyWritten = [written](const QString& t1, const QString& t2, const QString& t3) {
         return t3.isEmpty() && t1 + u'|' + t2 == written;
@@ -138,7 +140,8 @@ void TestPreflight::batchAhead()
     QCOMPARE(result.cards.first().row, 2);
     QCOMPARE(result.cards.last().row, cards + 1);
     if (!counter)
-        QCOMPARE(result.cards.first().texts, (std::array<QString, 3>{u"IVANOV 2"_s, u"4000123400000002="_s, QString()}));
+        QCOMPARE(result.cards.first().texts,
+                 (std::array<QString, 3>{u"IVANOV 2"_s, u"4000123400000002="_s, QString()}));
     if (kind < 0) {
         QVERIFY(result.problems.isEmpty());
         QVERIFY(result.clean());
@@ -167,11 +170,10 @@ void TestPreflight::nothingAdvancesAndNoWorksheetRunsTenThousand()
     const TemplateSet before = set;
     FakeCells none;
     QList<int> reports;
-    const Preflight::Result result =
-        Preflight::run({set, 2, {}, 0}, none, nullptr, [&](int done, int expected) {
-            QCOMPARE(expected, Preflight::CardsWithoutWorksheet);
-            reports.append(done);
-        });
+    const Preflight::Result result = Preflight::run({set, 2, {}, 0}, none, nullptr, [&](int done, int expected) {
+        QCOMPARE(expected, Preflight::CardsWithoutWorksheet);
+        reports.append(done);
+    });
     QCOMPARE(set, before);
     QCOMPARE(result.cards.size(), Preflight::CardsWithoutWorksheet);
     QCOMPARE(result.cards.last().texts[2], u"010000"_s);
@@ -184,7 +186,10 @@ void TestPreflight::nothingAdvancesAndNoWorksheetRunsTenThousand()
     const Preflight::Result empty = Preflight::run({set, 4, {}, 0}, none);
     QCOMPARE(empty.problems.size(), Preflight::CardsWithoutWorksheet);
     QCOMPARE(empty.problems.first(),
-             (Preflight::Issue{Preflight::Problem::EmptyText, 1, 0, {},
+             (Preflight::Issue{Preflight::Problem::EmptyText,
+                               1,
+                               0,
+                               {},
                                u"Текст дорожки 2 пуст: такая карточка не отправляется, запись будет ждать."_s}));
 }
 

@@ -95,7 +95,7 @@ private Q_SLOTS:
 void TestSession::nextCardSurvivesARestart_data()
 {
     QTest::addColumn<int>("choice");
-    QTest::addColumn<int>("written"); // cards answered "written" before the program ends
+    QTest::addColumn<int>("written");   // cards answered "written" before the program ends
     QTest::addColumn<bool>("inFlight"); // one more card sent and not answered when it ends
     // That card's "written" reached the journal, and the program ended before the job let go of it.
     QTest::addColumn<bool>("journalledWritten");

@@ -71,8 +71,7 @@ void TestVerification::journalIndex()
     QByteArray bytes = QByteArray("2025-01-01T09:00:00.000+03:00,1,7,OLD,777,,written,\r\n") // eight fields
                        + "2025-01-01T09:00:01.000+03:00,x,8,BAD,1,,written,\r\n"             // run not a number
                        + "2025-01-01T09:00:02.000+03:00,1,9,BAD,1,,burnt,\r\n"               // no such outcome
-                       + "just some words\r\n"
-                       + "\r\n" // a blank line is no damage
+                       + "just some words\r\n" + "\r\n" // a blank line is no damage
                        + "2025-01-01T09:00:03.000+03:00,1,10,OLD,1000,,not written,\r\n";
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -131,25 +130,26 @@ void TestVerification::check_data()
     QTest::newRow("track 2 changed")
         << all << 3 << QList<Texts>{{u"A1"_s, u"112"_s, {}}} << int(O::Differs) << 1 << 1 << false << 2u
         << u"Отличается от записанной: карточка 1, прогон 1, записана 14.03.2025 10:01:01; дорожка 2 «112» вместо «111»"_s;
-    QTest::newRow("track 1 changed") << all << 3 << QList<Texts>{{u"A9"_s, u"111"_s, {}}} << int(O::Differs) << 1 << 1
-                                     << false << 1u
-                                     << u"Отличается от записанной: карточка 1, прогон 1, записана 14.03.2025 10:01:01; "
-                                        u"дорожка 1 «A9» вместо «A1»"_s;
+    QTest::newRow("track 1 changed")
+        << all << 3 << QList<Texts>{{u"A9"_s, u"111"_s, {}}} << int(O::Differs) << 1 << 1 << false << 1u
+        << u"Отличается от записанной: карточка 1, прогон 1, записана 14.03.2025 10:01:01; "
+           u"дорожка 1 «A9» вместо «A1»"_s;
     QTest::newRow("an unknown card") << all << 3 << QList<Texts>{{u"Z"_s, u"999"_s, {}}} << int(O::Unknown) << 0 << 0
                                      << false << 0u << u"Нет в журнале"_s;
     QTest::newRow("an unknown card twice")
-        << all << 3 << QList<Texts>{{u"Z"_s, u"999"_s, {}}, {u"Z"_s, u"999"_s, {}}} << int(O::Unknown) << 0 << 0
-        << true << 0u << u"Нет в журнале (прочитана повторно)"_s;
-    QTest::newRow("track 2 alone") << all << 1 << QList<Texts>{{u"stale"_s, u"222"_s, {}}} << int(O::Verified) << 2
-                                   << 2 << false << 0u << u"Верно: карточка 2, прогон 2, записана 14.03.2025 10:02:02"_s;
+        << all << 3 << QList<Texts>{{u"Z"_s, u"999"_s, {}}, {u"Z"_s, u"999"_s, {}}} << int(O::Unknown) << 0 << 0 << true
+        << 0u << u"Нет в журнале (прочитана повторно)"_s;
+    QTest::newRow("track 2 alone") << all << 1 << QList<Texts>{{u"stale"_s, u"222"_s, {}}} << int(O::Verified) << 2 << 2
+                                   << false << 0u << u"Верно: карточка 2, прогон 2, записана 14.03.2025 10:02:02"_s;
     QTest::newRow("numeric tracks as three tracks read them")
         << all << 5 << QList<Texts>{{u"C1"_s, u"12'34"_s, u"5=6"_s}} << int(O::Verified) << 2 << 1 << false << 0u
         << u"Верно: карточка 1, прогон 2, записана 14.03.2025 10:02:01"_s;
     QTest::newRow("track 3 changed, found by track 2")
         << all << 4 << QList<Texts>{{{}, u"12'34"_s, u"5=7"_s}} << int(O::Differs) << 2 << 1 << false << 4u
         << u"Отличается от записанной: карточка 1, прогон 2, записана 14.03.2025 10:02:01; дорожка 3 «5>7» вместо «5>6»"_s;
-    QTest::newRow("track 3 alone reads no text") << all << 2 << QList<Texts>{{}} << int(O::NothingToRead) << 0 << 0
-                                                 << false << 0u << u"Дорожка 3 одна читается без текста: сверять нечего"_s;
+    QTest::newRow("track 3 alone reads no text")
+        << all << 2 << QList<Texts>{{}} << int(O::NothingToRead) << 0 << 0 << false << 0u
+        << u"Дорожка 3 одна читается без текста: сверять нечего"_s;
     QTest::newRow("an earlier run's card, last run") << last << 3 << QList<Texts>{{u"A1"_s, u"111"_s, {}}}
                                                      << int(O::Unknown) << 0 << 0 << false << 0u << u"Нет в журнале"_s;
     QTest::newRow("the job's card") << job << 3 << QList<Texts>{{u"A2"_s, u"222"_s, {}}} << int(O::Verified) << 1 << 2
@@ -197,11 +197,10 @@ void TestVerification::countsAndReport()
     QCOMPARE(verification.differing(), 1);
     QCOMPARE(verification.unknown(), 1);
     QCOMPARE(verification.notSwipedBack(), 2); // run 1's second card was found differing
-    QCOMPARE(verification.report(),
-             Verification::reportHeader().toUtf8() + "\r\n" +
-                 "not swiped back,2,1,2025-03-14T10:01:02.000+03:00,A2,222,,,,\r\n"
-                 "not swiped back,1,2,2025-03-14T10:02:01.000+03:00,C1,12=34,5>6,,,\r\n"
-                 "differs,2,2,2025-03-14T10:02:02.000+03:00,A2,222,,A2,\"2,\"\"2\",\r\n");
+    QCOMPARE(verification.report(), Verification::reportHeader().toUtf8() + "\r\n" +
+                                        "not swiped back,2,1,2025-03-14T10:01:02.000+03:00,A2,222,,,,\r\n"
+                                        "not swiped back,1,2,2025-03-14T10:02:01.000+03:00,C1,12=34,5>6,,,\r\n"
+                                        "differs,2,2,2025-03-14T10:02:02.000+03:00,A2,222,,A2,\"2,\"\"2\",\r\n");
 }
 
 // The reads file as a spreadsheet program takes it; a file that cannot be
@@ -228,8 +227,8 @@ void TestVerification::readsFileReadsBack()
         QCOMPARE(rows.text(1, column), header[column - 1]);
     for (int k = 0; k < written.size(); ++k) {
         const ReadsFile::Read& r = written[k];
-        const QStringList expected{At.toString(Qt::ISODateWithMs), r.trackChoice, r.track1, r.track2, r.track3,
-                                   r.verification};
+        const QStringList expected{
+            At.toString(Qt::ISODateWithMs), r.trackChoice, r.track1, r.track2, r.track3, r.verification};
         for (int column = 1; column <= expected.size(); ++column) {
             const QString field = rows.text(k + 2, column);
             QVERIFY2(!field.startsWith(u'=') && !field.startsWith(u'-'), qPrintable(field));
