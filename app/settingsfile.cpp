@@ -1,6 +1,6 @@
 #include "app/settingsfile.h"
 
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/durablefile.h"
 
 #include <QDir>

@@ -15,6 +15,7 @@
 #include "app/verifypanel.h"
 #include "link/commandset.h"
 #include "link/comport.h"
+#include "link/tracks_write.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
@@ -308,7 +309,7 @@ QLineEdit* TForm1::trackEdit(int track) const
 void TForm1::setTrackText(int track, const QString& text)
 {
     if (QLineEdit* edit = trackEdit(track))
-        TrackTextValidator::setTextAsIs(edit, track == 1 ? text.toUpper() : text);
+        TrackTextValidator::setTextAsIs(edit, Tracks_Write::asTrackTakes(track, text));
 }
 
 void TForm1::N2Click()

@@ -5,8 +5,8 @@
 #include "app/messages.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
+#include "base/error.h"
 #include "link/commandset.h"
-#include "link/error.h"
 #include "ui_TForm1.h"
 
 #include <QFileDialog>

@@ -1,12 +1,14 @@
 // Every connection of the main window, in one place: its controls and timers,
 // the batch session, and the other windows.
 #include "app/messages.h"
+
 #include "app/portstatus.h"
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "app/tform4.h"
 #include "app/verifypanel.h"
 #include "link/comport.h"
+#include "link/tracks_write.h"
 #include "ui_TForm1.h"
 
 #include <QPushButton>
@@ -54,7 +56,7 @@ void TForm1::connectHandlers()
     });
     // Track 1 text is upper case however it gets into the edit.
     connect(ui->Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (const QString upper = text.toUpper(); upper != text)
+        if (const QString upper = Tracks_Write::asTrackTakes(1, text); upper != text)
             ui->Edit1->setText(upper);
     });
     connect(m_verify, &VerifyPanel::switched, this, [this] { fitWindow(); });

@@ -4,7 +4,7 @@
 #include "app/tform1.h"
 #include "app/tform2.h"
 #include "app/tform3.h"
-#include "link/error.h"
+#include "base/error.h"
 #include "ui_TForm1.h"
 
 TForm1::~TForm1()

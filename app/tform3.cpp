@@ -4,7 +4,7 @@
 #include "app/keyboardlayout.h"
 #include "app/messages.h"
 #include "app/tracktextvalidator.h"
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/batchsession.h"
 
 #include "ui_TForm3.h"

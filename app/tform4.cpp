@@ -4,7 +4,7 @@
 #include "app/portchoice.h"
 #include "app/portlist.h"
 #include "link/comport.h"
-#include "link/qtserialdevice.h"
+#include "link/systemserialdevice.h"
 #include "ui_TForm4.h"
 
 #include <QAbstractItemView>

@@ -12,8 +12,7 @@ TrackTextValidator::TrackTextValidator(std::function<int()> track, QObject* pare
 QValidator::State TrackTextValidator::validate(QString& input, int& pos) const
 {
     const int track = std::max(1, m_track());
-    if (track == 1)
-        input = input.toUpper();
+    input = Tracks_Write::asTrackTakes(track, input);
     QString kept;
     kept.reserve(input.size());
     int keptBeforeCursor = 0;

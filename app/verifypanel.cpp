@@ -2,7 +2,7 @@
 
 #include "app/filedialogs.h"
 #include "app/messages.h"
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/durablefile.h"
 
 #include <QCheckBox>

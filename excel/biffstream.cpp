@@ -1,6 +1,6 @@
 #include "excel/biffstream.h"
 
-#include "link/windows1251.h"
+#include "base/windows1251.h"
 
 #include <QStringDecoder>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "excel/boundedxml.h"
 
+#include "base/error.h"
 #include "excel/workbooklimits.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 
 BoundedXml::BoundedXml(QIODevice* device, const QString& part, const ZipArchive* archive)
     : m_reader(device), m_part(part), m_archive(archive)

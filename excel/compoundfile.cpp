@@ -1,6 +1,6 @@
 #include "excel/compoundfile.h"
 
-#include "link/error.h"
+#include "base/error.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
+#include "base/error.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
-#include "link/error.h"
 
 #include <QBuffer>
 #include <QIODevice>

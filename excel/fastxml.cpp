@@ -1,8 +1,8 @@
 #include "excel/fastxml.h"
 
+#include "base/error.h"
 #include "excel/workbooklimits.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 
 #include <QIODevice>
 #include <algorithm>

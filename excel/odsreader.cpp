@@ -1,10 +1,10 @@
+#include "base/error.h"
 #include "excel/boundedxml.h"
 #include "excel/celltext.h"
 #include "excel/fastxml.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 
 #include <QHash>
 #include <QIODevice>

@@ -1,9 +1,9 @@
 #include "excel/sheetcells.h"
 
+#include "base/error.h"
 #include "excel/celltext.h"
 #include "excel/storememory.h"
 #include "excel/workbooklimits.h"
-#include "link/error.h"
 
 #include <algorithm>
 #include <cstdint>

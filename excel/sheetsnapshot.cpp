@@ -1,8 +1,8 @@
 #include "excel/sheetsnapshot.h"
 
+#include "base/error.h"
 #include "excel/celltext.h"
 #include "excel/workbooklimits.h"
-#include "link/error.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "excel/texcelapplication.h"
 
-#include "link/error.h"
+#include "base/error.h"
 
 #include <QDir>
 

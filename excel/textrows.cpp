@@ -1,9 +1,9 @@
 #include "excel/textrows.h"
 
+#include "base/error.h"
+#include "base/windows1251.h"
 #include "excel/storememory.h"
 #include "excel/workbooklimits.h"
-#include "link/error.h"
-#include "link/windows1251.h"
 
 #include <algorithm>
 #include <cstring>

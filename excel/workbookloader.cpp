@@ -1,7 +1,7 @@
 #include "excel/workbookloader.h"
 
+#include "base/error.h"
 #include "excel/workbookreader.h"
-#include "link/error.h"
 
 #include <utility>
 

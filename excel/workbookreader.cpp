@@ -1,9 +1,9 @@
 #include "excel/workbookreader.h"
 
+#include "base/error.h"
 #include "excel/compoundfile.h"
 #include "excel/workbooklimits.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
+#include "base/error.h"
 #include "excel/biffstream.h"
 #include "excel/celltext.h"
 #include "excel/compoundfile.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
-#include "link/error.h"
 
 #include <QHash>
 #include <vector>

@@ -1,12 +1,12 @@
 // The xlsx format whole: the package's parts (relationships, the book, shared
 // strings, date styles) and the streaming parser of the active sheet.
+#include "base/error.h"
 #include "excel/boundedxml.h"
 #include "excel/celltext.h"
 #include "excel/fastxml.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 
 #include <QHash>
 #include <algorithm>

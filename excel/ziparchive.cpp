@@ -1,7 +1,7 @@
 #include "excel/ziparchive.h"
 
+#include "base/error.h"
 #include "excel/workbooklimits.h"
-#include "link/error.h"
 
 #include <QStringList>
 #include <cstring>

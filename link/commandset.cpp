@@ -1,6 +1,6 @@
 #include "link/commandset.h"
 
-#include "link/windows1251.h"
+#include "base/windows1251.h"
 
 namespace CommandSet {
 

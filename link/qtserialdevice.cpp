@@ -1,4 +1,5 @@
 #include "link/qtserialdevice.h"
+#include "link/systemserialdevice.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,14 +9,10 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
 #include <cerrno>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -26,13 +23,8 @@ constexpr int BurstAllowanceMs = 24;
 // pseudo-terminal whose far end closed both look like.
 bool hungUp(const QSerialPort& port)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(port);
-    return false;
-#else
     pollfd p{int(port.handle()), 0, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#endif
 }
 
 bool deviceGone(const QSerialPort& port)
@@ -51,12 +43,8 @@ QString openFailureText(const QSerialPort& port, const QString& path)
 {
     switch (port.error()) {
     case QSerialPort::PermissionError:
-#ifndef Q_OS_WIN
         if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0)
             return QStringLiteral("нет прав на устройство");
-#else
-        Q_UNUSED(path);
-#endif
         return QStringLiteral("занят другой программой");
     case QSerialPort::DeviceNotFoundError:
         return QStringLiteral("устройство не найдено");
@@ -92,11 +80,7 @@ bool QtSerialDevice::open()
     // same device reached as COM1, by its stable name or by its path is one
     // lock, and a port another program holds fails as busy, even for root,
     // whom the terminal's exclusive mode does not stop.
-#ifdef Q_OS_WIN
-    const QString device = info.absoluteFilePath();
-#else
     const QString device = info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
-#endif
     port->setPortName(device);
     if (!port->open(QIODevice::ReadWrite)) {
         m_failure = openFailureText(*port, device);
@@ -178,14 +162,10 @@ void QtSerialDevice::drain()
 {
     if (!isOpen())
         return;
-        // QSerialPort's own wait ends when the bytes are in the kernel; the terminal
-        // needs to know when they have left the line.
-#ifdef Q_OS_WIN
-    FlushFileBuffers(m_port->handle());
-#else
+    // QSerialPort's own wait ends when the bytes are in the kernel; the terminal
+    // needs to know when they have left the line.
     while (tcdrain(m_port->handle()) != 0 && errno == EINTR) {
     }
-#endif
 }
 
 int QtSerialDevice::quietGapMs(const PortTimeouts& timeouts)
@@ -223,10 +203,6 @@ qint64 QtSerialDevice::read(char* data, qint64 maxCount)
 
 QString portSystemLocation(const QString& name, const QDir& workDir)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(workDir);
-    return name;
-#else
     if (name.isEmpty())
         return {};
     // Windows takes "com3" for "COM3"; so do we.
@@ -244,7 +220,6 @@ QString portSystemLocation(const QString& name, const QDir& workDir)
     if (local.exists())
         return local.absoluteFilePath();
     return QStringLiteral("/dev/") + name;
-#endif
 }
 
 SerialDeviceFactory qtSerialDeviceFactory()

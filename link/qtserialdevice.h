@@ -2,8 +2,6 @@
 
 #include "link/serialdevice.h"
 
-#include <QDir>
-
 class QSerialPort;
 
 // The platform's serial port through QSerialPort, used synchronously.
@@ -41,12 +39,6 @@ private:
     PortTimeouts m_timeouts;
     QString m_failure;
 };
-
-// Where a port name leads on this platform (see the README): on Linux "COM1".."COM8"
-// open the link of that name in `workDir` when there is one, else /dev/ttyS0..7;
-// a name with a slash is a path; any other name is looked up in `workDir`, then /dev.
-// On Windows the name is used as it stands.
-QString portSystemLocation(const QString& name, const QDir& workDir);
 
 // Opens ports by name through QSerialPort, resolving names in the working directory.
 SerialDeviceFactory qtSerialDeviceFactory();

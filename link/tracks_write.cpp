@@ -38,6 +38,11 @@ QString characterName(QChar c)
     return QStringLiteral("«%1»").arg(c);
 }
 
+QString asTrackTakes(int track, const QString& text)
+{
+    return track == 1 ? text.toUpper() : text;
+}
+
 QString characterProblem(int track, const QString& text)
 {
     const qsizetype at = firstCharacterNotHeld(track, text);

@@ -26,6 +26,9 @@ constexpr int Capacity[4] = {0, 79, 40, 107};
 // Whether a track's stripe can hold the character: track 1 the characters from
 // space to '_' but the sentinels '%' and '?', tracks 2 and 3 '0' to '>'.
 bool trackHolds(int track, char16_t c);
+// The text as its track takes it and its field shows it: track 1 holds capitals
+// only, and its letters are turned to upper case wherever they come from.
+QString asTrackTakes(int track, const QString& text);
 // The index of the first character of `text` that the track cannot hold, or -1.
 qsizetype firstCharacterNotHeld(int track, const QString& text);
 

@@ -1,6 +1,6 @@
 #include "link/winserialdevice.h"
 
-#include "link/qtserialdevice.h" // portSystemLocation, declared for both platforms
+#include "link/systemserialdevice.h"
 
 #include <QRegularExpression>
 

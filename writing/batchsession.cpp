@@ -1,6 +1,6 @@
 #include "writing/batchsession.h"
 
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/composetracktext.h"
 
 #include <QDir>

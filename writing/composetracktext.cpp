@@ -1,8 +1,9 @@
 #include "writing/composetracktext.h"
 
+#include "base/error.h"
 #include "excel/cellsource.h"
 #include "link/commandset.h"
-#include "link/error.h"
+#include "link/tracks_write.h"
 
 #include <algorithm>
 #include <limits>
@@ -88,7 +89,7 @@ QString advanceExcelSlot(TrackTemplate& t, int slot, int track, int digits, Cell
     t.slotText[slot] = TemplateRules::firstLine(readSlotCell(int(row), t.ExcelColumn[slot], track, cells, forStripe));
     const QString output = fillToDigits(t.slotText[slot], digits);
     const QString problem =
-        forStripe ? Tracks_Write::characterProblem(track, track == 1 ? output.toUpper() : output) : QString();
+        forStripe ? Tracks_Write::characterProblem(track, Tracks_Write::asTrackTakes(track, output)) : QString();
     if (!problem.isEmpty())
         throw Refusal(QStringLiteral("Карточка не отправлена: %1 (ячейка %2).")
                           .arg(problem, cellName(int(row), t.ExcelColumn[slot])));
@@ -123,7 +124,7 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells,
         default: {
             const QString& text = t.slotText[slot];
             const QString problem =
-                forStripe ? Tracks_Write::characterProblem(track, track == 1 ? text.toUpper() : text) : QString();
+                forStripe ? Tracks_Write::characterProblem(track, Tracks_Write::asTrackTakes(track, text)) : QString();
             if (!problem.isEmpty())
                 throw Refusal(QStringLiteral("Карточка не отправлена: %1 (слот %2).").arg(problem).arg(slot + 1));
             out.text += text;
@@ -133,8 +134,7 @@ TrackText ComposeTrackText(TemplateSet& templates, int track, CellSource& cells,
     }
     // Track 1's field on the write tab is an upper-case field; the text is
     // given to it as that field would hold it.
-    if (track == 1)
-        out.text = out.text.toUpper();
+    out.text = Tracks_Write::asTrackTakes(track, out.text);
     return out;
 }
 

@@ -1,6 +1,6 @@
 #include "writing/durablefile.h"
 
-#include "link/error.h"
+#include "base/error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "writing/job.h"
 
+#include "base/error.h"
 #include "link/commandset.h"
-#include "link/error.h"
 #include "writing/durablefile.h"
 
 #include <QDateTime>

@@ -1,12 +1,11 @@
 #include "writing/journal.h"
 
 #include "writing/csvfield.h"
-#include "writing/durablefile.h"
 
 #include <QFile>
-#include <QFileInfo>
 
-Journal::Journal(QString path, Clock clock) : m_path(std::move(path)), m_clock(std::move(clock))
+Journal::Journal(QString path, Clock clock)
+    : m_path(std::move(path)), m_clock(std::move(clock)), m_log(m_path, header())
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentDateTime(); };
@@ -26,16 +25,20 @@ QString Journal::outcomeName(Outcome outcome)
 
 QByteArray Journal::line(const Entry& e)
 {
-    const QStringList fields{e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs),
-                             QString::number(e.run),
-                             QString::number(e.card),
-                             CsvField::encode(e.texts.track1),
-                             CsvField::encode(e.texts.track2),
-                             CsvField::encode(e.texts.track3),
-                             outcomeName(e.outcome),
-                             CsvField::encode(e.note),
-                             CsvField::encode(e.job)};
-    return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    return CsvLog::line(fields(e));
+}
+
+QStringList Journal::fields(const Entry& e)
+{
+    return {e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs),
+            QString::number(e.run),
+            QString::number(e.card),
+            CsvField::encode(e.texts.track1),
+            CsvField::encode(e.texts.track2),
+            CsvField::encode(e.texts.track3),
+            outcomeName(e.outcome),
+            CsvField::encode(e.note),
+            CsvField::encode(e.job)};
 }
 
 void Journal::append(Entry entry)
@@ -44,14 +47,7 @@ void Journal::append(Entry entry)
         entry.time = m_clock();
     if (entry.job.isEmpty())
         entry.job = m_job;
-    if (!m_file) {
-        const QFileInfo info(m_path);
-        const bool fresh = !info.exists() || info.size() == 0;
-        m_file = std::make_unique<DurableAppender>(m_path);
-        if (fresh)
-            m_file->append(header().toUtf8() + "\r\n");
-    }
-    m_file->append(line(entry));
+    m_log.append(fields(entry));
 }
 
 int Journal::nextRun() const

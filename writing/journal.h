@@ -1,6 +1,7 @@
 #pragma once
 
 #include "writing/cardtexts.h"
+#include "writing/csvlog.h"
 
 #include <QDateTime>
 #include <QList>
@@ -10,8 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class DurableAppender;
 
 // The record of every card attempt, kept across runs and restarts: one CSV line
 // (UTF-8, a header line first) per event, each on disk before the next card is
@@ -72,9 +71,10 @@ public:
 
 private:
     static QList<Entry> entriesOf(const QByteArray& bytes);
+    static QStringList fields(const Entry& entry);
 
     QString m_path;
     QString m_job;
     Clock m_clock;
-    std::unique_ptr<DurableAppender> m_file;
+    CsvLog m_log;
 };

@@ -1,7 +1,7 @@
 #include "writing/preflight.h"
 
+#include "base/error.h"
 #include "excel/cellsource.h"
-#include "link/error.h"
 #include "link/tracks_write.h"
 #include "writing/composetracktext.h"
 

@@ -2,13 +2,12 @@
 
 #include "writing/csvfield.h"
 
-#include "link/error.h"
-#include "writing/durablefile.h"
+#include "base/error.h"
 
-#include <QFileInfo>
 #include <QStringList>
 
-ReadsFile::ReadsFile(QString path, Clock clock) : m_path(std::move(path)), m_clock(std::move(clock))
+ReadsFile::ReadsFile(QString path, Clock clock)
+    : m_path(std::move(path)), m_clock(std::move(clock)), m_log(m_path, header())
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentDateTime(); };
@@ -34,13 +33,17 @@ QString ReadsFile::fieldText(const QString& field)
 
 QByteArray ReadsFile::line(const Read& r)
 {
-    const QStringList fields{r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs),
-                             csvField(r.trackChoice),
-                             csvField(r.track1),
-                             csvField(r.track2),
-                             csvField(r.track3),
-                             csvField(r.verification)};
-    return fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    return CsvLog::line(fields(r));
+}
+
+QStringList ReadsFile::fields(const Read& r)
+{
+    return {r.time.toOffsetFromUtc(r.time.offsetFromUtc()).toString(Qt::ISODateWithMs),
+            csvField(r.trackChoice),
+            csvField(r.track1),
+            csvField(r.track2),
+            csvField(r.track3),
+            csvField(r.verification)};
 }
 
 QString ReadsFile::append(Read read)
@@ -48,17 +51,10 @@ QString ReadsFile::append(Read read)
     if (!read.time.isValid())
         read.time = m_clock();
     try {
-        if (!m_file) {
-            const QFileInfo info(m_path);
-            const bool fresh = !info.exists() || info.size() == 0;
-            m_file = std::make_unique<DurableAppender>(m_path);
-            if (fresh)
-                m_file->append(header().toUtf8() + "\r\n");
-        }
-        m_file->append(line(read));
+        m_log.append(fields(read));
     } catch (const Failure& failure) {
         // Opened again at the next card, so that a disk with room again is used.
-        m_file.reset();
+        m_log.close();
         const bool told = m_failing;
         m_failing = true;
         return told

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "writing/csvlog.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
 #include <functional>
 #include <memory>
-
-class DurableAppender;
 
 // Every card the read tab shows, kept in a CSV file beside the journal (UTF-8,
 // a header line first), each line on disk before the next card is read. A file
@@ -48,8 +48,10 @@ public:
     static QString fieldText(const QString& field);
 
 private:
+    static QStringList fields(const Read& read);
+
     QString m_path;
     Clock m_clock;
-    std::unique_ptr<DurableAppender> m_file;
+    CsvLog m_log;
     bool m_failing = false;
 };

@@ -1,6 +1,7 @@
 #include "writing/writetrack.h"
 
 #include "link/commandset.h"
+#include "link/tracks_write.h"
 
 WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool generateNext, const CardTexts& inHand,
                        const Composer& compose, const std::function<void(const CardTexts&)>& beforeSend)
@@ -16,7 +17,7 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
                 result.texts.track(t) = staged.texts.track(t);
         }
         // The track 1 edit turns letters to upper case, and the frame carries what it shows.
-        result.texts.track1 = result.texts.track1.toUpper();
+        result.texts.track1 = Tracks_Write::asTrackTakes(1, result.texts.track1);
         result.composed = true;
         if (Tracks_Write::overCapacity(result.texts)) {
             result.outcome = WriteResult::Outcome::OverLong;

@@ -8,8 +8,8 @@
 //
 //   build/release/bench/excel/bench_reload [rows]
 
+#include "base/error.h"
 #include "excel/texcelapplication.h"
-#include "link/error.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

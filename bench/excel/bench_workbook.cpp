@@ -10,8 +10,8 @@
 //   build/release/bench/excel/bench_workbook [rows,rows,...] [formats,...]
 //   build/release/bench/excel/bench_workbook --open FILE [--no-texts]   (one read of ours)
 
+#include "base/error.h"
 #include "excel/texcelapplication.h"
-#include "link/error.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

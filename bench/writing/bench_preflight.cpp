@@ -6,8 +6,8 @@
 //
 //   build/release/bench/writing/bench_preflight [cards] [journal entries]
 
+#include "base/error.h"
 #include "excel/texcelapplication.h"
-#include "link/error.h"
 #include "writing/preflight.h"
 
 #include <QCoreApplication>

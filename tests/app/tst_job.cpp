@@ -3,8 +3,8 @@
 
 #include "app/previewwindow.h"
 #include "app/tform3.h"
+#include "tests/writing/jobsamples.h"
 #include "writing/batchsession.h"
-#include "writing/jobsamples.h"
 
 #include <QComboBox>
 #include <QLineEdit>

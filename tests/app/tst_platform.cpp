@@ -1,9 +1,9 @@
 #include "app/messages.h"
 #include "app/tform3.h"
 #include "app/tform6.h"
+#include "base/error.h"
 #include "controls.h"
 #include "link/comport.h"
-#include "link/error.h"
 #include "writing/batchsession.h"
 
 #include <QApplication>

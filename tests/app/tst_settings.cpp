@@ -1,7 +1,7 @@
 #include "diskfaults.h"
 
 #include "app/settingsfile.h"
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/durablefile.h"
 
 #include <QDir>

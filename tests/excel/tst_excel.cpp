@@ -1,7 +1,7 @@
+#include "base/error.h"
 #include "excel/texcelapplication.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
-#include "link/error.h"
 #include "trickle.h"
 #include "zipwriter.h"
 

@@ -3,8 +3,8 @@
 // bug. A job it takes must be one the program can use: it survives a round
 // trip through the file unchanged, and composing its cards fails, if at all,
 // only with a Failure.
+#include "base/error.h"
 #include "excel/cellsource.h"
-#include "link/error.h"
 #include "writing/composetracktext.h"
 #include "writing/job.h"
 

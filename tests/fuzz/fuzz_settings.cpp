@@ -2,7 +2,7 @@
 // reads must write back and read the same; what does not read must fail with a
 // short message, whatever the file holds.
 #include "app/settingsfile.h"
-#include "link/error.h"
+#include "base/error.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,11 +6,11 @@
 // reader's answer to a bad file; anything else (a crash, a sanitizer report, a
 // leak, a hang, memory without bound) is a bug. Every cell found is turned into
 // its text as TExcelApplication would.
+#include "base/error.h"
 #include "excel/sheetcells.h"
 #include "excel/workbooklimits.h"
 #include "excel/workbookreader.h"
 #include "excel/ziparchive.h"
-#include "link/error.h"
 #include "tests/excel/trickle.h"
 
 #include <QByteArray>

@@ -1,5 +1,6 @@
 #include "link/comport.h"
 #include "link/qtserialdevice.h"
+#include "link/systemserialdevice.h"
 #include "tools/pty.h"
 
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // exchange with a terminal and its loss. (The keyboard lock is the composer's test.)
 
 #include "app/settingsfile.h"
-#include "link/error.h"
+#include "base/error.h"
 #include "link/winserialdevice.h"
 #include "writing/durablefile.h"
 #include "writing/journal.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/batchsession.h"
 
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "faketerminal.h"
 
+#include "base/error.h"
 #include "link/commandset.h"
 #include "link/comport.h"
-#include "link/error.h"
 #include "writing/writetrack.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/error.h"
 #include "excel/cellsource.h"
-#include "link/error.h"
 
 #include <QHash>
 #include <QList>

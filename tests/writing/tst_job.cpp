@@ -1,6 +1,6 @@
 #include "jobsamples.h"
 
-#include "link/error.h"
+#include "base/error.h"
 #include "writing/job.h"
 
 #include <QDir>

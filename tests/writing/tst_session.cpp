@@ -1,9 +1,9 @@
 #include "jobsamples.h"
 
+#include "base/error.h"
 #include "excel/workbooklimits.h"
 #include "link/commandset.h"
 #include "link/comport.h"
-#include "link/error.h"
 #include "writing/batchsession.h"
 
 #include <QDir>

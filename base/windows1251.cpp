@@ -1,4 +1,4 @@
-#include "link/windows1251.h"
+#include "base/windows1251.h"
 
 namespace Windows1251 {
 
