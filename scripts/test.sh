@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite, in release and again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, checks the Debian package,
+# Sets up, checks the format (scripts/format.sh) and the rooms' arrows (at
+# configure time, cmake/arrows.cmake), builds and runs the whole test suite, in
+# release and again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# checks the Debian package,
 # runs each fuzz target briefly, then builds the program for Windows and tests it
 # under wine (scripts/windows.sh). Exits non-zero on any failure or sanitizer report.
 #
@@ -16,6 +18,10 @@ phase() { echo "test.sh: $1 took $((SECONDS - $2)) s"; }
 t=$SECONDS
 bash scripts/setup.sh
 phase setup "$t"
+
+t=$SECONDS
+bash scripts/format.sh
+phase "format check" "$t"
 
 # The Windows packages first (apt must not run while the Debian package test installs).
 t=$SECONDS
