@@ -24,6 +24,12 @@ QT_CONFIGURE=(-release -shared -xplatform win32-g++ -qt-host-path /usr
 
 QT_CMAKE_ARGS=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
 
+# True, and says so, when the prefix holds a finished build of $2.
+from_cache() {
+    [[ -f "$1/.complete" ]] || return 1
+    say "$2 for Windows from the cache: $1"
+}
+
 qt_prefix() {
     local version hash
     version=$(apt-cache showsrc qt6-base | sed -n 's/^Version: //p' | sort -V | tail -1)
@@ -36,10 +42,7 @@ qt_prefix() {
 step_qt() {
     local prefix src build
     prefix=$(qt_prefix)
-    if [[ -f "$prefix/.complete" ]]; then
-        say "Qt for Windows from the cache: $prefix"
-        return
-    fi
+    from_cache "$prefix" Qt && return
     src=$(debian_source qt6-base)
     build="$CACHE/build-$(basename "$prefix")"
     say "building Qt for Windows from $src into $prefix (about 25 minutes on 2 idle cores; log in $build/build.log)"
@@ -70,10 +73,7 @@ libzip_prefix() {
 step_libzip() {
     local prefix src build
     prefix=$(libzip_prefix)
-    if [[ -f "$prefix/.complete" ]]; then
-        say "libzip for Windows from the cache: $prefix"
-        return
-    fi
+    from_cache "$prefix" libzip && return
     src=$(debian_source libzip)
     build="$CACHE/build-$(basename "$prefix")"
     rm -rf "$build" "$prefix"
