@@ -215,15 +215,20 @@ void TerminalSimulator::receive(const QByteArray& bytes, qint64 nowMs, qint64 qu
         return;
     runTimers(nowMs);
     // On a paced line each byte reaches the terminal one byte time after the one
-    // before it has, however early the program handed it to its driver.
+    // before it has, however early the program handed it to its driver. Beside
+    // that, the earliest each can have come: sent just after the line was last
+    // seen empty, behind bytes that came as early as they could.
     qint64 t = nowMs * 1000;
+    qint64 earliest = (quietSinceMs >= 0 ? std::min(quietSinceMs, nowMs) : nowMs) * 1000;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (m_line.paced) {
             t = std::max(t, m_lineInFreeUs) + ByteTimeUs;
             m_lineInFreeUs = t;
+            earliest = std::max(earliest, m_lineInEarliestUs) + ByteTimeUs;
+            m_lineInEarliestUs = earliest;
         }
         m_pendingArrivalUs.append(t);
-        m_pendingLateUs.append(quietSinceMs >= 0 ? std::max<qint64>(0, nowMs - quietSinceMs) * 1000 : 0);
+        m_pendingLateUs.append(m_line.paced ? t - earliest : 0);
     }
     m_received.append({t / 1000, bytes});
     m_pending += bytes;
@@ -400,8 +405,10 @@ QString TerminalSimulator::timingFaultOfFollowUp(qint64 escStartUs) const
     const qint64 gapUs = escStartUs - (m_frameEndUs - m_frameLateUs);
     if (gapUs >= needMs * 1000 - StampSlackUs)
         return {};
-    return QStringLiteral("ESC 'j' %1 ms after the frame's last byte; the terminal needs %2 ms")
+    return QStringLiteral("ESC 'j' %1 ms after the frame's last byte (read up to %2 ms late); the terminal "
+                          "needs %3 ms")
         .arg(double(gapUs) / 1000, 0, 'f', 1)
+        .arg(double(m_frameLateUs) / 1000, 0, 'f', 1)
         .arg(needMs);
 }
 

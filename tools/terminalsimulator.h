@@ -199,6 +199,7 @@ private:
     QList<qint64> m_pendingArrivalUs; // when each of them reached the terminal
     QList<qint64> m_pendingLateUs;    // how much earlier each may have reached it
     qint64 m_lineInFreeUs = 0;        // when the line from the program is free again
+    qint64 m_lineInEarliestUs = 0;    // the earliest it can be
     bool m_inFrame = false;
     qint64 m_frameAtMs = 0;
     qint64 m_frameEndUs = -1; // the last frame's last byte, until its follow-up

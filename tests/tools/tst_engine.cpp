@@ -80,6 +80,8 @@ private Q_SLOTS:
     void framesRefused_data();
     void framesRefused();
     void frameArrivingInPieces();
+    void pauseJudgedFromTheEarliestTheFrameCameIn_data();
+    void pauseJudgedFromTheEarliestTheFrameCameIn();
     void outcomes_data();
     void outcomes();
     void patternThenWritten();
@@ -424,6 +426,40 @@ void TestEngine::frameArrivingInPieces()
     QCOMPARE(sim.frames().size(), 1);
     QCOMPARE(sim.frames()[0].atMs, 1); // stamped when its lead-in ESC 't' is complete
     QCOMPARE(sim.encodedCards(), (QList<SimCard>{{QByteArray(70, 'Q'), "1", "2"}}));
+}
+
+// A frame for track 1 (8 bytes on the line, then 200 ms of pause) read with a
+// moment the line was last seen empty: a reader the scheduler kept away reads
+// it late, and the pause counts from the earliest it can have come.
+void TestEngine::pauseJudgedFromTheEarliestTheFrameCameIn_data()
+{
+    QTest::addColumn<qint64>("writeStartReadMs");
+    QTest::addColumn<qint64>("frameQuietMs");
+    QTest::addColumn<qint64>("frameReadMs");
+    QTest::addColumn<qint64>("followUpMs");
+    QTest::addColumn<int>("faults");
+    QTest::newRow("read at once, pause kept") << 0LL << 20LL << 20LL << 20 + 9 + 200LL << 0;
+    QTest::newRow("read at once, too soon") << 0LL << 20LL << 20LL << 20 + 9 + 150LL << 1;
+    QTest::newRow("read 40 ms late, pause kept") << 0LL << 20LL << 60LL << 20 + 9 + 200LL << 0;
+    QTest::newRow("read 40 ms late, too soon") << 0LL << 20LL << 60LL << 20 + 9 + 150LL << 1;
+    // The write start read late holds the frame behind it on the line as stamped;
+    // the frame, read just after, may have come right behind the start's own bytes.
+    QTest::newRow("write start read late, pause kept") << 40LL << 40LL << 40LL << 40 + 8 + 197LL << 0;
+    QTest::newRow("write start read late, too soon") << 40LL << 40LL << 40LL << 40 + 8 + 150LL << 1;
+}
+
+void TestEngine::pauseJudgedFromTheEarliestTheFrameCameIn()
+{
+    QFETCH(qint64, writeStartReadMs);
+    QFETCH(qint64, frameQuietMs);
+    QFETCH(qint64, frameReadMs);
+    QFETCH(qint64, followUpMs);
+    QFETCH(int, faults);
+    TerminalSimulator sim(CardDeck::sample(), TerminalSimulator::Line{});
+    sim.receive("\x1b%B", writeStartReadMs, 0);
+    sim.receive(frameOf("BAB"), frameReadMs, frameQuietMs);
+    sim.receive("\x1bj", followUpMs, followUpMs - 1);
+    QCOMPARE(sim.timingFaults(), faults);
 }
 
 void TestEngine::outcomes_data()
