@@ -7,6 +7,7 @@ PACKAGES=(
     build-essential cmake pkg-config git
     qt6-base-dev qt6-serialport-dev libqt6serialport6 qt6-qpa-plugins qt6-translations-l10n
     libzip-dev libx11-dev
+    libpq-dev postgresql-15
     clang-14 libclang-rt-14-dev clang-format
     xvfb xauth x11-xkb-utils x11-utils
     dpkg-dev lintian help2man

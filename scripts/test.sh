@@ -32,7 +32,9 @@ STRIPEWELL_WIN_STEPS="qt libzip" setsid bash scripts/windows.sh > "$windows_log"
 windows_cache=$!
 # Whatever way this script ends, the cache build does not outlive it: its whole
 # session goes (timeout puts the build in a process group of its own).
-trap 'pkill -TERM -s "$windows_cache" 2>/dev/null || true' EXIT
+# A test's own database server (tests/db) is stopped by the test; one a crashed
+# test left behind goes here too.
+trap 'pkill -TERM -s "$windows_cache" 2>/dev/null || true; pkill -TERM -f -- "-D /tmp/stripewell-pg-" 2>/dev/null || true' EXIT
 phase "Windows packages" "$t"
 
 t=$SECONDS
@@ -63,7 +65,7 @@ if ! wait "$windows_cache"; then
     echo "test.sh: Qt or libzip for Windows did not build" >&2
     exit 1
 fi
-trap - EXIT
+trap 'pkill -TERM -f -- "-D /tmp/stripewell-pg-" 2>/dev/null || true' EXIT
 cat "$windows_log"
 STRIPEWELL_WIN_STEPS="build test package e2e" bash scripts/windows.sh
 phase "Windows (waiting for its cache, then build, tests under wine, packages, end to end)" "$t"

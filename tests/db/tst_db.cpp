@@ -1,0 +1,273 @@
+// The shared batches against a real PostgreSQL server of the test's own.
+
+#include "db/pgconnection.h"
+#include "db/schema.h"
+#include "db/sharedbatch.h"
+#include "pgserver.h"
+
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString Db = QStringLiteral("bureau");
+
+// Waits in the event loop until `done` is true.
+bool settle(const std::function<bool()>& done, int ms = 20000)
+{
+    return QTest::qWaitFor(done, ms);
+}
+
+QList<SharedBatch::Card> counterCards(int count, const QString& tail = {})
+{
+    QList<SharedBatch::Card> cards;
+    for (int n = 1; n <= count; ++n)
+        cards.append(
+            {n, n + 1, {QStringLiteral("CARD%1").arg(n), QStringLiteral("%1=%2").arg(n).arg(tail), QString()}});
+    return cards;
+}
+
+} // namespace
+
+class TestDb : public QObject
+{
+    Q_OBJECT
+
+    ThrowawayServer m_server;
+    qint64 m_nextName = 0;
+
+    std::unique_ptr<PgConnection> connect(const QString& user)
+    {
+        auto c = std::make_unique<PgConnection>();
+        c->open(m_server.connection(user, Db));
+        c->waitIdle(10000);
+        return c;
+    }
+
+    qint64 publish(const QList<SharedBatch::Card>& cards, QString* error = nullptr, QString name = {})
+    {
+        auto bureau = connect(QStringLiteral("bureau"));
+        std::optional<qint64> id;
+        bool done = false;
+        if (name.isEmpty())
+            name = QStringLiteral("batch %1").arg(++m_nextName);
+        SharedBatch::publish(*bureau, name, 1, cards, [&](std::optional<qint64> got, const QString& why) {
+            id = got;
+            if (error)
+                *error = why;
+            done = true;
+        });
+        settle([&] { return done; });
+        return id.value_or(0);
+    }
+
+    std::optional<SharedBatch::Card> claim(PgConnection& station, qint64 batch, QString* error = nullptr)
+    {
+        std::optional<SharedBatch::Card> card;
+        bool done = false;
+        SharedBatch::claim(station, batch, [&](std::optional<SharedBatch::Card> got, const QString& why) {
+            card = got;
+            if (error)
+                *error = why;
+            done = true;
+        });
+        settle([&] { return done; });
+        return card;
+    }
+
+    QString record(PgConnection& station, qint64 batch, int seq, int attempt, bool written, QString* error = nullptr)
+    {
+        QString state;
+        bool done = false;
+        SharedBatch::record(station, batch, seq, attempt, written, {}, [&](const QString& got, const QString& why) {
+            state = got;
+            if (error)
+                *error = why;
+            done = true;
+        });
+        settle([&] { return done; });
+        return state;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString why = m_server.create();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(m_server.psql(QStringLiteral("CREATE DATABASE bureau")), QString());
+        auto admin = connect(QStringLiteral("postgres"));
+        QVERIFY2(admin->isOpen(), "the superuser did not connect");
+        QCOMPARE(Schema::upgrade(*admin), QString());
+        // Run again, it finds nothing to do.
+        QCOMPARE(Schema::upgrade(*admin), QString());
+        QCOMPARE(m_server.psql(QStringLiteral("CREATE ROLE bureau LOGIN IN ROLE stripewell_publisher;"
+                                              "CREATE ROLE desk1 LOGIN IN ROLE stripewell_station;"
+                                              "CREATE ROLE desk2 LOGIN IN ROLE stripewell_station;"
+                                              "CREATE ROLE desk3 LOGIN IN ROLE stripewell_station;"
+                                              "CREATE ROLE desk4 LOGIN IN ROLE stripewell_station;"),
+                               Db),
+                 QString());
+    }
+
+    // Texts a worksheet may give travel as values, never as SQL, and come back byte for byte.
+    void textsComeBackAsPublished()
+    {
+        const QString awkward = QStringLiteral("O'Brien\t\\N \"x\"; DROP TABLE stripewell.card; -- Жук\r\n");
+        const qint64 batch = publish({{1, 7, {awkward, QStringLiteral("\\."), QString()}}});
+        QVERIFY(batch > 0);
+        auto desk = connect(QStringLiteral("desk1"));
+        const auto card = claim(*desk, batch);
+        QVERIFY(card);
+        QCOMPARE(card->texts[0], awkward);
+        QCOMPARE(card->texts[1], QStringLiteral("\\."));
+        QCOMPARE(card->row, 7);
+    }
+
+    // Four stations claim at once in one event loop: every card goes to exactly one of them.
+    void everyCardToExactlyOneStation()
+    {
+        const int count = 400;
+        const qint64 batch = publish(counterCards(count));
+        QVERIFY(batch > 0);
+        QList<std::shared_ptr<PgConnection>> desks;
+        QMap<int, QString> takenBy;
+        int doubles = 0;
+        int finished = 0;
+        std::function<void(int)> next = [&](int d) {
+            SharedBatch::claim(*desks[d], batch, [&, d](std::optional<SharedBatch::Card> card, const QString& why) {
+                QVERIFY2(why.isEmpty(), qPrintable(why));
+                if (!card) {
+                    ++finished;
+                    return;
+                }
+                doubles += takenBy.contains(card->seq);
+                takenBy[card->seq] = desks[d]->user();
+                SharedBatch::record(*desks[d], batch, card->seq, 1, true, {},
+                                    [&, d](const QString& state, const QString&) {
+                                        QCOMPARE(state, QStringLiteral("written"));
+                                        next(d);
+                                    });
+            });
+        };
+        for (int d = 1; d <= 4; ++d)
+            desks.append(connect(QStringLiteral("desk%1").arg(d)));
+        for (int d = 0; d < 4; ++d)
+            next(d);
+        QVERIFY(settle([&] { return finished == 4; }, 60000));
+        QCOMPARE(doubles, 0);
+        QCOMPARE(takenBy.size(), count);
+        QCOMPARE(takenBy.firstKey(), 1);
+        QCOMPARE(takenBy.lastKey(), count);
+        QVERIFY2(QSet<QString>(takenBy.cbegin(), takenBy.cend()).size() > 1, "one station took every card");
+    }
+
+    // A station gone mid-card keeps it: its next claim resends it, no other station takes it;
+    // "not written" keeps it with the station; an outcome sent twice counts once.
+    void cardInFlightStaysWithItsStation()
+    {
+        const qint64 batch = publish(counterCards(3));
+        auto desk1 = connect(QStringLiteral("desk1"));
+        QCOMPARE(claim(*desk1, batch)->seq, 1);
+        desk1.reset(); // killed with the card on the line
+        auto desk2 = connect(QStringLiteral("desk2"));
+        QCOMPARE(claim(*desk2, batch)->seq, 2);
+        desk1 = connect(QStringLiteral("desk1"));
+        const auto again = claim(*desk1, batch);
+        QCOMPARE(again->seq, 1);
+        QVERIFY(again->resumed);
+        QCOMPARE(record(*desk1, batch, 1, 1, false), QStringLiteral("inflight"));
+        QCOMPARE(claim(*desk1, batch)->attempts, 1);
+        QCOMPARE(record(*desk1, batch, 1, 2, true), QStringLiteral("written"));
+        QCOMPARE(record(*desk1, batch, 1, 2, true), QStringLiteral("written"));
+        QCOMPARE(claim(*desk1, batch)->seq, 3);
+        QVERIFY(!claim(*desk1, batch + 1000));
+
+        auto bureau = connect(QStringLiteral("bureau"));
+        bool handed = false;
+        SharedBatch::handBack(*bureau, batch, 2, [&](bool ok, const QString&) { handed = ok; });
+        QVERIFY(settle([&] { return handed; }));
+        QCOMPARE(claim(*desk1, batch)->seq, 3); // its own card first
+        QCOMPARE(record(*desk1, batch, 3, 1, true), QStringLiteral("written"));
+        QCOMPARE(claim(*desk1, batch)->seq, 2);
+    }
+
+    // A station may claim, record its own cards and read; nothing else.
+    void stationRightsAreNarrow_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::newRow("delete") << QStringLiteral("DELETE FROM stripewell.card");
+        QTest::newRow("update") << QStringLiteral("UPDATE stripewell.card SET state = 'free'");
+        QTest::newRow("publish") << QStringLiteral(
+            "INSERT INTO stripewell.batch (name, choice, size) VALUES ('x', 1, 1)");
+        QTest::newRow("schema") << QStringLiteral("CREATE TABLE stripewell.mine (a int)");
+        QTest::newRow("hand back") << QStringLiteral("SELECT stripewell.hand_back(1, 1)");
+        QTest::newRow("another's card") << QStringLiteral("SELECT stripewell.record_outcome(%1, 2, 9, true, '')");
+    }
+    void stationRightsAreNarrow()
+    {
+        QFETCH(QString, sql);
+        const qint64 batch = publish(counterCards(2));
+        auto desk1 = connect(QStringLiteral("desk1"));
+        auto desk2 = connect(QStringLiteral("desk2"));
+        QCOMPARE(claim(*desk1, batch)->seq, 1);
+        QCOMPARE(claim(*desk2, batch)->seq, 2);
+        PgResult result;
+        bool done = false;
+        desk1->plain((sql.contains(QLatin1String("%1")) ? sql.arg(batch) : sql).toUtf8(), [&](const PgResult& r) {
+            result = r;
+            done = true;
+        });
+        QVERIFY(settle([&] { return done; }));
+        QVERIFY2(!result.ok, qPrintable(sql));
+        QVERIFY2(result.error.contains(QLatin1String("permission denied")) ||
+                     result.error.contains(QLatin1String("not held")),
+                 qPrintable(result.error));
+        QCOMPARE(record(*desk2, batch, 2, 1, true), QStringLiteral("written"));
+    }
+
+    // A batch goes in whole or not at all.
+    void publishIsAllOrNothing()
+    {
+        QString error;
+        publish(counterCards(2), &error, QStringLiteral("twice"));
+        QCOMPARE(error, QString());
+        QCOMPARE(publish(counterCards(2), &error, QStringLiteral("twice")), 0);
+        QVERIFY(error.contains(QStringLiteral("duplicate")));
+        auto broken = counterCards(50);
+        broken[49].seq = 0; // refused by the table: the 49 before it go too
+        QCOMPARE(publish(broken, &error, QStringLiteral("broken")), 0);
+        QVERIFY(!error.isEmpty());
+        auto bureau = connect(QStringLiteral("bureau"));
+        QList<SharedBatch::Summary> batches;
+        bool done = false;
+        SharedBatch::list(*bureau, [&](const QList<SharedBatch::Summary>& got, const QString&) {
+            batches = got;
+            done = true;
+        });
+        QVERIFY(settle([&] { return done; }));
+        for (const auto& b : batches)
+            QVERIFY(b.name != QStringLiteral("broken"));
+    }
+
+    // The server gone: what is queued fails at once with the reason, and a new connection works once it is back.
+    void serverGoneAndBack()
+    {
+        const qint64 batch = publish(counterCards(2));
+        auto desk = connect(QStringLiteral("desk3"));
+        QSignalSpy failed(desk.get(), &PgConnection::failed);
+        m_server.stop();
+        QString error = QStringLiteral("unset");
+        QVERIFY(!claim(*desk, batch, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(settle([&] { return !failed.isEmpty(); }));
+        QCOMPARE(m_server.start(), QString());
+        desk = connect(QStringLiteral("desk3"));
+        QCOMPARE(claim(*desk, batch)->seq, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDb)
+#include "tst_db.moc"
