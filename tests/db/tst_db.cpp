@@ -1,12 +1,16 @@
 // The shared batches against a real PostgreSQL server of the test's own.
 
+#include "base/error.h"
 #include "db/pgconnection.h"
 #include "db/schema.h"
 #include "db/sharedbatch.h"
+#include "db/stationfeed.h"
 #include "pgserver.h"
 
+#include <QFile>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -266,6 +270,54 @@ private Q_SLOTS:
         QCOMPARE(m_server.start(), QString());
         desk = connect(QStringLiteral("desk3"));
         QCOMPARE(claim(*desk, batch)->seq, 1);
+    }
+
+    // The database gone mid-card: the station finishes it, keeps its outcome on
+    // disk, claims nothing; back, the outcome goes first, then the next card.
+    // A station started again sends what its outbox kept before it claims.
+    void stationRidesOutAnOutage()
+    {
+        QTemporaryDir dir;
+        const QString outbox = dir.filePath(QStringLiteral("outbox.json"));
+        const qint64 batch = publish(counterCards(3));
+        StationFeed feed(m_server.connection(QStringLiteral("desk4"), Db), batch, outbox);
+        feed.start();
+        feed.requestCard();
+        QVERIFY(settle([&] { return feed.ready().has_value(); }));
+        QCOMPARE(feed.take().seq, 1);
+        m_server.stop();
+        QVERIFY(settle([&] { return !feed.connected(); }));
+        feed.outcome(true);
+        feed.requestCard();
+        QCOMPARE(StationFeed::readOutbox(outbox).size(), 1);
+        QVERIFY(feed.status().startsWith(QStringLiteral("База данных недоступна")));
+        QTest::qWait(300);
+        QVERIFY(!feed.ready());
+        QCOMPARE(m_server.start(), QString());
+        QVERIFY(settle([&] { return feed.ready().has_value(); }));
+        QVERIFY(feed.outbox().isEmpty());
+        QCOMPARE(feed.take().seq, 2);
+        feed.outcome(false, QStringLiteral("no answer"));
+        QVERIFY(settle([&] { return feed.outbox().isEmpty(); }));
+
+        // Card 2's second attempt was written, then the station stopped before sending it.
+        const QString kept =
+            QStringLiteral(R"([{"batch":%1,"seq":2,"attempt":2,"written":true,"note":""}])").arg(batch);
+        QFile file(outbox);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kept.toUtf8()) > 0);
+        file.close();
+        StationFeed again(m_server.connection(QStringLiteral("desk4"), Db), batch, outbox);
+        again.start();
+        again.requestCard();
+        QVERIFY(settle([&] { return again.ready().has_value(); }));
+        QCOMPARE(again.take().seq, 3);
+        again.outcome(true);
+        again.requestCard();
+        QVERIFY(settle([&] { return again.exhausted(); }));
+
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[{\"batch\":1}]") > 0);
+        file.close();
+        QVERIFY_THROWS_EXCEPTION(Failure, StationFeed::readOutbox(outbox));
     }
 };
 
