@@ -3,6 +3,10 @@
 #include "app/lookandfeel.h"
 #include "app/tform1.h"
 #include "link/systemserialdevice.h"
+#ifdef STRIPEWELL_SHARED_BATCHES
+#include "db/pgconnection.h"
+#include "db/schema.h"
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -25,6 +29,11 @@ const char* const Usage = "Usage: stripewell [OPTION]...\n"
                           "Options:\n"
                           "  -h, --help       show this help and exit\n"
                           "  -v, --version    show the version and exit\n"
+                          "  --init-database CONNECTION\n"
+                          "                   create or upgrade the bureau's database for shared batches\n"
+                          "                   and its roles stripewell_publisher and stripewell_station;\n"
+                          "                   CONNECTION is a libpq connection string or service=NAME,\n"
+                          "                   for a role that may create schemas and roles\n"
                           "\n"
                           "Qt's own options (-platform, -style, -display) are taken as well.\n"
                           "\n"
@@ -53,12 +62,39 @@ bool answeredOption(int argc, char** argv, int& status)
     return false;
 }
 
+#ifdef STRIPEWELL_SHARED_BATCHES
+// --init-database: the schema brought to this program's version, then exit.
+int initDatabase(int argc, char** argv, const char* connection)
+{
+    QCoreApplication app(argc, argv);
+    PgConnection admin;
+    QString failed;
+    QObject::connect(&admin, &PgConnection::failed, [&](const QString& why) { failed = why; });
+    admin.open(QString::fromLocal8Bit(connection));
+    admin.waitIdle(30000);
+    QString error = admin.isOpen() ? Schema::upgrade(admin) : failed;
+    if (!admin.isOpen() && error.isEmpty())
+        error = QStringLiteral("no answer from the server in time");
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "stripewell: the database was not set up: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("stripewell: the database is at version %d\n", Schema::currentVersion());
+    return 0;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (int status = 0; answeredOption(argc, argv, status))
         return status;
+#ifdef STRIPEWELL_SHARED_BATCHES
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--init-database") == 0)
+            return initDatabase(argc, argv, argv[i + 1]);
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stripewell"));
     QApplication::setApplicationVersion(QStringLiteral(STRIPEWELL_VERSION));
