@@ -251,6 +251,13 @@ void TestSession::finishedBatchSendsNothing()
     QCOMPARE(goesOn.stop, WriteLoop::Tick::Stop::None);
     QVERIFY(goesOn.newTexts);
     QCOMPARE(s.writeLoop().countLabelNow(), u"Записано карточек: 2 из 3"_s);
+
+    const std::pair<int, const char*> nouns[] = {
+        {1, "карточка"},  {2, "карточки"},  {4, "карточки"},  {5, "карточек"},   {11, "карточек"}, {12, "карточек"},
+        {14, "карточек"}, {21, "карточка"}, {22, "карточки"}, {111, "карточек"}, {500, "карточек"}};
+    for (const auto& [cards, noun] : nouns)
+        QCOMPARE(WriteLoop::batchDoneMessage(cards),
+                 u"Партия записана: %1 %2."_s.arg(cards).arg(QString::fromUtf8(noun)));
 }
 
 void TestSession::refusedAtStartIsKeptAside_data()
