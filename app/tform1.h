@@ -62,6 +62,8 @@ public:
     void SpeedButton11Click();
     void SpeedButton12Click();
     void SpeedButton13Click();
+    // "Карточек в партии:" edited: taken, or put back with a line in the log.
+    void BatchSizeEditDone();
 
     void N2Click();
     void N5Click();
@@ -114,6 +116,7 @@ private:
     void endWriteRun();
     void FormClose();
     void showStep(const WriteLoop::Tick& step);
+    void showBatch();
     bool keepPendingCard();
     void openComposer(int track);
     CardTexts textsInHand() const;

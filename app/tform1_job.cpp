@@ -57,6 +57,7 @@ void TForm1::N6Click()
     stopRunForJobChange();
     Platform::guarded(this, [this] { saveJobAtClose(); });
     m_session.newJob();
+    showBatch();
 }
 
 QString TForm1::askJobFile(bool saving)

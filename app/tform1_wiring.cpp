@@ -63,6 +63,8 @@ void TForm1::connectHandlers()
     connect(m_portStatus, &PortStatus::portLost, this,
             [this](const QString& name) { Platform::guarded(this, [this, name] { PortLost(name); }); });
     connect(&m_session, &BatchSession::jobOpened, this, &TForm1::showJobTrackChoice);
+    connect(&m_session, &BatchSession::jobOpened, this, &TForm1::showBatch);
+    connect(ui->BatchSizeEdit, &QLineEdit::editingFinished, this, guard(&TForm1::BatchSizeEditDone));
     // A save after an edit in the composer that fails is reported on its own; the edit stays.
     connect(&m_session, &BatchSession::saveFailed, this, [this](const QString& text) { reportLikeAnError(text); });
     connect(&m_session, &BatchSession::jobNotice, this,

@@ -34,6 +34,12 @@ bool TForm1::keepPendingCard()
 
 void TForm1::SpeedButton5Click()
 {
+    // A finished batch writes nothing more, not even the write start, until its size grows.
+    if (const QString done = m_session.batchDoneMessage(); !done.isEmpty()) {
+        ui->Memo4->appendPlainText(done);
+        Platform::warningBox(this, done);
+        return;
+    }
     if (!BatchAhead::confirm(this, m_session, workFile(QStringLiteral("journal.csv"))))
         return;
     const QString decision = m_session.startRun(keepPendingCard());
@@ -42,7 +48,24 @@ void TForm1::SpeedButton5Click()
         ui->Memo4->appendPlainText(decision);
     Timer2.start();
     ui->SpeedButton5->setEnabled(false);
-    ui->Label3->setText(WriteLoop::countLabelAtStart());
+    ui->Label3->setText(m_session.writeLoop().countLabelNow());
+}
+
+void TForm1::BatchSizeEditDone()
+{
+    const QString typed = ui->BatchSizeEdit->text();
+    if (!m_session.setBatchSize(typed))
+        ui->Memo4->appendPlainText(m_session.batchSizeRefusal(typed));
+    showBatch();
+}
+
+// The box shows the batch's size (empty when unsized), the label its count.
+void TForm1::showBatch()
+{
+    const int size = m_session.batchSize();
+    ui->BatchSizeEdit->setText(size > 0 ? QString::number(size) : QString());
+    if (size > 0)
+        ui->Label3->setText(WriteLoop::countLabel(m_session.batchWritten(), size));
 }
 
 void TForm1::showStep(const WriteLoop::Tick& step)
@@ -79,6 +102,10 @@ void TForm1::Timer2Timer()
         // Nothing of the card advanced: once the data is mended "Записать" goes on with it.
         ui->SpeedButton5->setEnabled(true);
         Platform::failureBox(this, step.error);
+        break;
+    case WriteLoop::Tick::Stop::BatchDone:
+        ui->SpeedButton5->setEnabled(true);
+        Platform::warningBox(this, step.error);
         break;
     case WriteLoop::Tick::Stop::Failed:
         ui->SpeedButton5->setEnabled(true);

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 BatchSession::BatchSession(ComPort& port, Sleeper sleeper, QObject* parent)
     : QObject(parent), m_port(port), m_loop(port, std::move(sleeper))
@@ -188,6 +191,46 @@ WriteLoop::Tick BatchSession::tick(const CardTexts& inHand)
     return step;
 }
 
+int BatchSession::cardsLeftInBatch() const
+{
+    return batchSize() > 0 ? batchSize() - batchWritten() : 0;
+}
+
+bool BatchSession::setBatchSize(const QString& typed)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    const QString text = typed.trimmed();
+    if (!text.isEmpty() && !digits.match(text).hasMatch())
+        return false;
+    const int size = text.isEmpty() ? 0 : text.toInt();
+    if (size > Job::MaxBatchSize || (size > 0 && size < batchWritten()))
+        return false;
+    if (size == batchSize())
+        return true;
+    // Unsized, the count starts again with the next size.
+    m_loop.setBatch(size, size > 0 ? batchWritten() : 0);
+    try {
+        saveJob();
+    } catch (const Failure& failure) {
+        Q_EMIT saveFailed(failure.text());
+    }
+    return true;
+}
+
+QString BatchSession::batchSizeRefusal(const QString& typed) const
+{
+    return QStringLiteral("Карточек в партии: «%1» не принято, нужно целое число от %2 до %3 или пусто "
+                          "(без размера)")
+        .arg(typed)
+        .arg(std::max(1, batchWritten()))
+        .arg(Job::MaxBatchSize);
+}
+
+QString BatchSession::batchDoneMessage() const
+{
+    return m_loop.batchDone() ? WriteLoop::batchDoneMessage(batchSize()) : QString();
+}
+
 JobSession& BatchSession::job()
 {
     // Beside config.rwc, so a test that moves the settings file moves the job with it.
@@ -225,6 +268,7 @@ void BatchSession::saveJob()
     Job current = open.jobOf(m_templates, m_trackChoice);
     if (const auto& pending = m_loop.pendingCard())
         current.inFlight = Job::CardInFlight{pending->choice, pending->texts};
+    current.batch = {batchSize(), batchWritten()};
     open.save(current);
 }
 
@@ -255,6 +299,7 @@ void BatchSession::newJob()
     m_templates.CurrentTrack = composerTrack;
     Q_EMIT templatesReplaced();
     m_loop.restorePendingCard(std::nullopt); // the old job's file keeps its card in flight
+    m_loop.setBatch(0, 0);
     dropWorkbook();
     open.setWorkbook(QString(), QString());
     m_jobReady = true;
@@ -266,7 +311,9 @@ void BatchSession::saveJobAs(QString path)
         path += QLatin1Char('.') + QLatin1String(JobFormat::Extension);
     JobSession& open = job();
     m_jobReady = true;
-    open.saveAs(path, open.jobOf(open.saved().templates, m_trackChoice, path));
+    Job copy = open.jobOf(open.saved().templates, m_trackChoice, path);
+    copy.batch = open.saved().batch;
+    open.saveAs(path, copy);
     if (m_journal)
         m_journal->setJob(openJobName()); // a run going on writes its next cards under the new name
 }
@@ -358,7 +405,10 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
     if (loaded.inFlight && !answeredWritten(loaded.inFlight->texts))
         pending = WriteLoop::SentCard{loaded.inFlight->choice, loaded.inFlight->texts, m_templateVersion};
     m_loop.restorePendingCard(pending);
-    if (loaded.inFlight && !pending) {
+    // A card the journal says was written counts here, once: the job's count did not have it yet.
+    const bool caughtUp = loaded.inFlight && !pending;
+    m_loop.setBatch(loaded.batch.size, std::min(loaded.batch.size, loaded.batch.written + (caughtUp ? 1 : 0)));
+    if (caughtUp) {
         // The job catches up with its journal. Should that fail, the next start
         // finds the same last line and decides the same way.
         try {

@@ -100,6 +100,21 @@ public:
     WriteLoop::Tick stopRun() { return m_loop.stop(); }
     const WriteLoop& writeLoop() const { return m_loop; }
 
+    // The batch's size ("Карточек в партии:"), kept with the job: 0 unsized.
+    int batchSize() const { return m_loop.batchSize(); }
+    // Its cards answered "written", across runs and restarts.
+    int batchWritten() const { return m_loop.batchWritten(); }
+    // The cards still to write in a sized batch; 0 when unsized.
+    int cardsLeftInBatch() const;
+    // The size as typed: empty or 0 unsized, else a whole number up to
+    // Job::MaxBatchSize and not below the cards already written (a larger one
+    // lets a finished batch go on). True when taken, and the job is saved.
+    bool setBatchSize(const QString& typed);
+    // Why `typed` is not taken, for the log.
+    QString batchSizeRefusal(const QString& typed) const;
+    // "Партия записана: N карточек." once a sized batch is finished; else empty.
+    QString batchDoneMessage() const;
+
     // The job.
     JobSession& job();
     Journal& journal();

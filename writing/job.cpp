@@ -152,6 +152,21 @@ void trackFromJson(const QJsonValue& value, TrackTemplate& t, int track)
         slotFromJson(list.at(slot), t, track, slot);
 }
 
+// Absent in a job written before batches had a size: unsized.
+Job::Batch batchFromJson(const QJsonValue& value)
+{
+    if (value.isUndefined() || value.isNull())
+        return {};
+    if (!value.isObject())
+        throw BadField{QStringLiteral("поле «batch» не объект")};
+    const QJsonObject object = value.toObject();
+    const QString place = QStringLiteral("партия");
+    Job::Batch batch;
+    batch.size = int(integerField(object, "size", 1, Job::MaxBatchSize, place));
+    batch.written = int(integerField(object, "written", 0, batch.size, place));
+    return batch;
+}
+
 Job jobFromObject(const QJsonObject& object)
 {
     Job job;
@@ -183,6 +198,7 @@ Job jobFromObject(const QJsonObject& object)
     } else if (!inFlight.isUndefined() && !inFlight.isNull()) {
         throw BadField{QStringLiteral("поле «inFlight» не объект")};
     }
+    job.batch = batchFromJson(object.value(QStringLiteral("batch")));
     const QJsonValue tracks = object.value(QStringLiteral("tracks"));
     if (!tracks.isArray() || tracks.toArray().size() != TrackCount)
         throw BadField{QStringLiteral("нужен список «tracks» из %1 дорожек").arg(TrackCount)};
@@ -233,6 +249,10 @@ QByteArray toJson(const Job& job)
         if (!job.workbookBesideJob.isEmpty())
             workbook.insert(QStringLiteral("besideJob"), job.workbookBesideJob);
         root.insert(QStringLiteral("workbook"), workbook);
+    }
+    if (job.batch.size > 0) {
+        root.insert(QStringLiteral("batch"), QJsonObject{{QStringLiteral("size"), job.batch.size},
+                                                         {QStringLiteral("written"), job.batch.written}});
     }
     if (job.inFlight) {
         root.insert(QStringLiteral("inFlight"), QJsonObject{{QStringLiteral("choice"), job.inFlight->choice},

@@ -12,7 +12,8 @@
 // a break, a crash or a power cut. The three tracks' templates (every slot with
 // its kind, its text - a counter's next value and step as the slot holds them -
 // and its worksheet column, row, step and direction), the digit counts, the
-// workbook file and the track choice. Kept in a JSON file of our own format.
+// workbook file, the track choice and the batch's size and count. Kept in a
+// JSON file of our own format.
 struct Job
 {
     TemplateSet templates; // CurrentTrack is the composer's, not the job's: always 0 here
@@ -21,6 +22,17 @@ struct Job
     // that a folder moved with both still finds it; empty when unknown.
     QString workbookBesideJob;
     int trackChoice = 0; // 0 "Track 1" .. 5 "Track 1 & 2 & 3"
+
+    // A sized batch: `size` cards in all, `written` of them answered "written"
+    // so far. Size 0: unsized, a run goes on until the data ends or "Отмена".
+    static constexpr int MaxBatchSize = 1048576;
+    struct Batch
+    {
+        int size = 0;
+        int written = 0;
+        friend bool operator==(const Batch&, const Batch&) = default;
+    };
+    Batch batch;
 
     // A card that went out and has not been answered "written": the templates
     // above have already moved past it, so it is sent again first, never lost.

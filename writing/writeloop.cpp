@@ -21,6 +21,47 @@ QString WriteLoop::countLabel(int cardsWritten)
     return countLabelAtStart() + QString::number(cardsWritten);
 }
 
+QString WriteLoop::countLabel(int written, int size)
+{
+    return countLabel(written) + QStringLiteral(" из ") + QString::number(size);
+}
+
+QString WriteLoop::countLabelNow() const
+{
+    return m_batchSize > 0 ? countLabel(m_batchWritten, m_batchSize) : countLabelAtStart();
+}
+
+QString WriteLoop::batchDoneMessage(int cards)
+{
+    // The noun after a number: 1, 21 карточка; 2-4, 22-24 карточки; 5-20, 11-14 карточек.
+    const int lastTwo = cards % 100;
+    const int last = cards % 10;
+    const char* noun = "карточек";
+    if (last == 1 && lastTwo != 11)
+        noun = "карточка";
+    else if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
+        noun = "карточки";
+    return QStringLiteral("Партия записана: %1 %2.").arg(cards).arg(QString::fromUtf8(noun));
+}
+
+void WriteLoop::setBatch(int size, int written)
+{
+    m_batchSize = size;
+    m_batchWritten = size > 0 ? written : 0;
+}
+
+// A finished batch ends the run before another card can go out.
+bool WriteLoop::stopWhenBatchDone(Tick& out)
+{
+    if (!batchDone() || out.stop != Tick::Stop::None)
+        return false;
+    out.stop = Tick::Stop::BatchDone;
+    out.error = batchDoneMessage(m_batchSize);
+    out.logLines.append(out.error);
+    m_running = false;
+    return true;
+}
+
 QString WriteLoop::noVerdictLine()
 {
     return QStringLiteral("  Нет результата записи, карточка будет отправлена снова");
@@ -118,6 +159,8 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
         m_running = false;
         return out;
     }
+    if (m_sendDue && stopWhenBatchDone(out))
+        return out;
     if (m_sendDue) {
         WriteResult sent;
         try {
@@ -217,13 +260,16 @@ void WriteLoop::judgeAnswer(Tick& out)
         out.logLines.append(number + QStringLiteral("  Карточка записана"));
         recordSafely(out, [&] { journal(Journal::Outcome::Written, texts); });
         ++m_cardsWritten;
+        if (m_batchSize > 0)
+            ++m_batchWritten;
         m_generateNext = true;
         m_unconfirmed.reset();
-        out.countLabel = countLabel(m_cardsWritten);
+        out.countLabel = m_batchSize > 0 ? countLabel(m_batchWritten, m_batchSize) : countLabel(m_cardsWritten);
         recordSafely(out, [&] {
             if (m_persist)
                 m_persist(std::nullopt);
         });
+        stopWhenBatchDone(out);
         break;
     case Verdict::NotWritten:
         out.logLines.append(number + QStringLiteral("  Карточка НЕ записана!"));

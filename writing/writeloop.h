@@ -22,6 +22,9 @@ class ComPort;
 // flight until the terminal answers "written". A run stopped before that names
 // it in the log and the journal, and the next run sends it first; the program
 // keeps it with the job, so a restart does the same.
+//
+// A sized batch counts its own cards, across runs and restarts (the program
+// keeps the count with the job), and stops the run once the last is written.
 class WriteLoop
 {
 public:
@@ -63,14 +66,15 @@ public:
         enum class Stop {
             None,
             OverLong,
-            Refused, // a card that must not go out: shown in an "Ошибка" box
-            Failed,  // composing or recording failed: the common error report
+            Refused,   // a card that must not go out: shown in an "Ошибка" box
+            Failed,    // composing or recording failed: the common error report
+            BatchDone, // the sized batch's last card was written: a box says so
         };
         Stop stop = Stop::None;
         QStringList logLines;
         std::optional<QString> countLabel;
         std::optional<CardTexts> newTexts; // for Edit1 .. Edit3
-        QString error;                     // with Refused and Failed
+        QString error;                     // with Refused, Failed and BatchDone: the box's text
     };
     // One step. On a stop the run is over; the window disables its timer and
     // calls stop() to send the stop command. Does nothing while no run is going on.
@@ -86,11 +90,22 @@ public:
     int cardsWritten() const { return m_cardsWritten; }
     int run() const { return m_run; }
 
+    // A sized batch of `size` cards with `written` of them written; size 0:
+    // unsized, the run goes on until the data ends or "Отмена".
+    void setBatch(int size, int written);
+    int batchSize() const { return m_batchSize; }
+    int batchWritten() const { return m_batchWritten; }
+    bool batchDone() const { return m_batchSize > 0 && m_batchWritten >= m_batchSize; }
+    // The count label as a run starts: the batch's count, or the run's empty one.
+    QString countLabelNow() const;
+
     static QString countLabelAtStart();
     static QString countLabel(int cardsWritten);
-    static QString noVerdictLine();        // after the card's number
-    static QString unansweredAtStopLine(); // after the card's number
-    static QString sentAgainLine();        // after the card's number
+    static QString countLabel(int written, int size); // "Записано карточек: 12 из 500"
+    static QString batchDoneMessage(int cards);       // "Партия записана: 500 карточек."
+    static QString noVerdictLine();                   // after the card's number
+    static QString unansweredAtStopLine();            // after the card's number
+    static QString sentAgainLine();                   // after the card's number
     static QString overLongMessage();
 
 private:
@@ -100,6 +115,7 @@ private:
     void judgeAnswer(Tick& out);
     void journal(Journal::Outcome outcome, const CardTexts& texts, const QString& note = {});
     void recordSafely(Tick& out, const std::function<void()>& record);
+    bool stopWhenBatchDone(Tick& out);
 
     ComPort& m_port;
     Sleeper m_sleeper;
@@ -111,6 +127,8 @@ private:
     bool m_awaitingAnswer = false; // a card went out and has had no verdict yet
     int m_cardsWritten = 0;
     int m_run = 0;
+    int m_batchSize = 0;
+    int m_batchWritten = 0;
     QByteArray m_answer; // the answer to the last card sent, from its ESC on
 
     std::optional<SentCard> m_unconfirmed;

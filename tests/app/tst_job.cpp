@@ -186,11 +186,22 @@ void TestJobWindow::nextCardSurvivesARestart()
             QStringList{control<QLineEdit>(f.form1, "Edit1")->text(), control<QLineEdit>(f.form1, "Edit2")->text(),
                         control<QLineEdit>(f.form1, "Edit3")->text()};
     }
+    // "Карточек в партии:": a value refused is put back and said in the log; one taken is the job's.
+    auto* sizeBox = control<QLineEdit>(f.form1, "BatchSizeEdit");
+    for (const char* typed : {"0x10", "7"}) {
+        sizeBox->clear();
+        QTest::keyClicks(sizeBox, QLatin1String(typed));
+        QTest::keyClick(sizeBox, Qt::Key_Return);
+    }
+    QVERIFY(
+        control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText().endsWith(f.app->session->batchSizeRefusal(u"0x10"_s)));
     const QStringList expected = texts(f.app->session->stageCard(choice).texts);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
 
     restart(f);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+    QCOMPARE(control<QLineEdit>(f.form1, "BatchSizeEdit")->text(), u"7"_s);
+    QCOMPARE(control<QLabel>(f.form1, "Label3")->text(), u"Записано карточек: 0 из 7"_s);
     QCOMPARE(texts(f.app->session->stageCard(choice).texts), expected);
     if (inFlight) {
         f.wire();

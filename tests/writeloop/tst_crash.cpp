@@ -1,7 +1,8 @@
 // The program killed at random moments of a run and started again, against the
 // simulator program on a pseudo-terminal: the cards the terminal encoded are
 // the job's sequence with no gap, and a card comes twice only when a kill fell
-// while it was in flight.
+// while it was in flight. A sized batch stops itself after its last card,
+// wherever the kills fell.
 
 #include "restartbatch.h"
 #include "simprogram.h"
@@ -31,10 +32,13 @@ class TestCrash : public QObject
 private Q_SLOTS:
     void killedAndResumed_data();
     void killedAndResumed();
+    void sizedBatchStopsItselfAcrossAKill();
 
 private:
     bool startProgram(QProcess& program, const QString& dir, int start);
     bool keepLines(QProcess& program, int start);
+    bool waitForLine(QProcess& program, int start, const QString& line);
+    QList<QByteArray> prepare(const QTemporaryDir& dir, const Job& job, int cards);
     QString failureReport(const QByteArray& card, const QString& journalPath) const;
     QStringList m_boxes;
     QStringList m_transcript; // every line of every start, for a failure to show
@@ -94,6 +98,38 @@ bool TestCrash::startProgram(QProcess& program, const QString& dir, int start)
     return false;
 }
 
+// Waits for a line of this start of the program, printed before or from now on.
+bool TestCrash::waitForLine(QProcess& program, int start, const QString& line)
+{
+    const QString wanted = u"start %1: %2"_s.arg(start).arg(line);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 60000) {
+        program.waitForReadyRead(20);
+        keepLines(program, start);
+        if (m_transcript.contains(wanted))
+            return true;
+    }
+    return false;
+}
+
+// The working directory of a run: the workbook, config.rwc choosing COM1 and
+// the job. Returns the cards the job gives.
+QList<QByteArray> TestCrash::prepare(const QTemporaryDir& dir, const Job& job, int cards)
+{
+    const QString book = dir.filePath(u"cards.csv"_s);
+    QFile csv(book);
+    if (csv.open(QIODevice::WriteOnly))
+        csv.write(RestartBatch::workbook(cards));
+    csv.close();
+    QFile config(dir.filePath(u"config.rwc"_s));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("0\r\n");
+    config.close();
+    JobFile::write(dir.filePath(u"job.swj"_s), job);
+    return RestartBatch::sequence(job.templates, job.trackChoice, book, cards);
+}
+
 void TestCrash::killedAndResumed_data()
 {
     QTest::addColumn<quint32>("seed");
@@ -113,18 +149,7 @@ void TestCrash::killedAndResumed()
     m_boxes.clear();
     m_transcript.clear();
     QTemporaryDir dir;
-    const QString book = dir.filePath(u"cards.csv"_s);
-    QFile csv(book);
-    QVERIFY(csv.open(QIODevice::WriteOnly));
-    csv.write(RestartBatch::workbook(400));
-    csv.close();
-    QFile config(dir.filePath(u"config.rwc"_s));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("0\r\n");
-    config.close();
-    const Job job = RestartBatch::job(choice);
-    JobFile::write(dir.filePath(u"job.swj"_s), job);
-    const QList<QByteArray> expected = RestartBatch::sequence(job.templates, job.trackChoice, book, 400);
+    const QList<QByteArray> expected = prepare(dir, RestartBatch::job(choice), 400);
 
     const QString encoded = dir.filePath(u"encoded.txt"_s);
     // Cards go through quickly, so that every stretch between two kills can write some.
@@ -174,6 +199,34 @@ void TestCrash::killedAndResumed()
     qInfo("%d cards encoded, %d distinct, %d repeated across %d kills", int(cards.size()), next, repeats, kills);
     QVERIFY2(repeats <= kills, qPrintable(u"%1 repeats for %2 kills"_s.arg(repeats).arg(kills)));
     QVERIFY2(next >= kills / 2, "the runs made too little progress to mean anything");
+}
+
+// A batch of 5: killed once its card 3 is written, the program started again
+// writes cards 4 and 5 and stops itself; started once more, it writes nothing.
+void TestCrash::sizedBatchStopsItselfAcrossAKill()
+{
+    m_boxes.clear();
+    m_transcript.clear();
+    QTemporaryDir dir;
+    Job job = RestartBatch::job(5);
+    job.batch = {5, 0};
+    const QList<QByteArray> expected = prepare(dir, job, 20).first(5);
+    const QString encoded = dir.filePath(u"encoded.txt"_s);
+    SimulatorProgram sim(dir.path(), {u"--encoded"_s, encoded, u"--swipe"_s, u"100"_s});
+    const QString done = u"box Внимание!: Партия записана: 5 карточек."_s;
+    const QStringList untilKilled{u"log 3  Карточка записана"_s, done, done};
+    for (int start = 0; start < untilKilled.size(); ++start) {
+        QProcess program;
+        QVERIFY2(startProgram(program, dir.path(), start), qPrintable(m_transcript.join(u'\n')));
+        // The next card would go at the next step, half a second on: the kill comes first.
+        QVERIFY2(waitForLine(program, start, untilKilled[start]), qPrintable(m_transcript.join(u'\n')));
+        program.kill();
+        QVERIFY(program.waitForFinished(5000));
+        keepLines(program, start);
+    }
+    QCOMPARE(RestartBatch::encoded(encoded), expected);
+    QCOMPARE(m_boxes, QStringList({done, done}));
+    QCOMPARE(JobFile::read(dir.filePath(u"job.swj"_s)).job->batch, (Job::Batch{5, 5}));
 }
 
 int main(int argc, char** argv)

@@ -75,6 +75,7 @@ inline Job fullJob()
     job.workbook = QStringLiteral("/data/cards.xlsx");
     job.workbookBesideJob = QStringLiteral("../data/cards.xlsx");
     job.trackChoice = 5;
+    job.batch = {500, 12};
     return job;
 }
 
@@ -127,6 +128,15 @@ inline QByteArray rootField(const QString& key, const QJsonValue& value)
             root.remove(key);
         else
             root[key] = value;
+    });
+}
+
+inline QByteArray batchField(const QString& key, const QJsonValue& value)
+{
+    return changed([=](QJsonObject& root) {
+        QJsonObject batch = root[QStringLiteral("batch")].toObject();
+        batch[key] = value;
+        root[QStringLiteral("batch")] = batch;
     });
 }
 
@@ -200,6 +210,15 @@ inline QList<Refused> refusedFiles()
         {"choice missing", rootField(S("trackChoice"), QJsonValue::Undefined), JobProblem::Broken,
          S("нет поля «trackChoice»")},
         {"workbook a number", rootField(S("workbook"), 7), JobProblem::Broken, S("«workbook» не объект")},
+        {"batch a number", rootField(S("batch"), 7), JobProblem::Broken, S("«batch» не объект")},
+        {"batch size a text", batchField(S("size"), S("500")), JobProblem::Broken,
+         S("партия: поле «size» не целое число")},
+        {"batch size 0", batchField(S("size"), 0), JobProblem::Broken, S("«size» = 0 вне пределов 1..1048576")},
+        {"batch size past 1048576", batchField(S("size"), 1048577), JobProblem::Broken,
+         S("«size» = 1048577 вне пределов 1..1048576")},
+        {"batch written past its size", batchField(S("written"), 501), JobProblem::Broken,
+         S("партия: «written» = 501 вне пределов 0..500")},
+        {"batch written -1", batchField(S("written"), -1), JobProblem::Broken, S("«written» = -1 вне пределов")},
     };
 }
 

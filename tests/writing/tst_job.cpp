@@ -22,6 +22,8 @@ private Q_SLOTS:
     void roundTrip();
     void refused_data();
     void refused();
+    void taken_data();
+    void taken();
     void workbookFound_data();
     void workbookFound();
     void keptAsideNeverOverwrites();
@@ -55,6 +57,37 @@ void TestJob::roundTrip()
     const QJsonObject root = QJsonDocument::fromJson(readFile(path)).object();
     QCOMPARE(root[u"format"_s].toString(), u"stripewell-job"_s);
     QCOMPARE(root[u"version"_s].toInt(), 1);
+}
+
+void TestJob::taken_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Job>("job");
+    Job unsized = JobSamples::fullJob();
+    unsized.batch = {};
+    QTest::newRow("written before batches had a size")
+        << JobSamples::rootField(u"batch"_s, QJsonValue::Undefined) << unsized;
+    QTest::newRow("unknownKeysArePassedOver") << JobSamples::changed([](QJsonObject& root) {
+        root[u"operatorNote"_s] = u"later"_s;
+        QJsonObject batch = root[u"batch"_s].toObject();
+        batch[u"started"_s] = u"2026-12-09"_s;
+        root[u"batch"_s] = batch;
+        QJsonArray tracks = root[u"tracks"_s].toArray();
+        QJsonObject track = tracks[0].toObject();
+        track[u"colour"_s] = 3;
+        tracks[0] = track;
+        root[u"tracks"_s] = tracks;
+    }) << JobSamples::fullJob();
+}
+
+// Files this version did not write itself: an older one's, a later one's of the same format version.
+void TestJob::taken()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(Job, job);
+    const JobRead read = JobFile::fromJson(bytes, u"batch.swj"_s);
+    QVERIFY2(read.job, qPrintable(read.message));
+    QVERIFY(*read.job == job);
 }
 
 void TestJob::refused_data()

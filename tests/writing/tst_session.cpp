@@ -84,6 +84,9 @@ class TestSession : public QObject
 private Q_SLOTS:
     void nextCardSurvivesARestart_data();
     void nextCardSurvivesARestart();
+    void batchSizeAtTheBox_data();
+    void batchSizeAtTheBox();
+    void finishedBatchSendsNothing();
     void refusedAtStartIsKeptAside_data();
     void refusedAtStartIsKeptAside();
     void saveAsNewAndOpen();
@@ -99,11 +102,13 @@ void TestSession::nextCardSurvivesARestart_data()
     QTest::addColumn<bool>("inFlight"); // one more card sent and not answered when it ends
     // That card's "written" reached the journal, and the program ended before the job let go of it.
     QTest::addColumn<bool>("journalledWritten");
-    QTest::newRow("track 1, nothing written") << 0 << 0 << false << false;
-    QTest::newRow("tracks 2 and 3, two written") << 4 << 2 << false << false;
-    QTest::newRow("all tracks, three written") << 5 << 3 << false << false;
-    QTest::newRow("all tracks, a card in flight") << 5 << 1 << true << false;
-    QTest::newRow("all tracks, written but still in the job") << 5 << 1 << true << true;
+    QTest::addColumn<int>("size"); // the batch's; 0 unsized
+    QTest::newRow("track 1, nothing written") << 0 << 0 << false << false << 0;
+    QTest::newRow("tracks 2 and 3, two written") << 4 << 2 << false << false << 0;
+    QTest::newRow("all tracks, three written, a batch of 500") << 5 << 3 << false << false << 500;
+    QTest::newRow("all tracks, a card in flight, a batch of 2") << 5 << 1 << true << false << 2;
+    QTest::newRow("all tracks, written but still in the job") << 5 << 1 << true << true << 0;
+    QTest::newRow("the batch's card written but still in the job") << 5 << 1 << true << true << 2;
 }
 
 // A job saved by one program composes, in a fresh program, the very card the
@@ -114,6 +119,7 @@ void TestSession::nextCardSurvivesARestart()
     QFETCH(int, written);
     QFETCH(bool, inFlight);
     QFETCH(bool, journalledWritten);
+    QFETCH(int, size);
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath(u"cards.csv"_s), Workbook));
     CardTexts sentFirst;
@@ -130,6 +136,7 @@ void TestSession::nextCardSurvivesARestart()
         s.addSlot(2, 1, text(u"="_s));
         s.addSlot(2, 2, column(2, 4));
         s.addSlot(3, 0, counter(2, 500, 5, 3));
+        QVERIFY(s.setBatchSize(size ? QString::number(size) : QString()));
         for (int card = 0; card < written; ++card) {
             s.stageCard(choice).commit();
             s.saveJob(); // what the write loop does on "written"
@@ -153,6 +160,12 @@ void TestSession::nextCardSurvivesARestart()
     QCOMPARE(texts(s.stageCard(choice).texts), expected);
     QCOMPARE(s.trackChoice(), choice);
     QVERIFY(s.workbook().AutoConnect);
+    // The batch's count has a card only from the write loop's "written", and the
+    // card caught up with the journal once: the job on file has it too.
+    const int batchWritten = size > 0 && journalledWritten ? 1 : 0;
+    QCOMPARE(s.batchSize(), size);
+    QCOMPARE(s.batchWritten(), batchWritten);
+    QCOMPARE(JobFile::read(dir.filePath(u"job.swj"_s)).job->batch.written, batchWritten);
     if (inFlight) {
         // The job caught up with its journal as it was opened.
         QCOMPARE(!JobFile::read(dir.filePath(u"job.swj"_s)).job->inFlight, journalledWritten);
@@ -166,6 +179,85 @@ void TestSession::nextCardSurvivesARestart()
             QCOMPARE(t.logLines, QStringList{u"1"_s + WriteLoop::sentAgainLine()});
         }
     }
+}
+
+void TestSession::batchSizeAtTheBox_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("size");    // after: the batch had 8, 3 of them written
+    QTest::addColumn<int>("written"); // after
+    QTest::newRow("empty: unsized") << QString() << true << 0 << 0;
+    QTest::newRow("0: unsized") << u"0"_s << true << 0 << 0;
+    QTest::newRow("larger: the batch goes on") << u" 20 "_s << true << 20 << 3;
+    QTest::newRow("the cards written: finished") << u"3"_s << true << 3 << 3;
+    QTest::newRow("1048576") << u"1048576"_s << true << 1048576 << 3;
+    QTest::newRow("below the cards written") << u"2"_s << false << 8 << 3;
+    QTest::newRow("1048577") << u"1048577"_s << false << 8 << 3;
+    QTest::newRow("far too large") << u"99999999999"_s << false << 8 << 3;
+    QTest::newRow("negative") << u"-5"_s << false << 8 << 3;
+    QTest::newRow("a fraction") << u"2.5"_s << false << 8 << 3;
+    QTest::newRow("letters") << u"abc"_s << false << 8 << 3;
+}
+
+// "Карточек в партии:": a value taken is saved with the job; one refused
+// changes nothing and says which values are taken.
+void TestSession::batchSizeAtTheBox()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, taken);
+    QFETCH(int, size);
+    QFETCH(int, written);
+    QTemporaryDir dir;
+    Job job;
+    job.batch = {8, 3};
+    JobFile::write(dir.filePath(u"job.swj"_s), job);
+    Program p(dir.path());
+    BatchSession& s = *p.session;
+    QCOMPARE(s.cardsLeftInBatch(), 5);
+    QCOMPARE(s.setBatchSize(typed), taken);
+    QCOMPARE(s.batchSize(), size);
+    QCOMPARE(s.batchWritten(), written);
+    QCOMPARE(s.cardsLeftInBatch(), size - written);
+    QCOMPARE(JobFile::read(dir.filePath(u"job.swj"_s)).job->batch, (Job::Batch{size, written}));
+    QCOMPARE(s.batchDoneMessage().isEmpty(), size == 0 || size != written);
+    if (!taken)
+        QCOMPARE(s.batchSizeRefusal(typed), u"Карточек в партии: «%1» не принято, нужно целое число от 3 до 1048576 "
+                                            "или пусто (без размера)"_s.arg(typed));
+}
+
+// A batch with all its cards written stops a run before a card goes out, and
+// goes on once its size grows.
+void TestSession::finishedBatchSendsNothing()
+{
+    QTemporaryDir dir;
+    Job job;
+    job.batch = {2, 2};
+    JobFile::write(dir.filePath(u"job.swj"_s), job);
+    Program p(dir.path());
+    BatchSession& s = *p.session;
+    s.setComposer([](int) { return StagedCard{{u"A"_s, u"1"_s, u"2"_s}, [] {}}; });
+    QCOMPARE(s.batchDoneMessage(), u"Партия записана: 2 карточки."_s);
+    s.startRun();
+    const WriteLoop::Tick stopped = s.tick({});
+    QCOMPARE(stopped.stop, WriteLoop::Tick::Stop::BatchDone);
+    QCOMPARE(stopped.error, s.batchDoneMessage());
+    QVERIFY(!stopped.newTexts);
+    QVERIFY(Journal::read(s.journal().path()).isEmpty());
+
+    QVERIFY(s.setBatchSize(u"3"_s));
+    s.startRun();
+    const WriteLoop::Tick goesOn = s.tick({});
+    QCOMPARE(goesOn.stop, WriteLoop::Tick::Stop::None);
+    QVERIFY(goesOn.newTexts);
+    QCOMPARE(s.writeLoop().countLabelNow(), u"Записано карточек: 2 из 3"_s);
+
+    const std::pair<int, const char*> nouns[] = {
+        {1, "карточка"},  {2, "карточки"},  {4, "карточки"},  {5, "карточек"},   {11, "карточек"}, {12, "карточек"},
+        {14, "карточек"}, {21, "карточка"}, {22, "карточки"}, {111, "карточек"}, {500, "карточек"}};
+    for (const auto& [cards, noun] : nouns)
+        QCOMPARE(WriteLoop::batchDoneMessage(cards),
+                 u"Партия записана: %1 %2."_s.arg(cards).arg(QString::fromUtf8(noun)));
 }
 
 void TestSession::refusedAtStartIsKeptAside_data()
