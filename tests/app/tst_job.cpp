@@ -403,7 +403,8 @@ void TestJobWindow::previewListsTheBatchAhead()
     QVERIFY2(cell(2, 5).startsWith(u"Карточка 3 (строка 4, ячейка A4): "_s), qPrintable(cell(2, 5)));
     QVERIFY2(cell(4, 5).contains(u"карточки 2 (строка 3)"_s), qPrintable(cell(4, 5)));
     QCOMPARE(cell(0, 5), QString());
-    QVERIFY2(preview->summary().startsWith(u"Карточек по данным: 5. Проблем: 2. До первой проблемы: 2."_s),
+    QVERIFY2(preview->summary().startsWith(u"Данные кончаются на строке 7: в партии 5 карточек. Остановят запись: 1. "
+                                           "Предупреждений: 1. До первой остановки можно записать карточек: 2."_s),
              qPrintable(preview->summary()));
 
     preview->findChild<QCheckBox*>(u"ProblemsOnly"_s)->setChecked(true);
