@@ -1,5 +1,6 @@
 #include "app/previewwindow.h"
 
+#include "app/batchahead.h"
 #include "app/filedialogs.h"
 #include "app/messages.h"
 #include "link/commandset.h"
@@ -31,6 +32,9 @@ const char* const Headers[ColumnCount] = {"Карточка", "Строка", "�
 // A moment: a pre-flight that ends sooner shows no progress.
 constexpr int MomentMs = 300;
 constexpr int CheckMs = 1000;
+// Fits a screen of 1024 by 768 with the window's frame and a taskbar.
+constexpr int DefaultWidth = 960;
+constexpr int DefaultHeight = 480;
 
 } // namespace
 
@@ -49,10 +53,12 @@ public:
             QString& text = m_problems[issue.card];
             text += (text.isEmpty() ? QString() : QStringLiteral("; ")) + PreviewWindow::issueLine(issue);
         }
-        // A cell that does not read ends the batch: its card is listed with the reason.
-        m_unreadable = result->end && result->end->kind == Preflight::Problem::Unreadable;
-        if (m_unreadable)
+        // A cell that does not read ends the batch, and so does data that ends
+        // before the size: the card it ends at is listed with the reason.
+        m_endLine = result->end && result->end->kind == Preflight::Problem::Unreadable;
+        if (m_endLine)
             m_problems[result->end->card] = PreviewWindow::issueLine(*result->end);
+        m_endLine = m_endLine || (result->end && m_problems.contains(result->end->card));
         choose();
         endResetModel();
     }
@@ -71,7 +77,7 @@ public:
                 return line;
         return -1;
     }
-    int cardCount() const { return m_result ? int(m_result->cards.size()) + (m_unreadable ? 1 : 0) : 0; }
+    int cardCount() const { return m_result ? int(m_result->cards.size()) + (m_endLine ? 1 : 0) : 0; }
     // The text of a field of card `card` (from 1).
     QString field(int card, int column) const
     {
@@ -121,14 +127,15 @@ private:
 
     const Preflight::Result* m_result = nullptr;
     QHash<int, QString> m_problems; // by card
-    bool m_unreadable = false;
+    bool m_endLine = false;         // a line for the card the batch ended at
     bool m_only = false;
     std::vector<int> m_cards; // the cards shown, one a line
 };
 
 PreviewWindow::PreviewWindow(QWidget* parent, BatchSession& session, std::function<int()> choice,
-                             std::function<QString()> journalPath)
-    : QDialog(parent), m_session(session), m_choice(std::move(choice)), m_journalPath(std::move(journalPath))
+                             std::function<QString()> journalPath, std::function<int()> size)
+    : QDialog(parent), m_session(session), m_choice(std::move(choice)), m_journalPath(std::move(journalPath)),
+      m_size(std::move(size))
 {
     setObjectName(QStringLiteral("PreviewWindow"));
     setWindowTitle(QStringLiteral("Просмотр партии"));
@@ -182,7 +189,7 @@ void PreviewWindow::setUpControls()
     m_table->setColumnWidth(CardColumn, 70);
     m_table->setColumnWidth(RowColumn, 60);
     for (int column = Track1Column; column <= Track3Column; ++column)
-        m_table->setColumnWidth(column, 280);
+        m_table->setColumnWidth(column, 220);
 
     auto* tools = new QHBoxLayout;
     tools->addWidget(m_problemsOnly);
@@ -197,7 +204,8 @@ void PreviewWindow::setUpControls()
     layout->addLayout(tools);
     layout->addWidget(m_table, 1);
     layout->addLayout(progress);
-    resize(1040, 400);
+    setSizeGripEnabled(true);
+    resize(DefaultWidth, DefaultHeight);
 
     const auto guard = [this](void (PreviewWindow::*handler)()) { return Platform::guardedSlot(this, handler); };
     connect(m_firstProblem, &QPushButton::clicked, this, guard(&PreviewWindow::goToFirstProblem));
@@ -206,20 +214,24 @@ void PreviewWindow::setUpControls()
     connect(m_problemsOnly, &QCheckBox::toggled, this, &PreviewWindow::showProblemsOnly);
 }
 
+QString PreviewWindow::issueWhere(const Preflight::Issue& issue)
+{
+    if (issue.row <= 0)
+        return {};
+    return issue.cell.isEmpty() ? QStringLiteral(" (строка %1)").arg(issue.row)
+                                : QStringLiteral(" (строка %1, ячейка %2)").arg(issue.row).arg(issue.cell);
+}
+
 QString PreviewWindow::issueLine(const Preflight::Issue& issue)
 {
-    QString where = QStringLiteral("Карточка %1").arg(issue.card);
-    if (issue.row > 0)
-        where += issue.cell.isEmpty() ? QStringLiteral(" (строка %1)").arg(issue.row)
-                                      : QStringLiteral(" (строка %1, ячейка %2)").arg(issue.row).arg(issue.cell);
-    return where + QStringLiteral(": ") + issue.message;
+    return QStringLiteral("Карточка %1").arg(issue.card) + issueWhere(issue) + QStringLiteral(": ") + issue.message;
 }
 
 void PreviewWindow::refresh()
 {
     auto& excel = m_session.workbook();
-    if (!m_session.settleWorkbook() || (excel.hasWorkbook() && !excel.ready())) {
-        m_pending = true; // taken up at the next look, once the file is read
+    if (!m_session.workbookReady()) { // a file changed on disk is read again first
+        m_pending = true;             // taken up at the next look, once the file is read
         if (!m_check.isActive())
             m_check.start();
         return;
@@ -227,9 +239,10 @@ void PreviewWindow::refresh()
     m_pending = false;
     m_templates = m_session.templates();
     m_shownChoice = m_choice();
+    m_shownSize = sizeNow();
     SheetSnapshot sheet = excel.hasWorkbook() ? excel.snapshot() : SheetSnapshot();
     m_version = sheet.version();
-    m_runner.start({m_templates, m_shownChoice, std::move(sheet), m_journalPath()});
+    m_runner.start({m_templates, m_shownChoice, std::move(sheet), m_journalPath(), m_shownSize});
     m_summary->setText(QStringLiteral("Проверка партии…"));
     m_progress->setRange(0, 0);
     m_moment.start();
@@ -246,7 +259,8 @@ void PreviewWindow::checkForChanges()
     if (!m_session.workbookReady())
         return;
     const quint64 version = excel.hasWorkbook() ? excel.snapshot().version() : 0;
-    if (m_pending || version != m_version || m_shownChoice != m_choice() || !(m_templates == m_session.templates()))
+    if (m_pending || version != m_version || m_shownChoice != m_choice() || m_shownSize != sizeNow() ||
+        !(m_templates == m_session.templates()))
         refresh();
 }
 
@@ -281,11 +295,17 @@ void PreviewWindow::cancelRun()
 
 QString PreviewWindow::summary() const
 {
-    QString text = QStringLiteral("Карточек по данным: %1. Проблем: %2. До первой проблемы: %3.")
-                       .arg(m_result.cards.size())
-                       .arg(m_result.problems.size())
-                       .arg(m_result.cardsBeforeFirstProblem());
-    if (m_result.end)
+    const qsizetype stops = m_result.stops().size();
+    const QString first = m_result.partial ? QStringLiteral("Без размера партии показаны первые %1 карточек; укажите "
+                                                            "«Карточек в партии», чтобы проверить всю партию.")
+                                                 .arg(m_result.cards.size())
+                                           : BatchAhead::batchLine(m_result);
+    QString text =
+        first + QStringLiteral(" Остановят запись: %1. Предупреждений: %2.").arg(stops).arg(m_result.warnings().size());
+    if (stops > 0)
+        text +=
+            QStringLiteral(" До первой остановки можно записать карточек: %1.").arg(m_result.cardsBeforeFirstStop());
+    if (m_result.end && m_result.end->kind == Preflight::Problem::Unreadable)
         text += QLatin1Char(' ') + m_result.end->message;
     return text;
 }

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,6 +23,19 @@ constexpr const char* Green = "#1e7b34";
 constexpr const char* Red = "#b3261e";
 constexpr const char* Amber = "#c77700";
 constexpr const char* Grey = "#5f6368";
+
+// A text that may break at any character where it does not fit its line: a
+// track's text has no spaces to break at.
+QString breakable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        out += c;
+        out += QChar(0x200B); // a zero-width space
+    }
+    return out;
+}
 
 } // namespace
 
@@ -46,6 +60,14 @@ VerifyPanel::VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources)
     m_outcome->setContentsMargins(8, 0, 8, 0);
     m_outcome->setAutoFillBackground(true);
     m_detail->setObjectName(QStringLiteral("VerifyDetail"));
+    m_detail->setTextFormat(Qt::PlainText);
+    m_detail->setWordWrap(true);
+    m_detail->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* detailArea = new QScrollArea(this); // what does not fit the panel scrolls, never cut
+    detailArea->setWidget(m_detail);
+    detailArea->setWidgetResizable(true);
+    detailArea->setFrameShape(QFrame::NoFrame);
+    detailArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_counts->setObjectName(QStringLiteral("VerifyCounts"));
     m_scope->setObjectName(QStringLiteral("VerifyScope"));
     m_scope->addItems(
@@ -64,7 +86,7 @@ VerifyPanel::VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources)
     layout->setContentsMargins(8, 2, 8, 4);
     layout->setSpacing(2);
     layout->addWidget(m_outcome);
-    layout->addWidget(m_detail);
+    layout->addWidget(detailArea, 1);
     layout->addWidget(m_counts);
     layout->addLayout(row);
     setVisible(false);
@@ -129,7 +151,7 @@ QString VerifyPanel::check(int trackChoice, const JournalIndex::Texts& shown)
         break;
     case Verification::Outcome::Differs:
         showOutcome(QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка %1").arg(Verification::trackList(r.differing)) + again,
-                    r.message, Red);
+                    r.message, Red, differingTexts(r));
         break;
     case Verification::Outcome::Unknown:
         showOutcome(QStringLiteral("НЕТ В ЖУРНАЛЕ") + again, r.message, Amber);
@@ -142,12 +164,31 @@ QString VerifyPanel::check(int trackChoice, const JournalIndex::Texts& shown)
     return r.record;
 }
 
-void VerifyPanel::showOutcome(const QString& words, const QString& detail, const char* colour)
+// The card's name, then each differing track's text as read and as written,
+// whole, one a line.
+QString VerifyPanel::differingTexts(const Verification::Result& r) const
+{
+    const qsizetype cut = r.message.indexOf(QStringLiteral("; "));
+    QStringList lines{cut < 0 ? r.message : r.message.left(cut)};
+    if (r.again)
+        lines.first() += QStringLiteral(" (прочитана повторно)");
+    const JournalIndex::Texts& written = m_index.card(r.written).texts;
+    for (int t = 1; t <= 3; ++t) {
+        if (!(r.differing & (1u << (t - 1))))
+            continue;
+        lines << QStringLiteral("Дорожка %1, прочитано: «%2»").arg(t).arg(breakable(r.read.track(t)))
+              << QStringLiteral("Дорожка %1, записано: «%2»").arg(t).arg(breakable(written.track(t)));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// `shown` is the detail as the panel lays it out, when not the detail itself.
+void VerifyPanel::showOutcome(const QString& words, const QString& detail, const char* colour, const QString& shown)
 {
     m_outcome->setText(words);
     m_outcome->setStyleSheet(QStringLiteral("QLabel { color: white; background: %1; }").arg(QLatin1String(colour)));
     m_outcome->setAccessibleDescription(words);
-    m_detail->setText(m_detail->fontMetrics().elidedText(detail, Qt::ElideRight, width() > 40 ? width() - 20 : 560));
+    m_detail->setText(shown.isEmpty() ? detail : shown);
     m_detail->setToolTip(detail);
     m_detail->setAccessibleDescription(detail);
 }

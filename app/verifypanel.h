@@ -33,7 +33,8 @@ public:
     VerifyPanel(QWidget* parent, QWidget* readTab, Sources sources);
     ~VerifyPanel() override;
 
-    static constexpr int PanelHeight = 112;
+    // Room for a differing card's texts whole, each on a line of its own.
+    static constexpr int PanelHeight = 200;
 
     bool isOn() const;
     // Checks a card read and shows the outcome; returns the record for the reads
@@ -56,7 +57,8 @@ Q_SIGNALS:
 
 private:
     void readJournal();
-    void showOutcome(const QString& words, const QString& detail, const char* colour);
+    void showOutcome(const QString& words, const QString& detail, const char* colour, const QString& shown = {});
+    QString differingTexts(const Verification::Result& r) const;
     void showCounts();
     JournalIndex::Scope scope() const;
     QString askReportFile();

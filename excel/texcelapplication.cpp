@@ -96,6 +96,14 @@ bool TExcelApplication::ready()
     return true;
 }
 
+bool TExcelApplication::freshWithin(int ms)
+{
+    checkFile();
+    if (m_loading)
+        m_loader.waitFor(ms);
+    return ready();
+}
+
 // Waits for a read under way, after a check when every read checks the file.
 void TExcelApplication::settle()
 {

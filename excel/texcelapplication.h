@@ -48,6 +48,9 @@ public:
     void checkFile();
     // False while the file is being read: a cell read now would wait for it.
     bool ready();
+    // One check of the file, then up to `ms` for a read of it under way: whether
+    // the cells are the file's as it stands now.
+    bool freshWithin(int ms);
     // The sheet as the next cell read would see it (waiting for a read under
     // way), to be read on another thread; its reads fail as this one's would.
     SheetSnapshot snapshot();

@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "excel/workbookreader.h"
 
+#include <chrono>
 #include <utility>
 
 WorkbookLoader::WorkbookLoader() : m_thread([this] { run(); }) {}
@@ -59,6 +60,12 @@ WorkbookLoader::Result WorkbookLoader::wait()
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_answered == m_asked; });
     return m_answer;
+}
+
+bool WorkbookLoader::waitFor(int ms)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_answered == m_asked; });
 }
 
 bool WorkbookLoader::busy() const

@@ -43,6 +43,8 @@ public:
     bool take(Result& result);
     // Waits for the answer to the latest request.
     Result wait();
+    // Waits up to `ms` for the answer to the latest request; whether it came.
+    bool waitFor(int ms);
     // Whether a request is waiting or being read.
     bool busy() const;
 

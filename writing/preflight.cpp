@@ -13,14 +13,66 @@
 
 namespace Preflight {
 
-int Result::cardsBeforeFirstProblem() const
+bool stopsRun(Problem kind)
 {
-    return problems.isEmpty() ? int(cards.size()) : problems.first().card - 1;
+    switch (kind) {
+    case Problem::Duplicate:
+    case Problem::AlreadyWritten:
+    case Problem::CounterWidens:
+    case Problem::EndOfData:
+        return false;
+    default:
+        return true;
+    }
+}
+
+QList<Issue> Result::stops() const
+{
+    QList<Issue> out;
+    for (const Issue& issue : problems)
+        if (stopsRun(issue.kind))
+            out.append(issue);
+    if (end && end->kind == Problem::Unreadable)
+        out.append(*end);
+    return out;
+}
+
+QList<Issue> Result::warnings() const
+{
+    QList<Issue> out;
+    for (const Issue& issue : problems)
+        if (!stopsRun(issue.kind))
+            out.append(issue);
+    return out;
+}
+
+int Result::cardsBeforeFirstStop() const
+{
+    int first = int(cards.size()) + 1;
+    for (const Issue& issue : problems)
+        if (stopsRun(issue.kind)) {
+            first = issue.card;
+            break;
+        }
+    if (end && end->kind == Problem::Unreadable)
+        first = std::min(first, end->card);
+    return first - 1;
 }
 
 bool Result::clean() const
 {
     return problems.isEmpty() && (!end || end->kind == Problem::EndOfData);
+}
+
+QString endOfDataMessage(int row, int cards)
+{
+    const int tens = cards % 100;
+    const int ones = cards % 10;
+    const QString word = tens >= 11 && tens <= 14 ? QStringLiteral("карточек")
+                         : ones == 1              ? QStringLiteral("карточка")
+                         : ones >= 2 && ones <= 4 ? QStringLiteral("карточки")
+                                                  : QStringLiteral("карточек");
+    return QStringLiteral("Данные кончаются на строке %1: в партии %2 %3.").arg(row).arg(cards).arg(word);
 }
 
 namespace {
@@ -112,9 +164,12 @@ public:
         m_widths.fill({});
         for (auto& track : m_widths)
             track.fill(-1);
+        m_fixedText = fixedTextOnly();
     }
 
     bool readsWorksheet() const { return !planReads(m_set, m_tracks).empty(); }
+    // Every slot of the carried tracks is fixed text: the cards are meant to be the same.
+    bool fixedTextOnly() const;
     int expected() const;
     // Composes and checks the next card; false when the batch ended before it.
     bool next();
@@ -142,14 +197,28 @@ private:
     QList<int> m_tracks;
     std::array<std::array<int, SlotCount>, TrackCount> m_widths; // each counter's output width on the card before
     QHash<QString, int> m_seen;                                  // texts key -> first card with them
+    bool m_fixedText = false;
     Result m_result;
 };
 
+bool Batch::fixedTextOnly() const
+{
+    for (const int track : m_tracks) {
+        const TrackTemplate& t = m_set.track(track);
+        for (int slot = 0; slot < SlotCount; ++slot)
+            if (!t.slotText[slot].isEmpty() && t.SegmentKind[slot] != TextSegment)
+                return false;
+    }
+    return true;
+}
+
 int Batch::expected() const
 {
+    if (m_input.size > 0)
+        return m_input.size;
     const std::vector<PlannedRead> reads = planReads(m_set, m_tracks);
     if (reads.empty())
-        return CardsWithoutWorksheet;
+        return CardsWithoutSize;
     if (m_input.lastRow <= 0)
         return 0;
     // The first slot that rises: rows from its next one to the sheet's last, by its step.
@@ -200,11 +269,7 @@ std::optional<Batch::Composed> Batch::compose(int number, const std::vector<Plan
             card = composeCard(m_set, m_tracks, m_cells, false);
             if (m_cells.firstEmpty() >= 0) {
                 // A cell after the refused one is empty: the data ends here all the same.
-                const PlannedRead& empty = reads[std::size_t(m_cells.firstEmpty())];
-                endAt(Problem::EndOfData, number, reads,
-                      QStringLiteral("Карточка не отправлена: ячейка %1 пуста, данные для дорожки %2 кончились.")
-                          .arg(cellName(empty.row, empty.column))
-                          .arg(empty.track));
+                endAt(Problem::EndOfData, number, reads, {});
                 return std::nullopt;
             }
         }
@@ -232,6 +297,8 @@ void Batch::endAt(Problem kind, int number, const std::vector<PlannedRead>& read
         issue.row = reads[std::size_t(at)].row;
         issue.cell = cellName(issue.row, reads[std::size_t(at)].column);
     }
+    if (kind == Problem::EndOfData)
+        issue.message = endOfDataMessage(issue.row, number - 1);
     m_result.end = issue;
 }
 
@@ -260,6 +327,8 @@ void Batch::checkCard(int number, const std::vector<PlannedRead>& reads, const C
                 .arg(length)
                 .arg(Tracks_Write::Capacity[track]));
     }
+    if (m_fixedText)
+        return; // the same card again and again is what fixed text asks for
     const QString key = textsKey(card.texts);
     const auto seen = m_seen.constFind(key);
     if (seen == m_seen.constEnd()) {
@@ -334,15 +403,28 @@ QList<Issue> Batch::counterIssues(int number, int row)
 
 } // namespace
 
+bool readsWorksheet(const TemplateSet& templates, int choice)
+{
+    return !planReads(templates, tracksOfChoice(choice)).empty();
+}
+
+bool judgedWhole(const TemplateSet& templates, int choice, int size)
+{
+    return size > 0 || readsWorksheet(templates, choice);
+}
+
 Result run(const Input& input, CellSource& cells, const std::atomic_bool* cancel, const Progress& progress)
 {
     Batch batch(input, cells);
-    const int limit = batch.readsWorksheet() ? MostCards : CardsWithoutWorksheet;
+    Result& result = batch.result();
+    result.size = std::max(input.size, 0);
+    const bool whole = judgedWhole(input.templates, input.choice, result.size);
+    const int limit = result.size > 0 ? std::min(result.size, MostCards) : whole ? MostCards : CardsWithoutSize;
     const int expected = batch.expected();
     constexpr int ProgressEvery = 512;
     for (int done = 0; done < limit; ++done) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {
-            batch.result().cancelled = true;
+            result.cancelled = true;
             break;
         }
         if (progress && done % ProgressEvery == 0)
@@ -350,9 +432,16 @@ Result run(const Input& input, CellSource& cells, const std::atomic_bool* cancel
         if (!batch.next())
             break;
     }
+    result.partial = !whole && !result.end;
+    if (result.size > 0 && result.end && result.end->kind == Problem::EndOfData) {
+        Issue shortOf = *result.end;
+        shortOf.kind = Problem::ShortOfSize;
+        shortOf.message = QStringLiteral("Данные кончаются на карточке %1 из %2.").arg(shortOf.card).arg(result.size);
+        result.problems.append(shortOf);
+    }
     if (progress)
-        progress(int(batch.result().cards.size()), expected);
-    return std::move(batch.result());
+        progress(int(result.cards.size()), expected);
+    return std::move(result);
 }
 
 } // namespace Preflight

@@ -32,7 +32,13 @@ enum class Problem {
     CounterWidens,  // a counter outgrew its digit count: the text is longer from here on
     EndOfData,      // a worksheet slot reached an empty cell: the batch ends before this card
     Unreadable,     // a cell that does not read, a counter that fails: the batch ends here
+    ShortOfSize,    // the data ends before the batch's size
 };
+
+// Whether the run stops at a card with this problem; the others only warn
+// (Duplicate, AlreadyWritten, CounterWidens), and EndOfData is where a batch
+// without a size ends.
+bool stopsRun(Problem kind);
 
 struct Issue
 {
@@ -52,14 +58,19 @@ struct Card
 
 struct Result
 {
-    QList<Card> cards;        // the cards the data gives: card n is cards[n - 1]
+    QList<Card> cards;        // the cards the batch holds: card n is cards[n - 1]
     QList<Issue> problems;    // cards that would be refused, or should not go out, in card order
-    std::optional<Issue> end; // EndOfData or Unreadable; none when the card limit ended the batch
+    std::optional<Issue> end; // EndOfData or Unreadable; none when the size or the card limit ended the batch
+    int size = 0;             // the batch's size as asked; 0: to the end of the data
+    bool partial = false;     // no size and no end of data: only the first cards ahead were composed
     bool cancelled = false;   // cards and problems hold what was found before the cancel
 
-    // Cards that can go before the first problem (all of them when there is none).
-    int cardsBeforeFirstProblem() const;
-    // Nothing to tell the operator: no problem, and the batch ends at the end of its data or its limit.
+    // The problems the run stops at (with a cell that does not read), and those it only warns of.
+    QList<Issue> stops() const;
+    QList<Issue> warnings() const;
+    // Cards that can go before the first stop (all of them when there is none).
+    int cardsBeforeFirstStop() const;
+    // Nothing to tell the operator: no problem, and the batch ends at its size or the end of its data.
     bool clean() const;
 };
 
@@ -75,12 +86,22 @@ struct Input
     int choice = 0;        // track choice, 0 "Track 1" .. 5 "Track 1 & 2 & 3"
     AlreadyWritten alreadyWritten;
     std::int64_t lastRow = 0; // the sheet's last row, for the expected count; 0: not known
+    int size = 0;             // the cards the operator means; 0: unsized, to the end of the data
 };
 
-// A batch whose templates read no worksheet runs this many cards ahead.
-constexpr int CardsWithoutWorksheet = 10000;
-// A worksheet batch ends at its data, and at the latest after this many cards.
+// Without a size, a batch whose templates read no worksheet has no end to
+// judge it by: only this many cards ahead are composed, for the preview.
+constexpr int CardsWithoutSize = 100;
+// A batch ends at the latest after this many cards.
 constexpr int MostCards = 1048576;
+
+// Whether the templates of a track choice read the worksheet.
+bool readsWorksheet(const TemplateSet& templates, int choice);
+// Whether a batch has an end to check it up to: a size, or worksheet data that ends.
+bool judgedWhole(const TemplateSet& templates, int choice, int size);
+// The end of a batch's data as the operator is told it: "Данные кончаются на
+// строке 7: в партии 5 карточек."
+QString endOfDataMessage(int row, int cards);
 
 // Composes and checks the batch ahead. `cancel`, when set from another thread,
 // ends it at the next card; `progress` is called every few hundred cards.

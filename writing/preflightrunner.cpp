@@ -42,6 +42,7 @@ int PreflightRunner::start(Request request)
         input.templates = std::move(request.templates);
         input.choice = request.choice;
         input.lastRow = request.sheet.lastRow();
+        input.size = request.size;
         std::shared_ptr<const JournalIndex> journal;
         if (!request.journalPath.isEmpty()) {
             journal = std::make_shared<const JournalIndex>(JournalIndex::read(request.journalPath));

@@ -25,6 +25,7 @@ public:
         int choice = 0;
         SheetSnapshot sheet; // the version of the worksheet to read
         QString journalPath; // the journal whose cards count as written; empty: none
+        int size = 0;        // the cards the operator means; 0: unsized
     };
 
     explicit PreflightRunner(QObject* parent = nullptr);

@@ -4,7 +4,9 @@
 #include "app/instancelock.h"
 #include "app/portstatus.h"
 #include "app/tform3.h"
+#include "app/verifypanel.h"
 #include "link/comport.h"
+#include "writing/journal.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -48,6 +50,7 @@ class TestApp : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void verificationShowsBothTextsWhole();
     void startUpOpensTheRememberedPort();
     void settingsFileFailures_data();
     void settingsFileFailures();
@@ -825,3 +828,29 @@ int runAppTests(int argc, char** argv)
 }
 
 #include "tst_app.moc"
+
+// A card read back that differs: the texts of the differing track, as read and
+// as written, each whole on a line of its own however long.
+void TestApp::verificationShowsBothTextsWhole()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.csv"));
+    const QString written = QStringLiteral("KX0192") + QString(70, u'A');
+    const QString read = QStringLiteral("KX0192") + QString(69, u'A') + u'B';
+    const QString track2 = QStringLiteral("4000123400000002");
+    Journal(path).append({QDateTime::currentDateTime(), 1, 1, {written, track2, {}}, Journal::Outcome::Written, {}});
+    QWidget host;
+    QWidget tab;
+    VerifyPanel panel(&host, &tab, {[path] { return path; }, [] { return QString(); }});
+    panel.resize(586, VerifyPanel::PanelHeight);
+    panel.scopeBox()->setCurrentIndex(2);
+    panel.switchBox()->setChecked(true);
+    panel.check(3, {read, track2, {}});
+    QCOMPARE(panel.outcomeLabel()->text(), QStringLiteral("РАЗЛИЧАЕТСЯ: дорожка 1"));
+    const QString shown = panel.detailLabel()->text().remove(QChar(0x200B));
+    QVERIFY2(
+        shown.endsWith(QStringLiteral("\nДорожка 1, прочитано: «%1»\nДорожка 1, записано: «%2»").arg(read, written)),
+        qPrintable(shown));
+    QVERIFY(panel.detailLabel()->wordWrap());
+    QVERIFY(panel.detailLabel()->minimumSizeHint().width() < panel.width() / 2); // the texts break where they must
+}

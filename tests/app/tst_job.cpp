@@ -1,3 +1,4 @@
+#include "app/batchahead.h"
 #include "app/filedialogs.h"
 #include "appfixture.h"
 
@@ -137,6 +138,8 @@ private Q_SLOTS:
     void workbookMovedOrMissing();
     void jobChangeThatFailsChangesNothing();
     void previewListsTheBatchAhead();
+    void batchAheadAsTheOperatorMeansIt();
+    void batchAheadReadsTheFileAsItStands();
 };
 
 void TestJobWindow::fileMenuItems()
@@ -414,7 +417,8 @@ void TestJobWindow::previewListsTheBatchAhead()
     QVERIFY2(cell(2, 5).startsWith(u"Карточка 3 (строка 4, ячейка A4): "_s), qPrintable(cell(2, 5)));
     QVERIFY2(cell(4, 5).contains(u"карточки 2 (строка 3)"_s), qPrintable(cell(4, 5)));
     QCOMPARE(cell(0, 5), QString());
-    QVERIFY2(preview->summary().startsWith(u"Карточек по данным: 5. Проблем: 2. До первой проблемы: 2."_s),
+    QVERIFY2(preview->summary().startsWith(u"Данные кончаются на строке 7: в партии 5 карточек. Остановят запись: 1. "
+                                           "Предупреждений: 1. До первой остановки можно записать карточек: 2."_s),
              qPrintable(preview->summary()));
 
     preview->findChild<QCheckBox*>(u"ProblemsOnly"_s)->setChecked(true);
@@ -440,4 +444,90 @@ void TestJobWindow::previewListsTheBatchAhead()
     QVERIFY(preview->result().clean());
     QCOMPARE(preview->table()->model()->rowCount(), 2);
     QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : qPrintable(f.boxes.front().text));
+}
+
+// A counter "7+3" of four digits: no size, no question, the preview its first
+// cards and a word on the size; twenty cards start at once. The preview fits
+// 1024×768. The question tells what stops the run apart from what only warns.
+void TestJobWindow::batchAheadAsTheOperatorMeansIt()
+{
+    AppFixture f;
+    f.linkPort(0);
+    f.start();
+    tickWriteBoxes(f.form1, 0);
+    ComposerHands composer{f.app->form3};
+    composer.counter(1, 0, 1, 7, 3, 4);
+    composer.form->hide();
+    BatchSession& session = *f.app->session;
+    const QString journal = f.dir.filePath(u"journal.csv"_s);
+    QVERIFY(BatchAhead::confirm(f.form1, session, journal));
+    QVERIFY(BatchAhead::confirm(f.form1, session, journal, 20));
+    QVERIFY(f.boxes.empty());
+
+    f.form1->findChild<QAction*>(u"PreviewAction"_s)->trigger();
+    PreviewWindow* preview = f.form1->previewWindow();
+    QSignalSpy updated(preview, &PreviewWindow::updated);
+    QVERIFY(updated.wait(5000));
+    QCOMPARE(int(preview->result().cards.size()), Preflight::CardsWithoutSize);
+    QVERIFY2(preview->summary().startsWith(u"Без размера партии показаны первые 100 карточек; укажите «Карточек в "
+                                           "партии», чтобы проверить всю партию."_s),
+             qPrintable(preview->summary()));
+    for (const QSize size : {preview->size(), preview->sizeHint(), preview->minimumSizeHint()})
+        QVERIFY(size.width() <= 1000 && size.height() <= 700);
+    auto* save = preview->findChild<QPushButton*>(u"SaveCsv"_s);
+    QVERIFY(preview->rect().contains(QRect(save->mapTo(preview, QPoint()), save->size())));
+
+    using P = Preflight::Problem;
+    Preflight::Result result;
+    result.cards.resize(6);
+    result.size = 6;
+    result.problems = {{P::CounterWidens, 2, 0, {}, u"Шире."_s}, {P::Character, 4, 5, u"A5"_s, u"Символ."_s}};
+    QString question = BatchAhead::question(result);
+    QVERIFY2(question.startsWith(u"Проверка партии. Карточек в партии: 6.\n\nЗапись остановится на карточке 4 "
+                                 "(строка 5, ячейка A5): Символ.\nДо неё можно записать карточек: 3.\n\n"
+                                 "Предупреждения (запись не остановится): 1.\nКарточка 2: Шире."_s),
+             qPrintable(question));
+    result.problems.removeLast();
+    question = BatchAhead::question(result);
+    QVERIFY2(!question.contains(u"остановится на"_s) && question.endsWith(u"Начать запись?"_s), qPrintable(question));
+}
+
+// "Записать" with no run and the preview closed reads the workbook as it is on
+// disk: a cell mended since the last look is no longer a problem, and the run
+// reads the mended cell too.
+void TestJobWindow::batchAheadReadsTheFileAsItStands()
+{
+    AppFixture f;
+    f.linkPort(0);
+    const QString book = f.dir.filePath(u"cards.csv"_s);
+    QVERIFY(writeFile(book, QByteArray(Workbook).replace("345", "44B4")));
+    f.start();
+    tickWriteBoxes(f.form1, 1);
+    ComposerHands composer{f.app->form3};
+    composer.chooseWorkbook(book);
+    composer.column(2, 0, 2, 1);
+    composer.form->hide();
+    BatchSession& session = *f.app->session;
+    const QString journal = f.dir.filePath(u"journal.csv"_s);
+    const auto check = [&] {
+        PreflightRunner::Request r = BatchAhead::request(session, journal);
+        return Preflight::run({r.templates, r.choice, {}, r.sheet.lastRow()}, r.sheet);
+    };
+    Platform::setNextAnswer(false);
+    QVERIFY(!BatchAhead::confirm(f.form1, session, journal));
+    QCOMPARE(f.boxes.size(), std::size_t(1));
+    QVERIFY2(f.boxes.front().text.contains(u"Запись остановится на карточке 3 (строка 4, ячейка B4): "_s) &&
+                 f.boxes.front().text.contains(u"«B»"_s),
+             qPrintable(f.boxes.front().text));
+    f.boxes.clear();
+
+    QVERIFY(writeFile(book, QByteArray(Workbook).replace("345", "4444"))); // the same size: the time tells
+    QFile file(book);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(BatchAhead::confirm(f.form1, session, journal));
+    QVERIFY(f.boxes.empty());
+    QCOMPARE(check().cards.at(2).texts[1], u"4444"_s);
+    QCOMPARE(session.workbook().ReadCellText(4, 2), u"4444"_s); // what the run's card reads
 }

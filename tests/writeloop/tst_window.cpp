@@ -276,10 +276,10 @@ void TestWindowRun::problemAheadIsAskedBeforeTheFirstCard()
     control<QPushButton>(f.form1, "SpeedButton5")->click();
     QCOMPARE(f.boxes.size(), std::size_t(1));
     const QString question = f.boxes.front().text;
-    QVERIFY2(question.contains(QStringLiteral("данные дают карточек: 5, проблем: 1. До первой проблемы можно "
-                                              "записать карточек: 2.")),
+    QVERIFY2(question.contains(QStringLiteral("Проверка партии. Данные кончаются на строке 7: в партии 5 "
+                                              "карточек.\n\nЗапись остановится на карточке 3 (строка 4, ячейка A4): ")),
              qPrintable(question));
-    QVERIFY2(question.contains(QStringLiteral("Карточка 3 (строка 4, ячейка A4): ")), qPrintable(question));
+    QVERIFY2(question.contains(QStringLiteral("До неё можно записать карточек: 2.")), qPrintable(question));
     QVERIFY(!f.form1->Timer2.isActive());
     QVERIFY(control<QPushButton>(f.form1, "SpeedButton5")->isEnabled());
     QVERIFY(control<QPlainTextEdit>(f.form1, "Memo4")->toPlainText().isEmpty());

@@ -72,42 +72,56 @@ class TestPreflight : public QObject
 private Q_SLOTS:
     void batchAhead_data();
     void batchAhead();
-    void nothingAdvancesAndNoWorksheetRunsTenThousand();
+    void batchWithoutWorksheet();
     void cancelledFromAnotherThread();
 };
 
 void TestPreflight::batchAhead_data()
 {
-    QTest::addColumn<QString>("cells");   // changes to the clean sheet
-    QTest::addColumn<bool>("counter");    // track 2 ends in a counter 98+1 of two digits
-    QTest::addColumn<int>("journalRow");  // the journal holds the card of this row; 0 none
-    QTest::addColumn<int>("cards");       // cards the data gives
-    QTest::addColumn<QString>("endCell"); // the empty cell that ends the data
-    QTest::addColumn<int>("kind");        // of the one problem; -1 none
+    QTest::addColumn<QString>("cells");    // changes to the clean sheet
+    QTest::addColumn<bool>("counter");     // track 2 ends in a counter 98+1 of two digits
+    QTest::addColumn<int>("journalRow");   // the journal holds the card of this row; 0 none
+    QTest::addColumn<int>("size");         // the batch's size; 0 to the end of the data
+    QTest::addColumn<int>("cards");        // cards the batch holds
+    QTest::addColumn<QString>("endCell");  // the empty cell that ends the data; empty: the size ended it
+    QTest::addColumn<QList<int>>("kinds"); // the problems; the first is named in full
     QTest::addColumn<int>("card");
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("message");
-    const int none = -1;
-    QTest::newRow("clean batch") << QString() << false << 0 << 10 << u"C12"_s << none << 0 << 0 << QString()
+    using P = Preflight::Problem;
+    const auto k = [](std::initializer_list<P> kinds) {
+        QList<int> out;
+        for (const P kind : kinds)
+            out << int(kind);
+        return out;
+    };
+    QTest::newRow("clean batch") << QString() << false << 0 << 0 << 10 << u"C12"_s << k({}) << 0 << 0 << QString()
                                  << QString();
     QTest::newRow("B for track 2 in row 5")
-        << u"B5=40001234B0000005"_s << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::Character) << 4 << 5
-        << u"B5"_s << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка B5)."_s;
+        << u"B5=40001234B0000005"_s << false << 0 << 0 << 10 << u"C12"_s << k({P::Character}) << 4 << 5 << u"B5"_s
+        << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка B5)."_s;
     QTest::newRow("over-long text in row 7")
-        << u"C7="_s + QString(80, QLatin1Char('X')) << false << 0 << 10 << u"C12"_s << int(Preflight::Problem::OverLong)
-        << 6 << 7 << u"C7"_s << u"Очень длинная строка: на дорожке 1 80 знаков, дорожка вмещает 79."_s;
+        << u"C7="_s + QString(80, QLatin1Char('X')) << false << 0 << 0 << 10 << u"C12"_s << k({P::OverLong}) << 6 << 7
+        << u"C7"_s << u"Очень длинная строка: на дорожке 1 80 знаков, дорожка вмещает 79."_s;
     QTest::newRow("empty cell in row 9 ends the data")
-        << u"B9="_s << false << 0 << 7 << u"B9"_s << none << 0 << 0 << QString() << QString();
-    QTest::newRow("row 8 repeats row 3") << u"B8=4000123400000003|C8=IVANOV 3"_s << false << 0 << 10 << u"C12"_s
-                                         << int(Preflight::Problem::Duplicate) << 7 << 8 << u"C8"_s
+        << u"B9="_s << false << 0 << 0 << 7 << u"B9"_s << k({}) << 0 << 0 << QString() << QString();
+    QTest::newRow("row 8 repeats row 3") << u"B8=4000123400000003|C8=IVANOV 3"_s << false << 0 << 0 << 10 << u"C12"_s
+                                         << k({P::Duplicate}) << 7 << 8 << u"C8"_s
                                          << u"Тексты дорожек те же, что у карточки 2 (строка 3)."_s;
     QTest::newRow("row 6 already written")
-        << QString() << false << 6 << 10 << u"C12"_s << int(Preflight::Problem::AlreadyWritten) << 5 << 6 << u"C6"_s
+        << QString() << false << 6 << 0 << 10 << u"C12"_s << k({P::AlreadyWritten}) << 5 << 6 << u"C6"_s
         << u"Карточка с этими текстами дорожек уже записана: она есть в журнале."_s;
-    QTest::newRow("counter grows a digit at row 4")
-        << QString() << true << 0 << 10 << u"C12"_s << int(Preflight::Problem::CounterWidens) << 3 << 4 << QString()
+    QTest::newRow("counter grows a digit at row 4: a warning")
+        << QString() << true << 0 << 0 << 10 << u"C12"_s << k({P::CounterWidens}) << 3 << 4 << QString()
         << u"Счётчик дорожки 2 (слот 3) дошёл до 100: больше 2 знаков, текст дорожки с этой карточки длиннее."_s;
+    QTest::newRow("the grown counter overflows track 2 at row 4")
+        << u"B4="_s + QString(37, u'4') << true << 0 << 0 << 10 << u"C12"_s << k({P::OverLong, P::CounterWidens}) << 3
+        << 4 << u"B4"_s << u"Очень длинная строка: на дорожке 2 41 знаков, дорожка вмещает 40."_s;
+    QTest::newRow("size within the data")
+        << QString() << false << 0 << 4 << 4 << QString() << k({}) << 0 << 0 << QString() << QString();
+    QTest::newRow("size past the data") << QString() << false << 0 << 12 << 10 << u"C12"_s << k({P::ShortOfSize}) << 11
+                                        << 12 << u"C12"_s << u"Данные кончаются на карточке 11 из 12."_s;
 }
 
 // Each kind of problem, named with its card, row and cell, and the batch goes on past it.
@@ -116,13 +130,14 @@ void TestPreflight::batchAhead()
     QFETCH(QString, cells);
     QFETCH(bool, counter);
     QFETCH(int, journalRow);
+    QFETCH(int, size);
     QFETCH(int, cards);
     QFETCH(QString, endCell);
-    QFETCH(int, kind);
+    QFETCH(QList<int>, kinds);
     FakeCells sheet;
     fillSheet(sheet);
     applyCells(sheet, cells);
-    Preflight::Input input{batchTemplates(counter), TracksOneAndTwo, {}, 0};
+    Preflight::Input input{batchTemplates(counter), TracksOneAndTwo, {}, 0, size};
     const QString written = journalRow > 0 ? sheet.values.value({journalRow, ColumnC}) + u'|' +
                                                  sheet.values.value({journalRow, ColumnB}) + u'='
                                            : QString();
@@ -133,35 +148,44 @@ void TestPreflight::batchAhead()
     const Preflight::Result result = Preflight::run(input, sheet);
 
     QCOMPARE(result.cards.size(), cards);
-    QVERIFY(result.end);
-    QCOMPARE(result.end->kind, Preflight::Problem::EndOfData);
-    QCOMPARE(result.end->card, cards + 1);
-    QCOMPARE(result.end->cell, endCell);
+    QCOMPARE(bool(result.end), !endCell.isEmpty());
+    QVERIFY(!result.partial);
+    if (result.end) {
+        QCOMPARE(result.end->kind, Preflight::Problem::EndOfData);
+        QCOMPARE(result.end->card, cards + 1);
+        QCOMPARE(result.end->cell, endCell);
+        QCOMPARE(result.end->message,
+                 u"Данные кончаются на строке %1: в партии %2 карточек."_s.arg(cards + 2).arg(cards));
+    }
     QCOMPARE(result.cards.first().row, 2);
     QCOMPARE(result.cards.last().row, cards + 1);
     if (!counter)
         QCOMPARE(result.cards.first().texts,
                  (std::array<QString, 3>{u"IVANOV 2"_s, u"4000123400000002="_s, QString()}));
-    if (kind < 0) {
-        QVERIFY(result.problems.isEmpty());
-        QVERIFY(result.clean());
-        QCOMPARE(result.cardsBeforeFirstProblem(), cards);
+    QList<int> found;
+    for (const Preflight::Issue& issue : result.problems)
+        found << int(issue.kind);
+    QCOMPARE(found, kinds);
+    QCOMPARE(result.clean(), kinds.isEmpty());
+    if (kinds.isEmpty()) {
+        QCOMPARE(result.cardsBeforeFirstStop(), cards);
         return;
     }
     QFETCH(int, card);
     QFETCH(int, row);
     QFETCH(QString, cell);
     QFETCH(QString, message);
-    const Preflight::Issue expected{Preflight::Problem(kind), card, row, cell, message};
-    QCOMPARE(result.problems.size(), 1);
+    const Preflight::Issue expected{Preflight::Problem(kinds.first()), card, row, cell, message};
     QCOMPARE(result.problems.first(), expected);
-    QCOMPARE(result.cards.at(card - 1).row, card + 1);
-    QVERIFY(!result.clean());
-    QCOMPARE(result.cardsBeforeFirstProblem(), card - 1);
+    const bool stops = Preflight::stopsRun(expected.kind);
+    QCOMPARE(result.stops().size(), stops ? 1 : 0);
+    QCOMPARE(result.cardsBeforeFirstStop(), stops ? card - 1 : cards);
 }
 
-// The templates are a copy; counters alone give the next ten thousand cards.
-void TestPreflight::nothingAdvancesAndNoWorksheetRunsTenThousand()
+// The templates are a copy. Without a size, counters and text have no end to
+// judge the batch by: only the first cards are composed. With one, exactly its
+// cards; identical cards of fixed text are what the operator asked for.
+void TestPreflight::batchWithoutWorksheet()
 {
     TemplateSet set;
     set.track(3).slotText[0] = u"1+1"_s;
@@ -169,22 +193,47 @@ void TestPreflight::nothingAdvancesAndNoWorksheetRunsTenThousand()
     set.track(3).DigitCount = 6;
     const TemplateSet before = set;
     FakeCells none;
+    QVERIFY(!Preflight::judgedWhole(set, 2, 0));
+    const Preflight::Result unsized = Preflight::run({set, 2, {}, 0}, none);
+    QCOMPARE(unsized.cards.size(), Preflight::CardsWithoutSize);
+    QVERIFY(unsized.partial && unsized.clean());
     QList<int> reports;
-    const Preflight::Result result = Preflight::run({set, 2, {}, 0}, none, nullptr, [&](int done, int expected) {
-        QCOMPARE(expected, Preflight::CardsWithoutWorksheet);
+    const Preflight::Result result = Preflight::run({set, 2, {}, 0, 10000}, none, nullptr, [&](int done, int expected) {
+        QCOMPARE(expected, 10000);
         reports.append(done);
     });
     QCOMPARE(set, before);
-    QCOMPARE(result.cards.size(), Preflight::CardsWithoutWorksheet);
+    QCOMPARE(result.cards.size(), 10000);
     QCOMPARE(result.cards.last().texts[2], u"010000"_s);
-    QVERIFY(!result.end);
+    QVERIFY(!result.end && !result.partial);
     QVERIFY(result.clean());
-    QCOMPARE(reports.last(), Preflight::CardsWithoutWorksheet);
+    QCOMPARE(reports.last(), 10000);
     QVERIFY(none.reads.isEmpty());
 
+    // "7+3" of four digits reaches 10000 at card 3332: a warning, the run goes on.
+    set.track(3).slotText[0] = u"7+3"_s;
+    set.track(3).DigitCount = 4;
+    const Preflight::Result widens = Preflight::run({set, 2, {}, 0, 3400}, none);
+    QCOMPARE(widens.problems.size(), 1);
+    QCOMPARE(widens.problems.first().kind, Preflight::Problem::CounterWidens);
+    QCOMPARE(widens.problems.first().card, 3332);
+    QVERIFY(widens.stops().isEmpty() && !widens.clean());
+    QCOMPARE(widens.cardsBeforeFirstStop(), 3400);
+
+    // Fixed text: twenty cards the same, no problem; a counter that stands still repeats: a warning.
+    set.track(3).slotText[0] = u"1234"_s;
+    set.track(3).SegmentKind[0] = TextSegment;
+    QVERIFY(Preflight::run({set, 2, {}, 0, 20}, none).clean());
+    set.track(3).slotText[1] = u"5+0"_s;
+    set.track(3).SegmentKind[1] = RisingCounterSegment;
+    const Preflight::Result repeats = Preflight::run({set, 2, {}, 0, 20}, none);
+    QCOMPARE(repeats.warnings().size(), 19);
+    QCOMPARE(repeats.warnings().first().kind, Preflight::Problem::Duplicate);
+
     // Tracks 2 and 3 with nothing on track 2: no card would ever go out.
-    const Preflight::Result empty = Preflight::run({set, 4, {}, 0}, none);
-    QCOMPARE(empty.problems.size(), Preflight::CardsWithoutWorksheet);
+    const Preflight::Result empty = Preflight::run({set, 4, {}, 0, 50}, none);
+    QCOMPARE(empty.stops().size(), 50);
+    QCOMPARE(empty.cardsBeforeFirstStop(), 0);
     QCOMPARE(empty.problems.first(),
              (Preflight::Issue{Preflight::Problem::EmptyText,
                                1,
@@ -204,7 +253,7 @@ void TestPreflight::cancelledFromAnotherThread()
     std::atomic_bool told = false;
     Preflight::Result result;
     std::thread worker([&] {
-        result = Preflight::run({set, 0, {}, 0}, none, &cancel, [&](int done, int) {
+        result = Preflight::run({set, 0, {}, 0, Preflight::MostCards}, none, &cancel, [&](int done, int) {
             if (done > 0 && !told.exchange(true))
                 started.set_value();
         });
@@ -214,7 +263,7 @@ void TestPreflight::cancelledFromAnotherThread()
     worker.join();
     QVERIFY(result.cancelled);
     QVERIFY(result.cards.size() >= 512);
-    QVERIFY(result.cards.size() < Preflight::CardsWithoutWorksheet);
+    QVERIFY(result.cards.size() < Preflight::MostCards);
     QVERIFY(!result.end);
 }
 
