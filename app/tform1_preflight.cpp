@@ -11,7 +11,8 @@ void TForm1::showPreview()
     if (!m_preview) {
         m_preview = new PreviewWindow(
             this, m_session, [this] { return m_session.trackChoice(); },
-            [this] { return workFile(QStringLiteral("journal.csv")); });
+            [this] { return workFile(QStringLiteral("journal.csv")); },
+            [this] { return m_session.cardsLeftInBatch(); });
     }
     m_preview->show();
     m_preview->raise();

@@ -40,7 +40,7 @@ void TForm1::SpeedButton5Click()
         Platform::warningBox(this, done);
         return;
     }
-    if (!BatchAhead::confirm(this, m_session, workFile(QStringLiteral("journal.csv"))))
+    if (!BatchAhead::confirm(this, m_session, workFile(QStringLiteral("journal.csv")), m_session.cardsLeftInBatch()))
         return;
     const QString decision = m_session.startRun(keepPendingCard());
     ui->Memo4->clear();
