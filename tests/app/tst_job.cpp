@@ -530,4 +530,15 @@ void TestJobWindow::batchAheadReadsTheFileAsItStands()
     QVERIFY(f.boxes.empty());
     QCOMPARE(check().cards.at(2).texts[1], u"4444"_s);
     QCOMPARE(session.workbook().ReadCellText(4, 2), u"4444"_s); // what the run's card reads
+
+    // The size typed in the box is the batch "Записать" checks: five rows do not make fifty cards.
+    auto* sizeBox = control<QLineEdit>(f.form1, "BatchSizeEdit");
+    QTest::keyClicks(sizeBox, u"50"_s);
+    QTest::keyClick(sizeBox, Qt::Key_Return);
+    Platform::setNextAnswer(false);
+    f.wire(); // what went before
+    control<QPushButton>(f.form1, "SpeedButton5")->click();
+    QCOMPARE(f.boxes.size(), std::size_t(1));
+    QVERIFY2(f.boxes.front().text.contains(u"Данные кончаются на карточке 6 из 50."_s), qPrintable(f.boxes.front().text));
+    QVERIFY(f.wire().isEmpty());
 }
