@@ -1,8 +1,9 @@
 // Renders the program's windows into PNG files (for the README): the main
 // window's two tabs with a read card and a write run and the port named in the
 // status line, the read tab verifying a card swiped back, the port dialog with a USB adapter listed, the workbook file
-// dialog, About, and the preview of a batch with two problems.
+// dialog, About, the preview of a batch with two problems and the question it asks at "Записать".
 #include "app/application.h"
+#include "app/batchahead.h"
 #include "app/lookandfeel.h"
 #include "app/messages.h"
 #include "app/portlist.h"
@@ -14,6 +15,7 @@
 #include "app/verifypanel.h"
 #include "writing/batchsession.h"
 #include "writing/journal.h"
+#include "writing/writeloop.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +26,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -99,7 +102,8 @@ int main(int argc, char** argv)
     main->setTrackText(2, QStringLiteral("4000001234567899=2512101"));
     control<QPlainTextEdit>(main, "Memo4")
         ->setPlainText(QStringLiteral("1  Карточка записана\n2  Карточка НЕ записана!"));
-    control<QLabel>(main, "Label3")->setText(QStringLiteral("Записано карточек: 1"));
+    control<QLineEdit>(main, "BatchSizeEdit")->setText(QStringLiteral("500"));
+    control<QLabel>(main, "Label3")->setText(WriteLoop::countLabel(12, 500));
     shoot(main, "write.png");
 
     // Three cards written in the open job, the second swiped back.
@@ -177,5 +181,11 @@ int main(int argc, char** argv)
     shown.exec();
     preview->goToFirstProblem();
     shoot(preview, "preview.png");
+
+    // The question at "Записать" for that batch, as the operator meets it.
+    QMessageBox question(QMessageBox::Warning, QStringLiteral("Внимание!"), BatchAhead::question(preview->result()),
+                         QMessageBox::Yes | QMessageBox::No, main);
+    question.setDefaultButton(QMessageBox::Yes);
+    shoot(&question, "question.png");
     return 0;
 }

@@ -155,6 +155,21 @@ QString textsKey(const std::array<QString, 3>& texts)
     return key;
 }
 
+// The run's own refusal, told of a card not yet sent: without "Карточка не
+// отправлена", and without the cell the question already names.
+QString aheadOfTheRun(QString message, const QString& cell)
+{
+    static const QString Sent = QStringLiteral("Карточка не отправлена: ");
+    if (!message.startsWith(Sent))
+        return message;
+    message.remove(0, Sent.size());
+    if (!cell.isEmpty())
+        message.replace(QStringLiteral(" (ячейка %1).").arg(cell), QStringLiteral("."));
+    if (!message.isEmpty())
+        message[0] = message[0].toUpper();
+    return message;
+}
+
 class Batch
 {
 public:
@@ -188,7 +203,7 @@ private:
     QList<Issue> counterIssues(int number, int row);
     void add(Problem kind, int number, int row, const QString& cell, const QString& message)
     {
-        m_result.problems.append({kind, number, row, cell, message});
+        m_result.problems.append({kind, number, row, cell, aheadOfTheRun(message, cell)});
     }
 
     const Input& m_input;

@@ -539,6 +539,7 @@ void TestJobWindow::batchAheadReadsTheFileAsItStands()
     f.wire(); // what went before
     control<QPushButton>(f.form1, "SpeedButton5")->click();
     QCOMPARE(f.boxes.size(), std::size_t(1));
-    QVERIFY2(f.boxes.front().text.contains(u"Данные кончаются на карточке 6 из 50."_s), qPrintable(f.boxes.front().text));
+    QVERIFY2(f.boxes.front().text.contains(u"Данные кончаются на карточке 6 из 50."_s),
+             qPrintable(f.boxes.front().text));
     QVERIFY(f.wire().isEmpty());
 }

@@ -100,7 +100,7 @@ void TestPreflight::batchAhead_data()
                                  << QString();
     QTest::newRow("B for track 2 in row 5")
         << u"B5=40001234B0000005"_s << false << 0 << 0 << 10 << u"C12"_s << k({P::Character}) << 4 << 5 << u"B5"_s
-        << u"Карточка не отправлена: дорожка 2 не может нести символ «B» (ячейка B5)."_s;
+        << u"Дорожка 2 не может нести символ «B»."_s;
     QTest::newRow("over-long text in row 7")
         << u"C7="_s + QString(80, QLatin1Char('X')) << false << 0 << 0 << 10 << u"C12"_s << k({P::OverLong}) << 6 << 7
         << u"C7"_s << u"Очень длинная строка: на дорожке 1 80 знаков, дорожка вмещает 79."_s;
