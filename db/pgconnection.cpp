@@ -1,7 +1,7 @@
 #include "db/pgconnection.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -348,8 +348,16 @@ void PgConnection::lose(const QString& why)
 
 bool PgConnection::waitIdle(int timeoutMs)
 {
+    const auto idle = [this] { return !m_connecting && m_queue.empty(); };
     QDeadlineTimer deadline(timeoutMs);
-    while ((m_connecting || !m_queue.empty()) && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return !m_connecting && m_queue.empty();
+    QEventLoop loop;
+    QTimer look;
+    connect(&look, &QTimer::timeout, &loop, [&] {
+        if (idle() || deadline.hasExpired())
+            loop.quit();
+    });
+    look.start(5);
+    if (!idle())
+        loop.exec();
+    return idle();
 }
