@@ -2,6 +2,9 @@
 
 #include "app/lookandfeel.h"
 #include "app/mainbuttons.h"
+#ifdef STRIPEWELL_SHARED_BATCHES
+#include "app/stationlink.h"
+#endif
 #include "app/messages.h"
 #include "app/portchoice.h"
 #include "app/portstatus.h"
@@ -42,6 +45,10 @@ TForm1::TForm1(ComPort& port, BatchSession& session) : ui(new Ui::TForm1), m_por
         ui->centralwidget, ui->TabSheet1,
         {[this] { return workFile(QStringLiteral("journal.csv")); }, [this] { return m_session.openJobName(); }});
     m_readsLog = new ReadsLog(statusBar());
+#ifdef STRIPEWELL_SHARED_BATCHES
+    new StationLink(m_session, statusBar(),
+                    [this](qint64 batch) { return workFile(QStringLiteral("outbox-%1.json").arg(batch)); });
+#endif
     connectHandlers();
     adjustSize();
     fitWindow();

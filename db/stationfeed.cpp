@@ -186,3 +186,19 @@ void StationFeed::setStatus(const QString& status)
     m_status = status;
     Q_EMIT changed();
 }
+
+StationCards::StationCards(const QString& connection, qint64 batch, const QString& outboxPath)
+    : m_feed(connection, batch, outboxPath)
+{
+    m_feed.start();
+}
+
+std::optional<CardTexts> StationCards::ready()
+{
+    const auto& card = m_feed.ready();
+    if (!card) {
+        m_feed.requestCard();
+        return std::nullopt;
+    }
+    return CardTexts{card->texts[0], card->texts[1], card->texts[2]};
+}

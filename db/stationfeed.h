@@ -2,6 +2,7 @@
 
 #include "db/pgconnection.h"
 #include "db/sharedbatch.h"
+#include "writing/handedcards.h"
 
 #include <QList>
 #include <QObject>
@@ -83,4 +84,23 @@ private:
     bool m_sending = false;
     bool m_exhausted = false;
     QString m_status;
+};
+
+// The feed as the write loop sees a shared batch's cards: started on the
+// batch a job joined, its outbox beside the job.
+class StationCards : public HandedCards
+{
+public:
+    // Throws Failure when the outbox a run before left cannot be read.
+    StationCards(const QString& connection, qint64 batch, const QString& outboxPath);
+
+    StationFeed& feed() { return m_feed; }
+
+    std::optional<CardTexts> ready() override;
+    void take() override { m_feed.take(); }
+    void outcome(bool written, const QString& note) override { m_feed.outcome(written, note); }
+    bool finished() const override { return m_feed.exhausted() && !m_feed.ready(); }
+
+private:
+    StationFeed m_feed;
 };

@@ -178,9 +178,61 @@ QString BatchSession::startRun(bool sendPending)
     return decision;
 }
 
+void BatchSession::joinShared(const Job::Shared& shared, int trackChoice)
+{
+    if (Job::connectionHasPassword(shared.connection))
+        throw Failure(QStringLiteral("Пароль не хранится в задании: уберите его из строки подключения и укажите в "
+                                     "~/.pgpass или в файле PGPASSFILE."));
+    m_loop.restorePendingCard(std::nullopt); // a card of the job's own templates is not the batch's
+    m_shared = shared;
+    setTrackChoice(trackChoice);
+    Q_EMIT sharedChanged();
+    saveJob();
+}
+
+void BatchSession::leaveShared()
+{
+    if (!m_shared)
+        return;
+    m_shared.reset();
+    setHandedCards(nullptr);
+    Q_EMIT sharedChanged();
+    saveJob();
+}
+
+void BatchSession::setHandedCards(HandedCards* cards)
+{
+    m_handed = cards;
+    if (!cards) {
+        m_loop.setVerdicts({});
+        return;
+    }
+    m_loop.setVerdicts([cards](bool written, const QString& note) { cards->outcome(written, note); });
+}
+
+// The next card of a shared batch: the one handed over, or none yet (the step asks again).
+StagedCard BatchSession::handedCard()
+{
+    if (!m_handed)
+        return {{}, {}, true};
+    const std::optional<CardTexts> texts = m_handed->ready();
+    if (!texts)
+        return {{}, {}, true};
+    return {*texts, [this] { m_handed->take(); }, false};
+}
+
 WriteLoop::Tick BatchSession::tick(const CardTexts& inHand)
 {
-    const Composer compose = m_composer ? m_composer : [this](int choice) { return stageCard(choice); };
+    if (m_shared && m_handed && m_handed->finished() && !m_loop.pendingCard() && m_loop.running()) {
+        WriteLoop::Tick done = m_loop.stop();
+        done.stop = WriteLoop::Tick::Stop::BatchDone;
+        done.error = QStringLiteral("В общей партии «%1» не осталось карточек для этой станции.").arg(m_shared->name);
+        done.logLines.append(done.error);
+        return done;
+    }
+    Composer compose = m_composer ? m_composer : [this](int choice) { return stageCard(choice); };
+    if (m_shared)
+        compose = [this](int) { return handedCard(); };
     WriteLoop::Tick step = m_loop.tick(m_trackChoice, inHand, compose, m_templateVersion);
     if (step.stop != WriteLoop::Tick::Stop::None) {
         const WriteLoop::Tick stopped = m_loop.stop();
@@ -266,8 +318,11 @@ void BatchSession::saveJob()
         return;
     JobSession& open = job();
     Job current = open.jobOf(m_templates, m_trackChoice);
-    if (const auto& pending = m_loop.pendingCard())
+    // A shared batch's card in flight is the database's to keep: the restarted
+    // station is handed it again first.
+    if (const auto& pending = m_loop.pendingCard(); pending && !m_shared)
         current.inFlight = Job::CardInFlight{pending->choice, pending->texts};
+    current.shared = m_shared;
     current.batch = {batchSize(), batchWritten()};
     open.save(current);
 }
@@ -313,6 +368,7 @@ void BatchSession::saveJobAs(QString path)
     m_jobReady = true;
     Job copy = open.jobOf(open.saved().templates, m_trackChoice, path);
     copy.batch = open.saved().batch;
+    copy.shared = m_shared;
     open.saveAs(path, copy);
     if (m_journal)
         m_journal->setJob(openJobName()); // a run going on writes its next cards under the new name
@@ -415,6 +471,11 @@ QList<BatchSession::Notice> BatchSession::applyJob(const Job& loaded, const QStr
             saveJob();
         } catch (const Failure&) {
         }
+    }
+    if (m_shared != loaded.shared) {
+        m_shared = loaded.shared;
+        setHandedCards(nullptr);
+        Q_EMIT sharedChanged();
     }
     Q_EMIT jobOpened(loaded.trackChoice);
     if (loaded.workbook.isEmpty())

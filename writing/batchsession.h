@@ -2,6 +2,7 @@
 
 #include "excel/texcelapplication.h"
 #include "link/sleeper.h"
+#include "writing/handedcards.h"
 #include "writing/job.h"
 #include "writing/journal.h"
 #include "writing/tracktemplate.h"
@@ -115,6 +116,16 @@ public:
     // "Партия записана: N карточек." once a sized batch is finished; else empty.
     QString batchDoneMessage() const;
 
+    // A shared batch joined ("Подключиться к партии…"): kept with the job; while
+    // joined, new cards come from the cards handed over, in the batch's track
+    // choice, and the database (not the job) keeps this station's card in flight.
+    const std::optional<Job::Shared>& shared() const { return m_shared; }
+    // Throws Failure when the connection holds a password, or the job cannot be saved.
+    void joinShared(const Job::Shared& shared, int trackChoice);
+    void leaveShared();
+    // Where the cards of the joined batch come from (the window's database link); null: none yet.
+    void setHandedCards(HandedCards* cards);
+
     // The job.
     JobSession& job();
     Journal& journal();
@@ -146,6 +157,8 @@ Q_SIGNALS:
     // with this digit count: the composer shows the slots advanced.
     void cardCommitted(int digitCount);
     void trackChoiceChanged(int choice);
+    // A shared batch was joined or left (or came with a job opened).
+    void sharedChanged();
     // A job was opened (or reopened at start) with this track choice: the
     // window ticks its track boxes for it.
     void jobOpened(int trackChoice);
@@ -161,6 +174,7 @@ Q_SIGNALS:
 
 private:
     void edited();
+    StagedCard handedCard();
     QList<Notice> applyJob(const Job& job, const QString& path);
     bool answeredWritten(const CardTexts& inFlight);
     CellSource& cells();
@@ -173,6 +187,8 @@ private:
     TExcelApplication m_workbook;
     CellSource* m_cellSource = nullptr;
     Composer m_composer;
+    std::optional<Job::Shared> m_shared;
+    HandedCards* m_handed = nullptr;
     int m_trackChoice = 0;
     QString m_workDir;
     std::unique_ptr<JobSession> m_job;

@@ -27,6 +27,9 @@ struct StagedCard
 {
     CardTexts texts;
     std::function<void()> commit;
+    // No card yet (a shared batch's card not handed over yet): nothing goes out,
+    // and the next step asks again.
+    bool wait = false;
 };
 // Composes the tracks the choice carries, in the order 1, 2, 3.
 using Composer = std::function<StagedCard(int choice)>;

@@ -167,6 +167,24 @@ Job::Batch batchFromJson(const QJsonValue& value)
     return batch;
 }
 
+// Absent in a job of one desk.
+std::optional<Job::Shared> sharedFromJson(const QJsonValue& value)
+{
+    if (value.isUndefined() || value.isNull())
+        return std::nullopt;
+    if (!value.isObject())
+        throw BadField{QStringLiteral("поле «shared» не объект")};
+    const QJsonObject object = value.toObject();
+    const QString place = QStringLiteral("общая партия");
+    Job::Shared shared;
+    shared.connection = textField(object, "connection", place);
+    shared.batch = integerField(object, "batch", 1, qint64(1) << 53, place);
+    shared.name = textField(object, "name", place);
+    if (shared.connection.isEmpty() || Job::connectionHasPassword(shared.connection))
+        throw BadField{place + QStringLiteral(": подключение пусто или содержит пароль")};
+    return shared;
+}
+
 Job jobFromObject(const QJsonObject& object)
 {
     Job job;
@@ -199,6 +217,7 @@ Job jobFromObject(const QJsonObject& object)
         throw BadField{QStringLiteral("поле «inFlight» не объект")};
     }
     job.batch = batchFromJson(object.value(QStringLiteral("batch")));
+    job.shared = sharedFromJson(object.value(QStringLiteral("shared")));
     const QJsonValue tracks = object.value(QStringLiteral("tracks"));
     if (!tracks.isArray() || tracks.toArray().size() != TrackCount)
         throw BadField{QStringLiteral("нужен список «tracks» из %1 дорожек").arg(TrackCount)};
@@ -253,6 +272,11 @@ QByteArray toJson(const Job& job)
     if (job.batch.size > 0) {
         root.insert(QStringLiteral("batch"), QJsonObject{{QStringLiteral("size"), job.batch.size},
                                                          {QStringLiteral("written"), job.batch.written}});
+    }
+    if (job.shared) {
+        root.insert(QStringLiteral("shared"), QJsonObject{{QStringLiteral("connection"), job.shared->connection},
+                                                          {QStringLiteral("batch"), job.shared->batch},
+                                                          {QStringLiteral("name"), job.shared->name}});
     }
     if (job.inFlight) {
         root.insert(QStringLiteral("inFlight"), QJsonObject{{QStringLiteral("choice"), job.inFlight->choice},
@@ -437,6 +461,16 @@ void JobSession::setWorkbook(const QString& given, const QString& opened)
 {
     m_workbook = given;
     m_openedWorkbook = opened;
+}
+
+bool Job::connectionHasPassword(const QString& connection)
+{
+    // Key/value form ("password = x") and URI form ("postgresql://user:x@host").
+    static const QRegularExpression keyword(QStringLiteral("(^|\\s)password\\s*="),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression uri(QStringLiteral("^postgres(ql)?://[^@/]*:[^@/]*@"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return keyword.match(connection).hasMatch() || uri.match(connection).hasMatch();
 }
 
 Job JobSession::jobOf(const TemplateSet& templates, int trackChoice, const QString& jobPath) const

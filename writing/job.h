@@ -44,7 +44,24 @@ struct Job
     };
     std::optional<CardInFlight> inFlight;
 
+    // A shared batch this station encodes: the bureau's database hands out its
+    // cards (and keeps this station's card in flight), so the templates above
+    // compose nothing while it is joined. The connection is libpq's, never
+    // with a password in it.
+    struct Shared
+    {
+        QString connection;
+        qint64 batch = 0;
+        QString name;
+        friend bool operator==(const Shared&, const Shared&) = default;
+    };
+    std::optional<Shared> shared;
+
     friend bool operator==(const Job&, const Job&) = default;
+
+    // A libpq connection string that carries a password (the password belongs
+    // in ~/.pgpass or PGPASSFILE, never in a file of ours).
+    static bool connectionHasPassword(const QString& connection);
 };
 
 namespace JobFormat {

@@ -88,6 +88,12 @@ void WriteLoop::journal(Journal::Outcome outcome, const CardTexts& texts, const 
         m_journal->append({{}, m_run, m_cardsWritten + 1, texts, outcome, note});
 }
 
+void WriteLoop::tell(bool written, const QString& note)
+{
+    if (m_verdicts)
+        m_verdicts(written, note);
+}
+
 // Journal and job failures (a full disk) end the run with the common error
 // report; what the step did before them is still shown.
 void WriteLoop::recordSafely(Tick& out, const std::function<void()>& record)
@@ -187,7 +193,7 @@ WriteLoop::Tick WriteLoop::tick(int choice, const CardTexts& inHand, const Compo
         }
         if (sent.composed)
             out.newTexts = sent.texts;
-        m_sendDue = false;
+        m_sendDue = sent.waiting; // a card not handed over yet is asked for again at the next step
         m_answer.clear();
         m_awaitingAnswer = sent.outcome == WriteResult::Outcome::Sent;
     }
@@ -259,6 +265,7 @@ void WriteLoop::judgeAnswer(Tick& out)
     case Verdict::Written:
         out.logLines.append(number + QStringLiteral("  Карточка записана"));
         recordSafely(out, [&] { journal(Journal::Outcome::Written, texts); });
+        recordSafely(out, [&] { tell(true, {}); });
         ++m_cardsWritten;
         if (m_batchSize > 0)
             ++m_batchWritten;
@@ -274,6 +281,7 @@ void WriteLoop::judgeAnswer(Tick& out)
     case Verdict::NotWritten:
         out.logLines.append(number + QStringLiteral("  Карточка НЕ записана!"));
         recordSafely(out, [&] { journal(Journal::Outcome::NotWritten, texts); });
+        recordSafely(out, [&] { tell(false, QStringLiteral("не записана")); });
         m_generateNext = false;
         break;
     case Verdict::NoVerdict:
@@ -281,6 +289,7 @@ void WriteLoop::judgeAnswer(Tick& out)
         // are not skipped.
         out.logLines.append(number + noVerdictLine());
         recordSafely(out, [&] { journal(Journal::Outcome::NoVerdict, texts); });
+        recordSafely(out, [&] { tell(false, QStringLiteral("нет результата записи")); });
         m_generateNext = false;
         break;
     }

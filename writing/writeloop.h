@@ -42,11 +42,16 @@ public:
     // and with nothing once it is written or dropped: the program keeps its job
     // there. An error it throws stops the card going out.
     using Persist = std::function<void(const std::optional<SentCard>&)>;
+    // Told every verdict on a card that went out ("written" or not, with the
+    // journal's note), beside the journal: a shared batch's database hears of
+    // it there. An error it throws stops the run with the common error report.
+    using Verdicts = std::function<void(bool written, const QString& note)>;
 
     WriteLoop(ComPort& port, Sleeper sleeper);
 
     void setJournal(Journal* journal) { m_journal = journal; }
     void setPersist(Persist persist) { m_persist = std::move(persist); }
+    void setVerdicts(Verdicts verdicts) { m_verdicts = std::move(verdicts); }
 
     // The card in flight that an earlier run (or an earlier start of the program) left.
     const std::optional<SentCard>& pendingCard() const { return m_unconfirmed; }
@@ -114,6 +119,7 @@ private:
     void takeAnswerBytes(const QByteArray& bytes);
     void judgeAnswer(Tick& out);
     void journal(Journal::Outcome outcome, const CardTexts& texts, const QString& note = {});
+    void tell(bool written, const QString& note);
     void recordSafely(Tick& out, const std::function<void()>& record);
     bool stopWhenBatchDone(Tick& out);
 
@@ -121,6 +127,7 @@ private:
     Sleeper m_sleeper;
     Journal* m_journal = nullptr;
     Persist m_persist;
+    Verdicts m_verdicts;
     bool m_running = false;
     bool m_generateNext = false;
     bool m_sendDue = false;

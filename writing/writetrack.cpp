@@ -11,6 +11,10 @@ WriteResult writeTrack(ComPort& port, const Sleeper& sleeper, int choice, bool g
     StagedCard staged;
     if (generateNext) {
         staged = compose(choice);
+        if (staged.wait) {
+            result.waiting = true;
+            return result;
+        }
         // Tracks the choice does not carry are not composed: their edits keep their text.
         for (int t = 1; t <= 3; ++t) {
             if (CommandSet::choiceCarries(choice, t))

@@ -22,6 +22,7 @@ struct WriteResult
     QString problem;       // with Refused: what is wrong, for the operator
     CardTexts texts;       // what the card carries: composed, or the texts in hand
     bool composed = false; // `texts` are new and belong in the track edits
+    bool waiting = false;  // with NothingSent: the composer has no card yet, the next step asks again
 };
 
 // One run of the write routine of `choice`. With `generateNext` the card is

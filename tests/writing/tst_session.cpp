@@ -87,6 +87,7 @@ private Q_SLOTS:
     void batchSizeAtTheBox_data();
     void batchSizeAtTheBox();
     void finishedBatchSendsNothing();
+    void sharedBatchSendsOnlyHandedCards();
     void refusedAtStartIsKeptAside_data();
     void refusedAtStartIsKeptAside();
     void saveAsNewAndOpen();
@@ -258,6 +259,54 @@ void TestSession::finishedBatchSendsNothing()
     for (const auto& [cards, noun] : nouns)
         QCOMPARE(WriteLoop::batchDoneMessage(cards),
                  u"Партия записана: %1 %2."_s.arg(cards).arg(QString::fromUtf8(noun)));
+}
+
+// Joined to a shared batch, a run sends only cards handed over, in the batch's
+// tracks, waits while none is, and ends when there are no more; the job keeps
+// the batch (never a password), not the card in flight, which the database keeps.
+void TestSession::sharedBatchSendsOnlyHandedCards()
+{
+    struct Handed : HandedCards
+    {
+        std::optional<CardTexts> card;
+        int taken = 0;
+        bool over = false;
+        std::optional<CardTexts> ready() override { return card; }
+        void take() override { ++taken, card.reset(); }
+        void outcome(bool, const QString&) override {}
+        bool finished() const override { return over; }
+    } handed;
+    QTemporaryDir dir;
+    auto p = std::make_unique<Program>(dir.path());
+    BatchSession& s = *p->session;
+    s.setComposer([](int) { return StagedCard{{u"LOCAL"_s, {}, {}}, [] {}}; });
+    QVERIFY_THROWS_EXCEPTION(Failure, s.joinShared({u"host=db user=desk1 password=x"_s, 7, u"May"_s}, 1));
+    QVERIFY(!s.shared());
+    const Job::Shared batch{u"service=bureau user=desk1"_s, 7, u"May"_s};
+    s.joinShared(batch, 1);
+    s.setHandedCards(&handed);
+    QCOMPARE(s.trackChoice(), 1);
+    s.startRun();
+    for (int step = 0; step < 3; ++step)
+        QVERIFY(!s.tick({}).newTexts); // nothing handed over yet
+    handed.card = CardTexts{{}, u"1001=0014"_s, {}};
+    const WriteLoop::Tick sent = s.tick({});
+    QCOMPARE(sent.newTexts->track2, u"1001=0014"_s);
+    QCOMPARE(handed.taken, 1);
+    QVERIFY(s.writeLoop().pendingCard());
+    const Job saved = *JobFile::read(s.job().path()).job;
+    QCOMPARE(saved.shared, std::optional(batch));
+    QVERIFY(!saved.inFlight);
+    s.stopRun();
+
+    p = std::make_unique<Program>(dir.path());
+    QCOMPARE(p->session->shared(), std::optional(batch));
+    handed.over = true;
+    p->session->setHandedCards(&handed);
+    p->session->startRun();
+    QCOMPARE(p->session->tick({}).stop, WriteLoop::Tick::Stop::BatchDone);
+    p->session->leaveShared();
+    QVERIFY(!JobFile::read(p->session->job().path()).job->shared);
 }
 
 void TestSession::refusedAtStartIsKeptAside_data()
