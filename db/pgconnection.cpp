@@ -71,6 +71,11 @@ QString PgConnection::user() const
     return m_conn ? QString::fromUtf8(PQuser(m_conn)) : QString();
 }
 
+bool PgConnection::encrypted() const
+{
+    return m_ready && PQsslInUse(m_conn) == 1;
+}
+
 void PgConnection::watch(bool forWrite)
 {
     const qintptr socket = PQsocket(m_conn);

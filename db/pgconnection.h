@@ -46,6 +46,8 @@ public:
     bool isOpen() const { return m_ready; }
     // The role the server knows this connection as.
     QString user() const;
+    // Whether the open connection goes over TLS.
+    bool encrypted() const;
 
     // A statement prepared once per connection under `name` and run with `params`
     // (a null QString is SQL NULL).

@@ -8,6 +8,7 @@
 #include "pgserver.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,6 +43,24 @@ class TestDb : public QObject
 
     ThrowawayServer m_server;
     qint64 m_nextName = 0;
+    // Servers on loopback TCP, made when a test first asks: [0] without TLS, [1] with TLS only.
+    std::unique_ptr<ThrowawayServer> m_loopback[2];
+
+    ThrowawayServer* loopback(bool tls)
+    {
+        auto& server = m_loopback[tls];
+        if (!server) {
+            server = std::make_unique<ThrowawayServer>();
+            QString why = server->create(tls ? ThrowawayServer::Tcp::Tls : ThrowawayServer::Tcp::Plain);
+            if (why.isEmpty() && tls)
+                why = server->psql(QStringLiteral("CREATE ROLE desk_pw LOGIN PASSWORD 'ink-Well7'"));
+            if (!why.isEmpty()) {
+                qWarning("%s", qPrintable(why));
+                server.reset();
+            }
+        }
+        return server.get();
+    }
 
     std::unique_ptr<PgConnection> connect(const QString& user)
     {
@@ -258,6 +277,95 @@ private Q_SLOTS:
         QVERIFY(settle([&] { return done; }));
         for (const auto& b : batches)
             QVERIFY(b.name != QStringLiteral("broken"));
+    }
+
+    // A station's line as libpq makes it: verify-full takes only the bureau's CA and the
+    // name in the server's certificate, and never falls back to plain text; a password
+    // comes from a password file only its owner may read.
+    void tlsAsTheConnectionAsks_data()
+    {
+        QTest::addColumn<bool>("tls");         // the server's
+        QTest::addColumn<QString>("options");  // {ca}, {other}: the CAs' files
+        QTest::addColumn<QString>("user");     // any but postgres gives its password
+        QTest::addColumn<int>("passFileMode"); // 0: no password file
+        QTest::addColumn<QString>("refusal");  // a part of why; empty: connects, encrypted
+        const QString full = QStringLiteral("host=localhost sslmode=verify-full sslrootcert={ca}");
+        const QString su = QStringLiteral("postgres");
+        const QString desk = QStringLiteral("desk_pw");
+        QTest::newRow("verify-full") << true << full << su << 0 << QString();
+        QTest::newRow("another CA") << true << QStringLiteral("host=localhost sslmode=verify-full sslrootcert={other}")
+                                    << su << 0 << QStringLiteral("certificate verify failed");
+        QTest::newRow("the address, not the name")
+            << true << QStringLiteral("host=127.0.0.1 sslmode=verify-full sslrootcert={ca}") << su << 0
+            << QStringLiteral(
+                   "server certificate for \"localhost\" (and 1 other name) does not match host name \"127.0.0.1\"");
+        QTest::newRow("require, no root")
+            << true << QStringLiteral("host=localhost sslmode=require") << su << 0 << QString();
+        QTest::newRow("server without TLS")
+            << false << full << su << 0 << QStringLiteral("server does not support SSL, but SSL was required");
+        QTest::newRow("password file") << true << full << desk << 0600 << QString();
+        QTest::newRow("no password file") << true << full << desk << 0 << QStringLiteral("no password supplied");
+        QTest::newRow("password file others read")
+            << true << full << desk << 0644 << QStringLiteral("no password supplied");
+    }
+    void tlsAsTheConnectionAsks()
+    {
+        QFETCH(bool, tls);
+        QFETCH(QString, options);
+        QFETCH(QString, user);
+        QFETCH(int, passFileMode);
+        QFETCH(QString, refusal);
+        ThrowawayServer* server = loopback(tls);
+        QVERIFY2(server, "no server on loopback TCP");
+        const ThrowawayServer* withCa = loopback(true);
+        options.replace(QStringLiteral("{ca}"), withCa->caFile())
+            .replace(QStringLiteral("{other}"), withCa->otherCaFile());
+
+        QTemporaryDir dir;
+        const QString passFile = dir.filePath(QStringLiteral("pgpass"));
+        if (passFileMode) {
+            QFile file(passFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QStringLiteral("localhost:%1:*:desk_pw:ink-Well7\n").arg(server->port()).toUtf8());
+            file.close();
+            QCOMPARE(::chmod(passFile.toLocal8Bit().constData(), passFileMode), 0);
+        }
+        const bool hadPassFile = qEnvironmentVariableIsSet("PGPASSFILE");
+        const QByteArray oldPassFile = qgetenv("PGPASSFILE");
+        qputenv("PGPASSFILE", passFile.toLocal8Bit()); // with no file there, no ~/.pgpass either
+        const auto restore = qScopeGuard([&] {
+            if (hadPassFile)
+                qputenv("PGPASSFILE", oldPassFile);
+            else
+                qunsetenv("PGPASSFILE");
+        });
+
+        PgConnection line;
+        QSignalSpy failed(&line, &PgConnection::failed);
+        line.open(server->tcpConnection(user, options));
+        QVERIFY(settle([&] { return line.isOpen() || !failed.isEmpty(); }));
+        if (!refusal.isEmpty()) {
+            QVERIFY(!line.isOpen());
+            const QString why = failed.first().first().toString();
+            QVERIFY2(why.contains(refusal), qPrintable(why));
+            return;
+        }
+        QVERIFY2(line.isOpen(), failed.isEmpty() ? "" : qPrintable(failed.first().first().toString()));
+        QCOMPARE(line.user(), user);
+        QVERIFY(line.encrypted());
+        // An answer of many TLS records comes whole.
+        PgResult answer;
+        bool done = false;
+        line.plain("SELECT ssl, repeat(md5(g::text), 1000) FROM pg_stat_ssl, generate_series(1, 50) g"
+                   " WHERE pid = pg_backend_pid()",
+                   [&](const PgResult& r) {
+                       answer = r;
+                       done = true;
+                   });
+        QVERIFY(settle([&] { return done; }));
+        QCOMPARE(answer.rows.size(), 50);
+        QCOMPARE(answer.rows.last().value(0), QStringLiteral("t"));
+        QCOMPARE(answer.rows.last().value(1).size(), 32000);
     }
 
     // The server gone: what is queued fails at once with the reason, and a new connection works once it is back.
