@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -22,7 +21,7 @@ namespace {
 const QString Channel = QStringLiteral("stripewell_batch");
 constexpr int StateColumn = 2; // as BatchQuery::headers() has it
 // Changes closer together than this are read as one.
-constexpr int CoalesceMs = 150;
+constexpr int CoalesceMs = 300;
 constexpr int ReconnectMs = 2000;
 
 bool qtAsk(QWidget* owner, const QString& question)
@@ -49,6 +48,12 @@ public:
         beginResetModel();
         m_cards = cards;
         endResetModel();
+    }
+    // The same cards, their states changed.
+    void statesChanged()
+    {
+        if (rowCount() > 0)
+            Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole});
     }
     int rowCount(const QModelIndex& parent = {}) const override
     {
@@ -172,8 +177,11 @@ void BatchView::refresh()
         return;
     }
     m_loading = true;
-    BatchQuery::load(m_db, m_batch,
-                     [this](const BatchQuery::Snapshot& batch, const QString& error) { onLoaded(batch, error); });
+    const auto loaded = [this](const BatchQuery::Snapshot& batch, const QString& error) { onLoaded(batch, error); };
+    if (m_snapshot.cards.isEmpty())
+        BatchQuery::load(m_db, m_batch, loaded);
+    else
+        BatchQuery::update(m_db, m_snapshot, loaded);
 }
 
 void BatchView::onLoaded(const BatchQuery::Snapshot& batch, const QString& error)
@@ -183,22 +191,19 @@ void BatchView::onLoaded(const BatchQuery::Snapshot& batch, const QString& error
         showStatus(QStringLiteral("Партия не прочитана: %1").arg(error));
         return;
     }
-    const BatchQuery::CardRow* selected = selectedCard();
-    const int selectedSeq = selected ? selected->seq : 0;
-    const int scroll = m_table->verticalScrollBar()->value();
-    m_model->setCards(nullptr);
-    m_snapshot = batch;
-    m_model->setCards(&m_snapshot.cards);
-    if (std::exchange(m_firstShown, false))
+    if (batch.cards.size() == m_snapshot.cards.size()) {
+        m_snapshot = batch; // the same cards: the list keeps its selection and place
+        m_model->statesChanged();
+    } else {
+        m_model->setCards(nullptr);
+        m_snapshot = batch;
+        m_model->setCards(&m_snapshot.cards);
         m_table->resizeColumnsToContents();
+    }
     // A station's name in the state comes later than the first read: the column grows to it.
     m_table->setColumnWidth(StateColumn,
                             std::max(m_table->columnWidth(StateColumn),
                                      static_cast<QAbstractItemView*>(m_table)->sizeHintForColumn(StateColumn)));
-    for (qsizetype line = 0; selectedSeq && line < m_snapshot.cards.size(); ++line)
-        if (m_snapshot.cards[line].seq == selectedSeq)
-            m_table->selectRow(int(line));
-    m_table->verticalScrollBar()->setValue(scroll);
     setWindowTitle(QStringLiteral("Партия «%1»").arg(m_snapshot.name));
     m_counts->setText(BatchQuery::countsText(m_snapshot));
     updateButtons();

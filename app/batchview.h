@@ -65,9 +65,8 @@ private:
     Hooks m_hooks;
     BatchQuery::Snapshot m_snapshot;
     bool m_loading = false;
-    bool m_again = false;     // a change came while the batch was being read
-    bool m_firstShown = true; // the columns fit the first cards read
-    QTimer m_coalesce;        // changes close together are read once
+    bool m_again = false; // a change came while the batch was being read
+    QTimer m_coalesce;    // changes close together are read once
     QTimer m_reconnect;
 
     BatchCardsModel* m_model = nullptr;

@@ -32,6 +32,8 @@ JoinDialog::JoinDialog(QWidget* parent) : QDialog(parent), m_db(this)
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // Said in Russian whether or not Qt's own translations are installed.
+    m_buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
 
     auto* line = new QHBoxLayout;
     line->addWidget(new QLabel(QStringLiteral("Подключение:"), this));

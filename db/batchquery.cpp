@@ -44,6 +44,30 @@ void load(PgConnection& db, qint64 batch, Loaded done)
                 });
 }
 
+void update(PgConnection& db, Snapshot batch, Loaded done)
+{
+    db.prepared("view_states",
+                "SELECT seq, state, coalesce(station, ''), attempts FROM stripewell.card WHERE batch_id = $1"
+                " ORDER BY seq",
+                {QString::number(batch.id)}, [&db, batch, done](const PgResult& r) mutable {
+                    if (!r.ok)
+                        return done({}, r.error);
+                    if (r.rows.size() != batch.cards.size())
+                        return load(db, batch.id, done); // not the batch read before: read it whole
+                    for (qsizetype i = 0; i < r.rows.size(); ++i) {
+                        const QStringList& row = r.rows[i];
+                        CardRow& card = batch.cards[i];
+                        if (row.value(0).toInt() != card.seq)
+                            return load(db, batch.id, done);
+                        card.state = row.value(1);
+                        card.station = row.value(2);
+                        card.attempts = row.value(3).toInt();
+                    }
+                    tally(batch);
+                    done(batch, {});
+                });
+}
+
 void tally(Snapshot& batch)
 {
     batch.written = batch.inFlight = batch.free = 0;

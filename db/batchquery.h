@@ -48,6 +48,9 @@ using Loaded = std::function<void(const Snapshot& batch, const QString& error)>;
 
 // The batch and its cards as they stand; an unknown batch is an error.
 void load(PgConnection& db, qint64 batch, Loaded done);
+// The states of a batch read before, read again: a published card's row and
+// texts never change, so only its state, station and attempts travel.
+void update(PgConnection& db, Snapshot batch, Loaded done);
 
 // The counts of a snapshot's cards, overall and by station.
 void tally(Snapshot& batch);
