@@ -101,8 +101,6 @@ void JoinDialog::onFailed(const QString& why)
 
 void JoinDialog::onListed(const QList<SharedBatch::Summary>& batches, const QString& error)
 {
-    // The list is all that was wanted of this connection.
-    QMetaObject::invokeMethod(&m_db, &PgConnection::close, Qt::QueuedConnection);
     if (!error.isEmpty()) {
         setPhase(Phase::Idle, QStringLiteral("Список партий не получен: %1").arg(error));
         Q_EMIT listed();
