@@ -46,6 +46,7 @@ TForm1::TForm1(ComPort& port, BatchSession& session) : ui(new Ui::TForm1), m_por
         {[this] { return workFile(QStringLiteral("journal.csv")); }, [this] { return m_session.openJobName(); }});
     m_readsLog = new ReadsLog(statusBar());
 #ifdef STRIPEWELL_SHARED_BATCHES
+    setUpSharedBatches();
     new StationLink(m_session, statusBar(),
                     [this](qint64 batch) { return workFile(QStringLiteral("outbox-%1.json").arg(batch)); });
 #endif

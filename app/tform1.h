@@ -109,6 +109,14 @@ private:
     void trackChoiceApplied();
 
     void setUpPreview();
+#ifdef STRIPEWELL_SHARED_BATCHES
+    // tform1_shared.cpp
+    void setUpSharedBatches();
+    void publishBatch();
+    void joinBatch();
+    void viewBatch();
+    void leaveBatch();
+#endif
     void sendStop();
     void fitWindow();
     QString workFile(const QString& name) const;

@@ -148,8 +148,18 @@ void TestJobWindow::fileMenuItems()
     QStringList items;
     for (QAction* action : control<QMenu>(f.form1, "N1")->actions())
         items << (action->isSeparator() ? u"-"_s : action->text());
-    QCOMPARE(items, QStringList({u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s,
-                                 u"Просмотр партии…"_s, u"-"_s, u"Выход"_s}));
+    QStringList expected{
+        u"Новое задание"_s, u"Открыть задание…"_s, u"Сохранить задание как…"_s, u"Просмотр партии…"_s, u"-"_s,
+        u"Выход"_s};
+#ifdef STRIPEWELL_SHARED_BATCHES
+    expected.insert(4, u"Общая партия"_s);
+    QStringList shared;
+    for (QAction* action : control<QMenu>(f.form1, "SharedMenu")->actions())
+        shared << action->text();
+    QCOMPARE(shared, QStringList({u"Опубликовать партию…"_s, u"Подключиться к партии…"_s, u"Партия в базе…"_s,
+                                  u"Отключиться от партии"_s}));
+#endif
+    QCOMPARE(items, expected);
     QCOMPARE(control<QMenu>(f.form1, "N1")->actions().last(), control<QAction>(f.form1, "N2"));
 }
 
