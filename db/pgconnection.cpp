@@ -66,6 +66,28 @@ void PgConnection::close()
     }
 }
 
+QString PgConnection::userOf(const QString& connectionString)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(connectionString.toUtf8().constData(), &error);
+    PQfreemem(error);
+    QString user;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o) {
+        if (qstrcmp(o->keyword, "user") == 0 && o->val)
+            user = QString::fromUtf8(o->val);
+    }
+    PQconninfoFree(options);
+    if (user.isEmpty()) {
+        PQconninfoOption* defaults = PQconndefaults();
+        for (PQconninfoOption* o = defaults; o && o->keyword; ++o) {
+            if (qstrcmp(o->keyword, "user") == 0 && o->val)
+                user = QString::fromUtf8(o->val);
+        }
+        PQconninfoFree(defaults);
+    }
+    return user;
+}
+
 QString PgConnection::user() const
 {
     return m_conn ? QString::fromUtf8(PQuser(m_conn)) : QString();

@@ -46,6 +46,8 @@ public:
     bool isOpen() const { return m_ready; }
     // The role the server knows this connection as.
     QString user() const;
+    // The role a connection string connects as: its user, else libpq's default (the login name).
+    static QString userOf(const QString& connectionString);
     // Whether the open connection goes over TLS.
     bool encrypted() const;
 

@@ -188,7 +188,7 @@ void StationFeed::setStatus(const QString& status)
 }
 
 StationCards::StationCards(const QString& connection, qint64 batch, const QString& outboxPath)
-    : m_feed(connection, batch, outboxPath)
+    : m_feed(connection, batch, outboxPath), m_station(PgConnection::userOf(connection))
 {
     m_feed.start();
 }

@@ -100,7 +100,9 @@ public:
     void take() override { m_feed.take(); }
     void outcome(bool written, const QString& note) override { m_feed.outcome(written, note); }
     bool finished() const override { return m_feed.exhausted() && !m_feed.ready(); }
+    QString station() const override { return m_station; }
 
 private:
     StationFeed m_feed;
+    QString m_station;
 };

@@ -205,8 +205,14 @@ void BatchSession::setHandedCards(HandedCards* cards)
     m_handed = cards;
     if (!cards) {
         m_loop.setVerdicts({});
+        m_loop.setJournalTag({});
         return;
     }
+    // The journal says which batch and which station each line of a shared batch was.
+    m_loop.setJournalTag(QStringLiteral("общая партия «%1» (%2), станция %3")
+                             .arg(m_shared ? m_shared->name : QString())
+                             .arg(m_shared ? m_shared->batch : 0)
+                             .arg(cards->station()));
     m_loop.setVerdicts([cards](bool written, const QString& note) { cards->outcome(written, note); });
 }
 

@@ -22,4 +22,6 @@ public:
     virtual void outcome(bool written, const QString& note) = 0;
     // Nothing more to hand over to this station: the run ends.
     virtual bool finished() const = 0;
+    // The station the cards are handed to, as the journal names it.
+    virtual QString station() const = 0;
 };

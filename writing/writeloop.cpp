@@ -84,8 +84,11 @@ QString WriteLoop::overLongMessage()
 
 void WriteLoop::journal(Journal::Outcome outcome, const CardTexts& texts, const QString& note)
 {
-    if (m_journal)
-        m_journal->append({{}, m_run, m_cardsWritten + 1, texts, outcome, note});
+    if (!m_journal)
+        return;
+    const QString noted =
+        m_journalTag.isEmpty() || note.isEmpty() ? note + m_journalTag : note + QStringLiteral("; ") + m_journalTag;
+    m_journal->append({{}, m_run, m_cardsWritten + 1, texts, outcome, noted});
 }
 
 void WriteLoop::tell(bool written, const QString& note)

@@ -52,6 +52,8 @@ public:
     void setJournal(Journal* journal) { m_journal = journal; }
     void setPersist(Persist persist) { m_persist = std::move(persist); }
     void setVerdicts(Verdicts verdicts) { m_verdicts = std::move(verdicts); }
+    // Added to the note of every journal line (a shared batch's name and station); empty: nothing.
+    void setJournalTag(const QString& tag) { m_journalTag = tag; }
 
     // The card in flight that an earlier run (or an earlier start of the program) left.
     const std::optional<SentCard>& pendingCard() const { return m_unconfirmed; }
@@ -128,6 +130,7 @@ private:
     Journal* m_journal = nullptr;
     Persist m_persist;
     Verdicts m_verdicts;
+    QString m_journalTag;
     bool m_running = false;
     bool m_generateNext = false;
     bool m_sendDue = false;

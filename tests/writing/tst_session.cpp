@@ -275,6 +275,7 @@ void TestSession::sharedBatchSendsOnlyHandedCards()
         void take() override { ++taken, card.reset(); }
         void outcome(bool, const QString&) override {}
         bool finished() const override { return over; }
+        QString station() const override { return u"desk1"_s; }
     } handed;
     QTemporaryDir dir;
     auto p = std::make_unique<Program>(dir.path());
@@ -294,6 +295,7 @@ void TestSession::sharedBatchSendsOnlyHandedCards()
     QCOMPARE(sent.newTexts->track2, u"1001=0014"_s);
     QCOMPARE(handed.taken, 1);
     QVERIFY(s.writeLoop().pendingCard());
+    QCOMPARE(Journal::read(s.journal().path()).last().note, u"общая партия «May» (7), станция desk1"_s);
     const Job saved = *JobFile::read(s.job().path()).job;
     QCOMPARE(saved.shared, std::optional(batch));
     QVERIFY(!saved.inFlight);
