@@ -2,9 +2,6 @@
 
 #include "app/lookandfeel.h"
 #include "app/mainbuttons.h"
-#ifdef STRIPEWELL_SHARED_BATCHES
-#include "app/stationlink.h"
-#endif
 #include "app/messages.h"
 #include "app/portchoice.h"
 #include "app/portstatus.h"
@@ -47,8 +44,6 @@ TForm1::TForm1(ComPort& port, BatchSession& session) : ui(new Ui::TForm1), m_por
     m_readsLog = new ReadsLog(statusBar());
 #ifdef STRIPEWELL_SHARED_BATCHES
     setUpSharedBatches();
-    new StationLink(m_session, statusBar(),
-                    [this](qint64 batch) { return workFile(QStringLiteral("outbox-%1.json").arg(batch)); });
 #endif
     connectHandlers();
     adjustSize();

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/publishcards.h"
 #include "app/publishdialog.h"
+#include "app/stationlink.h"
 #include "app/tform1.h"
 #include "ui_TForm1.h"
 
@@ -32,6 +33,9 @@ void TForm1::setUpSharedBatches()
     }
     // After "Просмотр партии…", before "Выход".
     ui->N1->insertMenu(ui->N1->actions().value(4), menu);
+    // The cards of a joined batch, and the database's state in the status line.
+    new StationLink(m_session, statusBar(),
+                    [this](qint64 batch) { return workFile(QStringLiteral("outbox-%1.json").arg(batch)); });
 }
 
 // Every card of the batch ahead, as the pre-flight composes it, published as one batch.
