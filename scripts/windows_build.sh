@@ -19,8 +19,10 @@ step_build() {
         rm -rf "$WINBUILD/CMakeCache.txt" "$WINBUILD/CMakeFiles"
     fi
     # Qt's own toolchain file loads ours and adds the Qt and libzip prefixes to the places searched.
+    # Ours is named here: the cached Qt remembers the file of the clone that built it, which
+    # may be gone (a CI clone), and without it the tree is configured for Linux.
     timeout 600 cmake -S "$root" -B "$WINBUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-        -DQT_ADDITIONAL_PACKAGES_PREFIX_PATH="$(libzip_prefix)" -DCMAKE_BUILD_TYPE=Release \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TOOLCHAIN" -DQT_ADDITIONAL_PACKAGES_PREFIX_PATH="$(libzip_prefix)" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/wine -DSTRIPEWELL_BENCH=OFF > "$WINBUILD/configure.log" 2>&1 ||
         { tail -40 "$WINBUILD/configure.log" >&2; exit 1; }
     timeout 2400 "${NICE[@]}" cmake --build "$WINBUILD" --parallel $JOBS > "$WINBUILD/build.log" 2>&1 ||
