@@ -45,25 +45,7 @@ void PgConnection::open(const QString& connectionString)
 
 void PgConnection::close()
 {
-    m_read.reset();
-    m_write.reset();
-    if (m_conn)
-        PQfinish(m_conn);
-    m_conn = nullptr;
-    m_connecting = false;
-    m_ready = false;
-    m_busy = false;
-    m_preparing = false;
-    m_copyOffset = -1;
-    m_preparedNames.clear();
-    std::deque<Job> dropped;
-    dropped.swap(m_queue);
-    for (Job& job : dropped) {
-        PgResult result;
-        result.error = QStringLiteral("the connection was closed");
-        result.connectionLost = true;
-        job.done(result);
-    }
+    drop(QStringLiteral("the connection was closed"));
 }
 
 QString PgConnection::userOf(const QString& connectionString)
@@ -351,6 +333,13 @@ void PgConnection::finishJob(PgResult result)
 
 void PgConnection::lose(const QString& why)
 {
+    drop(why);
+    Q_EMIT failed(why);
+}
+
+// Ends the connection; every statement still queued is answered with `why`.
+void PgConnection::drop(const QString& why)
+{
     m_read.reset();
     m_write.reset();
     if (m_conn)
@@ -370,7 +359,6 @@ void PgConnection::lose(const QString& why)
         result.connectionLost = true;
         job.done(result);
     }
-    Q_EMIT failed(why);
 }
 
 bool PgConnection::waitIdle(int timeoutMs)

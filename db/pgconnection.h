@@ -90,6 +90,7 @@ private:
     void flushOut();
     void putCopy();
     void lose(const QString& why);
+    void drop(const QString& why);
     void takeNotifications();
 
     pg_conn* m_conn = nullptr;
